@@ -1,0 +1,20 @@
+# The two commands of the README:
+#   make run [PRINTER=port-name]   set up, build, print the sample label
+#   make test                      set up, build, run all tests (plain and sanitized)
+.PHONY: deps build run test clean
+
+deps:
+	scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B build -G Ninja
+	cmake --build build
+
+run: build
+	scripts/run-sample.sh $(PRINTER)
+
+test: deps
+	scripts/test.sh
+
+clean:
+	rm -rf build build-asan

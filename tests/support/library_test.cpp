@@ -1,0 +1,69 @@
+#include "library_test.h"
+
+#include <dirent.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+namespace vdltest {
+
+void LibraryTest::SetUp() {
+    DisconnectPrinter();
+    initDataBuffer();
+    gWriteLog = 0;
+    gPrinterModel = 0;
+    gConnectedPrinter = 0;
+    resetPauses();
+    sendScript() = SendScript();
+    pollLog() = PollLog();
+    fixedTime() = FixedTime();
+}
+
+void LibraryTest::TearDown() {
+    DisconnectPrinter();
+    sendScript() = SendScript();
+}
+
+void LibraryTest::connectToFake() {
+    ASSERT_EQ(ConnectToPrinter(printer.portName().c_str()), 0);
+    // The library leaves Nagle's algorithm on, as a printer expects; the tests
+    // switch it off so that every write reaches the fake at once.
+    const int on = 1;
+    setsockopt(connection().fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    printer.pump();
+    printer.clearReceived();
+    resetPauses();
+}
+
+std::vector<unsigned> repeated(unsigned ms, int n) { return std::vector<unsigned>(std::size_t(n), ms); }
+
+std::string pattern(std::size_t n, unsigned seed) {
+    std::string bytes(n, '\0');
+    uint32_t state = 2463534242u ^ seed;
+    for (char &byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = char(state & 0xFF);
+    }
+    return bytes;
+}
+
+::testing::AssertionResult sameBytes(const std::string &actual, const std::string &expected) {
+    if (actual == expected) return ::testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+    return ::testing::AssertionFailure() << actual.size() << " bytes where " << expected.size()
+                                         << " were expected; first difference at offset " << at;
+}
+
+int openDescriptorCount() {
+    int count = 0;
+    if (DIR *dir = opendir("/proc/self/fd")) {
+        while (readdir(dir) != nullptr) ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
+}  // namespace vdltest

@@ -1,0 +1,151 @@
+// The trace log: switched on by "log.tmp" at connect time, one record of a
+// fixed layout per trace call, appended to "log.txt".
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "command.h"
+#include "library_test.h"
+
+namespace vdltest {
+namespace {
+
+class TraceLogTest : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        char templ[] = "/tmp/vdl-trace-XXXXXX";
+        ASSERT_NE(mkdtemp(templ), nullptr);
+        directory_ = templ;
+        ASSERT_NE(getcwd(previous_, sizeof previous_), nullptr);
+        ASSERT_EQ(chdir(directory_.c_str()), 0);
+    }
+
+    void TearDown() override {
+        LibraryTest::TearDown();
+        gWriteLog = 0;
+        EXPECT_EQ(chdir(previous_), 0);
+        std::filesystem::remove_all(directory_);
+    }
+
+    static void touch(const char *name) { std::ofstream(name).put('\n'); }
+    static bool exists(const char *name) { return access(name, F_OK) == 0; }
+
+    static std::string log() {
+        std::ifstream file("log.txt");
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+
+    std::string directory_;
+    char previous_[PATH_MAX] = {};
+};
+
+TEST_F(TraceLogTest, WithoutTheMarkerNothingIsWritten) {
+    ASSERT_EQ(ConnectToPrinter(printer.portName().c_str()), 0);
+    Prints(1, 1);
+    DisconnectPrinter();
+    EXPECT_FALSE(exists("log.txt"));
+}
+
+TEST_F(TraceLogTest, RecordsHaveTheFixedLayout) {
+    touch("log.tmp");
+    ASSERT_EQ(ConnectToPrinter(printer.portName().c_str()), 0);
+    const std::string text = log();
+    const std::regex record(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{6}  : \[(.{25,})\] (.*))");
+
+    std::istringstream lines(text);
+    std::string line;
+    int records = 0;
+    while (std::getline(lines, line)) {
+        std::smatch m;
+        if (!std::regex_match(line, m, record)) continue;
+        ++records;
+        const std::string field = m[1];
+        const std::string name = field.substr(0, field.find(' '));
+        EXPECT_EQ(field, field.size() > 25 ? name : name + std::string(25 - name.size(), ' ')) << line;
+    }
+    EXPECT_GT(records, 25);  // one per step, and one per byte sent or received
+    EXPECT_NE(text.find("[ConnectToPrinter         ] \n\n\n               NEW                  \n\n\n\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("[writeData                ] i : 0, 5e, ^ \n"), std::string::npos);
+    EXPECT_NE(text.find("[readData                 ] 56, V \n"), std::string::npos);
+    EXPECT_NE(text.find("[modelCheck               ] success\n"), std::string::npos);
+
+    vdl::append(vdl::defaultPrinter(), {"x"});
+    EXPECT_NE(log().find("[bufferCheck              ] start\n"), std::string::npos);
+}
+
+TEST_F(TraceLogTest, MicrosecondsKeepTheirLeadingZeros) {
+    touch("log.tmp");
+    initWriteLog();
+    fixedTime() = FixedTime{true, 0, 500};
+    printDebugLog("someFunctionWithAVeryLongName", "value %d\n", 42);
+    fixedTime() = FixedTime();
+
+    char date[32];
+    const std::time_t zero = 0;
+    std::strftime(date, sizeof date, "%Y/%m/%d %H:%M:%S", std::localtime(&zero));
+    EXPECT_EQ(log(), std::string(date) + ".000500  : [someFunctionWithAVeryLongName] value 42\n\n");
+}
+
+TEST_F(TraceLogTest, NullPortNameIsTracedWithItsTrailingLineFeed) {
+    touch("log.tmp");
+    EXPECT_EQ(ConnectToPrinter(nullptr), VDL_ERR_PORT_NAME);
+    EXPECT_NE(log().find("] port name is NULL. failed to open\n\n"), std::string::npos);
+}
+
+TEST_F(TraceLogTest, TheMarkerCountsOnlyAtConnectTime) {
+    ASSERT_EQ(ConnectToPrinter(printer.portName().c_str()), 0);
+    touch("log.tmp");
+    Prints(1, 1);
+    EXPECT_FALSE(exists("log.txt"));
+
+    DisconnectPrinter();
+    ASSERT_EQ(ConnectToPrinter(printer.portName().c_str()), 0);
+    unlink("log.tmp");
+    Prints(1, 1);
+    EXPECT_NE(log().find("[Prints                   ] end\n"), std::string::npos);
+}
+
+TEST_F(TraceLogTest, ScanTracesEachPortThatFailedToOpen) {
+    touch("log.tmp");
+    EXPECT_EQ(ConnectToPrinter("SERIAL:9600"), VDL_ERR_OPEN);
+    const std::string text = log();
+    for (int i = 0; i < 10; ++i)
+        EXPECT_NE(text.find("Failed to open /dev/ttyS" + std::to_string(i) + "\n"), std::string::npos);
+    EXPECT_NE(text.find("[ConnectToPrinter         ] Failed to open device.\n"), std::string::npos);
+}
+
+TEST_F(TraceLogTest, UnopenableLogSaysSoOnStandardOutputForEveryRecord) {
+    touch("log.tmp");
+    ASSERT_EQ(mkdir("log.txt", 0755), 0);  // a directory cannot be opened for appending
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ConnectToPrinter("localhost:1"), VDL_ERR_PORT_NAME);
+    const std::string out = testing::internal::GetCapturedStdout();
+    // The banner, the request, the address and the refusal: four records.
+    std::string expected;
+    for (int i = 0; i < 4; ++i) expected += "Failed to open log file.\n";
+    EXPECT_EQ(out, expected);
+}
+
+TEST_F(TraceLogTest, WorkingDirectoryTooLongForThePathAreaLeavesTracingOff) {
+    const std::string part(200, 'd');
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_EQ(mkdir(part.c_str(), 0755), 0);
+        ASSERT_EQ(chdir(part.c_str()), 0);
+    }
+    touch("log.tmp");
+    gWriteLog = 1;
+    initWriteLog();
+    EXPECT_EQ(gWriteLog, 0);
+}
+
+}  // namespace
+}  // namespace vdltest
