@@ -14,7 +14,7 @@ static const char *const kLabel[] = {
     "T40,40,4,1,1,0,0,N,N,'VELDRIN LOGISTICS'\r",
     "T40,110,3,1,1,0,0,N,N,'SHIP TO: ACME SUPPLY, DOCK 7'\r",
     "T40,150,3,1,1,0,0,N,N,'1200 HARBOR ROAD, SPRINGFIELD'\r",
-    "B140,260,1,2,6,160,0,0'PKG-000123456'\r",
+    "B140,260,1,2,4,160,0,0,'PKG-000123456'\r",
 };
 
 int main(int argc, char **argv) {

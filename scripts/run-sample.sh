@@ -11,12 +11,16 @@ if [ -n "$port_name" ]; then
 fi
 
 log="$PWD/$build/emulator.log"
-port=9100
-"$build/vdl-emulator" --port "$port" --log "$log" --once &
+status="$PWD/$build/emulator.status"
+port="${VDL_EMULATOR_PORT:-9100}"
+: >"$status"
+"$build/vdl-emulator" --port "$port" --log "$log" --once 2>"$status" &
 emulator=$!
 trap 'kill "$emulator" 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
-  (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+# The emulator says so on its standard error once it listens.
+for _ in $(seq 100); do
+  grep -q listening "$status" && break
+  kill -0 "$emulator" 2>/dev/null || { cat "$status" >&2; exit 1; }
   sleep 0.1
 done
 "$build/sample_label" "127.0.0.1:$port"

@@ -424,7 +424,10 @@ int readFrom(Connection &c, void *buffer, int size) {
 }
 
 void adoptDescriptor(Connection &c, int fd, int interfaceType) {
-    if (c.isOpen() && c.fd != fd) ::close(c.fd);
+    if (c.isOpen() && c.fd != fd) {
+        printDebugLog("ConnectToPrinter", "Closed the earlier connection.");
+        ::close(c.fd);
+    }
     c.fd = fd;
     c.interfaceType = interfaceType;
     struct stat st {};

@@ -68,10 +68,15 @@ extern "C" void printDebugLog(const char *functionName, const char *format, ...)
     const unsigned micros = static_cast<unsigned>(now.tv_usec);
 
     char *message = nullptr;
-    va_list args;
-    va_start(args, format);
-    const int formatted = vasprintf(&message, format != nullptr ? format : "", args);
-    va_end(args);
+    int formatted = -1;
+    if (format == nullptr) {
+        formatted = asprintf(&message, "%s", "");
+    } else {
+        va_list args;
+        va_start(args, format);
+        formatted = vasprintf(&message, format, args);
+        va_end(args);
+    }
 
     if (formatted < 0) {
         std::fprintf(log, "%s.%06u  : Failed vasprinterf. Can't write dubug log.\n", timeText, micros);

@@ -156,6 +156,8 @@ struct DirectExchange {
     uint32_t received;
 };
 
+void PrintTo(const DirectExchange &d, std::ostream *os) { *os << d.what; }
+
 class DirectIOTest : public CommandBufferTest, public ::testing::WithParamInterface<DirectExchange> {};
 
 TEST_P(DirectIOTest, WritesThenReads) {

@@ -57,6 +57,8 @@ struct ModelReply {
     int model;
 };
 
+void PrintTo(const ModelReply &r, std::ostream *os) { *os << r.what; }
+
 class ModelReplyTest : public LibraryTest, public ::testing::WithParamInterface<ModelReply> {};
 
 TEST_P(ModelReplyTest, AcceptsOnlyALabelPrinterThatAnswersProperly) {
@@ -99,6 +101,8 @@ struct Unusable {
     int interfaceType;  // afterwards, having been kSerial before
     std::vector<unsigned> pauses;
 };
+
+void PrintTo(const Unusable &u, std::ostream *os) { *os << (u.name ? u.name : "null"); }
 
 class UnusableNameTest : public LibraryTest, public ::testing::WithParamInterface<Unusable> {};
 

@@ -16,6 +16,8 @@ struct Classification {
     int baud;
 };
 
+void PrintTo(const Classification &c, std::ostream *os) { *os << '"' << c.name << '"'; }
+
 class PortNameTest : public ::testing::TestWithParam<Classification> {};
 
 TEST_P(PortNameTest, ClassifiesByTheFirstMatchingRule) {
@@ -60,6 +62,8 @@ struct NetworkName {
     const char *address;
     const char *port;
 };
+
+void PrintTo(const NetworkName &n, std::ostream *os) { *os << '"' << n.name.substr(0, 24) << '"'; }
 
 class NetworkNameTest : public ::testing::TestWithParam<NetworkName> {};
 

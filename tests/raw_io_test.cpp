@@ -29,6 +29,8 @@ struct Pacing {
     unsigned pause;
 };
 
+void PrintTo(const Pacing &p, std::ostream *os) { *os << "interface " << p.type; }
+
 class PacingTest : public RawIoTest, public ::testing::WithParamInterface<Pacing> {};
 
 // The pacing pause comes before every chunk and between chunks, never after
@@ -70,6 +72,8 @@ struct Refusals {
     int result;
     int attempts;  // send() calls in all
 };
+
+void PrintTo(const Refusals &r, std::ostream *os) { *os << r.what; }
 
 class RetryTest : public RawIoTest, public ::testing::WithParamInterface<Refusals> {};
 
