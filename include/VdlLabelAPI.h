@@ -154,6 +154,174 @@ VDL_API int DirectIO(const void *out, uint32_t outLength, void *in, uint32_t *in
 VDL_API int ClearBuffer(void);
 
 /* ------------------------------------------------------------------------- */
+/* Label content: text, shapes and barcodes                                   */
+/*                                                                            */
+/* Each call appends one command to the command buffer; the label is printed */
+/* by Prints. Out-of-range numbers are brought into range, never refused     */
+/* (PrintBlock's option excepted). Texts and barcode data are NUL-terminated; */
+/* a null pointer is taken as an empty string.                                */
+/* Result: VDL_OK, or VDL_ERR_WRITE when a flush of the buffer failed.        */
+/* ------------------------------------------------------------------------- */
+
+/** Code pages for converted text (the codePage arguments of the W calls). */
+enum VdlCodePage {
+    VDL_CP_EUC_KR = 0,
+    VDL_CP_CP949 = 1,
+    VDL_CP_EUC_CN = 2,
+    VDL_CP_GB18030 = 3,
+    VDL_CP_BIG5 = 4,
+    VDL_CP_CP950 = 5,
+    VDL_CP_EUC_JP = 6,
+    VDL_CP_CP932 = 7,
+    VDL_CP_CP874 = 8
+};
+
+/**
+ * Device-font text. font: 0-9, or 'a'-'n' (97-110; 'a'-'f' are converted to
+ * EUC-KR, 'm' to GB18030, 'n' to BIG5), else 3. Multipliers 1-4 (else 1),
+ * rotation 0-3 (else 0). text is UTF-8 where it is converted.
+ * @return VDL_OK, VDL_ERR_WRITE (flush or conversion failed) or VDL_ERR_NO_MEMORY.
+ */
+VDL_API int PrintDeviceFont(const char *text, int x, int y, int font, int horizontalMultiplier,
+                            int verticalMultiplier, int rotation, unsigned char bold);
+/** As PrintDeviceFont, but every letter font converts the text to codePage (a VdlCodePage). */
+VDL_API int PrintDeviceFontW(const char *text, int x, int y, int font, int horizontalMultiplier,
+                             int verticalMultiplier, int rotation, unsigned char bold, int codePage);
+
+/**
+ * Vector-font text. font: 1 'K' (EUC-KR), 2 'B' (BIG5), 3 'G' (GB18030),
+ * 4 'J' (CP932), 5 'a', 6 'b', else 'U' (no conversion). alignment 1 centre,
+ * 2 right, else left; direction 0 or 1 (else 0); rotation 0-3 (else 0).
+ */
+VDL_API int PrintVectorFont(const char *text, int x, int y, int font, int width, int height, int spacing,
+                            unsigned char bold, unsigned char reverse, unsigned char italic, int rotation,
+                            int alignment, int direction);
+/** As PrintVectorFont, but every font but 0 converts the text to codePage (a VdlCodePage). */
+VDL_API int PrintVectorFontW(const char *text, int x, int y, int font, int width, int height, int spacing,
+                             unsigned char bold, unsigned char reverse, unsigned char italic, int rotation,
+                             int alignment, int direction, int codePage);
+
+/**
+ * A line or box from (x1, y1) to (x2, y2). option: 0 'O', 1 'E', 2 'D',
+ * 3 'S' and 4 'B' (these two take optionValue).
+ * @return VDL_OK, VDL_ERR_WRITE, or VDL_ERR_BLOCK_OPTION for an option outside 0-4.
+ */
+VDL_API int PrintBlock(int x1, int y1, int x2, int y2, int option, int optionValue);
+/** A circle: size 1-6 (else 2), multiplier 1-4 (else 1). */
+VDL_API int PrintCircle(int x, int y, int size, int multiplier);
+
+/** A linear barcode: barcodeType 0-16 (else 1), rotation 0-3 (else 0), field8 0-8 (else 0). */
+VDL_API int Print1DBarcode(const char *data, int x, int y, int barcodeType, int field4, int field5, int field6,
+                           int rotation, int field8);
+
+/* Two-dimensional symbols. Ranges as documented in the README; rotation 0-3 (else 0). */
+VDL_API int PrintMaxiCode(const char *data, int x, int y, int mode);
+VDL_API int PrintPDF417(const char *data, int x, int y, int rows, int columns, int eccLevel, int field7,
+                        unsigned char field8, int field9, int field10, int field11, int rotation);
+VDL_API int PrintQRCode(const char *data, int x, int y, int model, int eccLevel, int field6, int rotation);
+VDL_API int PrintDataMatrix(const char *data, int x, int y, int field4, unsigned char field5, int rotation);
+VDL_API int PrintAztec(const char *data, int x, int y, int field4, int field5, int field6, unsigned char field7,
+                       int field8, int field9, int rotation);
+VDL_API int PrintCode49(const char *data, int x, int y, int field4, int field5, int field6, int field7, int field8,
+                        int rotation);
+VDL_API int PrintCODABLOCK(const char *data, int x, int y, int field4, int field5, int field6, unsigned char field7,
+                           int field8, int mode, int field10);
+VDL_API int PrintMicroPDF(const char *data, int x, int y, int field4, int field5, int field6, int rotation);
+VDL_API int PrintGS1DataBar(const char *data, int x, int y, int field4, int field5, int field6, int field7,
+                            int segments, int rotation);
+
+/* ------------------------------------------------------------------------- */
+/* Printer control: actions, settings, status                                 */
+/*                                                                            */
+/* Written at once, ahead of label content waiting in the command buffer.     */
+/* Result: VDL_OK, or VDL_ERR_WRITE when the command was not written whole.   */
+/* ------------------------------------------------------------------------- */
+
+VDL_API int InitializePrinter(void);
+VDL_API int CalibrateMedia(void);
+VDL_API int ResetPrinter(void);
+VDL_API int FeedOneLabel(void);
+
+/** Print speed 0-12 (clamped). */
+VDL_API int SetSpeed(int speed);
+/** Print density 0-20 (clamped). */
+VDL_API int SetDensity(int density);
+/** 'T' (84, top first) or 'B' (66, bottom first); anything else is 'T'. */
+VDL_API int SetOrientation(int orientation);
+/** Cutter on or off; a non-zero cutPeriod with the cutter on cuts every cutPeriod labels. */
+VDL_API int SetCutter(unsigned char autoCut, int cutPeriod);
+VDL_API int SetRewinder(unsigned char rewind);
+/** Print offset -100 to 100 (clamped). */
+VDL_API int SetOffset(int offset);
+/** Cut position -100 to 100 (clamped). The name is spelled so. */
+VDL_API int SetCutPostion(int cutPosition);
+/** 1 thermal transfer ('t'), anything else direct thermal ('d'). */
+VDL_API int SetPrintingType(int printingType);
+VDL_API int SetBackFeed(unsigned char backFeeding);
+/** Paper size and media: mediaType 1 continuous ('C'), 2 black mark ('B'), else gap ('G'). */
+VDL_API int SetPaper(int paperWidth, int paperHeight, int mediaType, int offset, int gapLength);
+VDL_API int SetMargin(int horizontalMargin, int verticalMargin);
+/** characterSet 0-15 and codeTable 0-255; other values become 0. */
+VDL_API int SetCharacterSet(int characterSet, int codeTable);
+
+/* The last value of each setting that reached the printer whole. */
+extern VDL_API int gSpeed;
+extern VDL_API int gDensity;
+extern VDL_API int gOrientation;
+extern VDL_API unsigned char gAutoCut;
+extern VDL_API int gCutPeriod;
+extern VDL_API unsigned char gRewind;
+extern VDL_API int gOffset;
+extern VDL_API int gCutPosition;
+extern VDL_API int gPrintingType;
+extern VDL_API int gBackFeeding;
+extern VDL_API int gPaperWidth;
+extern VDL_API int gPaperHeight;
+extern VDL_API int gMediaType;
+extern VDL_API int gGapLength;
+extern VDL_API int gHorizontalMargin;
+extern VDL_API int gVerticalMargin;
+
+/** Error bits of the status byte. */
+enum VdlStatusBit {
+    VDL_STATUS_PAPER_PRESENCE = 0x02,
+    VDL_STATUS_RIBBON_END = 0x04,
+    VDL_STATUS_GAP_ERROR = 0x08,
+    VDL_STATUS_HEAD_OVERHEAT = 0x10,
+    VDL_STATUS_CUTTER_JAM = 0x20,
+    VDL_STATUS_COVER_OPEN = 0x40,
+    VDL_STATUS_PAPER_EMPTY = 0x80
+};
+
+/**
+ * Asks the printer for its error state.
+ * @return the error mask (0-254, VdlStatusBit values; 0 = no error),
+ *         VDL_ERR_WRITE or VDL_ERR_NO_REPLY.
+ */
+VDL_API int CheckPrinterStatus(void);
+/** The error mask of the last CheckPrinterStatus, 0 after a failed one. */
+extern VDL_API unsigned char gStatus;
+
+/* ------------------------------------------------------------------------- */
+/* RFID                                                                       */
+/*                                                                            */
+/* Written at once. Result: VDL_OK (SetupRFID: the byte count), or            */
+/* VDL_ERR_WRITE when the command was not written whole or is longer than     */
+/* the printer's command line (SetEPCDataStructure and SetRFIDPassword: 511   */
+/* bytes, WriteRFID: 1023 bytes; nothing is sent then).                       */
+/* ------------------------------------------------------------------------- */
+
+VDL_API int SetupRFID(int field1, int field2, int field3, int field4);
+VDL_API int CalibrateRFID(void);
+VDL_API int SetRFIDPosition(int position);
+VDL_API int SetEPCDataStructure(int field1, const char *structure);
+/** type 1 'A', 2 'H', 3 'U', 4 'E'; any other type sends nothing and returns VDL_OK. */
+VDL_API int WriteRFID(int type, int field2, int length, const char *data);
+VDL_API int SetRFIDPassword(const char *part1, const char *part2, const char *part3, const char *part4);
+VDL_API int LockRFID(void);
+VDL_API int UnlockRFID(void);
+
+/* ------------------------------------------------------------------------- */
 /* Trace log                                                                  */
 /* ------------------------------------------------------------------------- */
 
@@ -180,6 +348,13 @@ VDL_API int readData(void *buffer, int size);
 VDL_API int bufferCheck(void);
 /** Empties the command buffer: all bytes zero, fill level zero. */
 VDL_API void initDataBuffer(void);
+
+/**
+ * Converts length bytes of UTF-8 text to codePage and appends them as the data
+ * part of a text command; a codePage outside 0-8 appends the text unconverted.
+ * @return VDL_OK, VDL_ERR_WRITE (conversion or flush failed) or VDL_ERR_NO_MEMORY.
+ */
+VDL_API int convertData(const char *text, uint32_t length, int codePage);
 
 /** Decides from "log.tmp" in the working directory whether tracing is on. */
 VDL_API void initWriteLog(void);

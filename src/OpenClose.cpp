@@ -38,6 +38,9 @@ Printer &defaultPrinter() {
     static Printer printer{
         Connection{gFD, gInterfaceType, gConnectedPrinter, gPrinterModel, gFDIsSocket},
         CommandBuffer{gPrintData, gDataIndex},
+        RecordedSettings{gSpeed, gDensity, gOrientation, gAutoCut, gCutPeriod, gRewind, gOffset, gCutPosition,
+                         gPrintingType, gBackFeeding, gPaperWidth, gPaperHeight, gMediaType, gGapLength,
+                         gHorizontalMargin, gVerticalMargin, gStatus},
     };
     return printer;
 }

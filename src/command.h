@@ -6,10 +6,13 @@
 #ifndef VDL_COMMAND_H
 #define VDL_COMMAND_H
 
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 #include <string_view>
 
+#include "VdlLabelAPI.h"
 #include "printer.h"
 
 namespace vdl {
@@ -41,10 +44,78 @@ int flushIfFull(Printer &p);
 // Empties the command buffer (initDataBuffer).
 void emptyBuffer(CommandBuffer &b);
 
-// Writes one complete command straight to the connection, bypassing the
-// command buffer, and traces the outcome under traceName: 0 when every byte
-// was written, -105 otherwise.
-int sendCommand(Printer &p, const char *traceName, std::string_view command);
+// Writes bytes straight to the connection in one writeData call; true when
+// every byte was written.
+bool writeWhole(Printer &p, std::string_view bytes);
+
+// The pattern of every operation that talks to the printer at once: the
+// command, composed whole, is written in one call and compared with its
+// length; only then are the values sent recorded (record receives the
+// printer's RecordedSettings) and "end" traced. A short or failed write
+// traces "Failed to write" and gives -105, recording nothing.
+template <typename Record>
+int sendCommand(Printer &p, const char *traceName, std::string_view command, Record record) {
+    if (!writeWhole(p, command)) {
+        printDebugLog(traceName, "Failed to write");
+        return VDL_ERR_WRITE;
+    }
+    record(p.settings);
+    printDebugLog(traceName, "end");
+    return 0;
+}
+
+inline int sendCommand(Printer &p, const char *traceName, std::string_view command) {
+    return sendCommand(p, traceName, command, [](RecordedSettings &) {});
+}
+
+// A command composed in a fixed, zero-filled area. Each caller sizes the area
+// for the widest form of its format; format() reports a command that does not
+// fit instead of cutting it, so an area is never written past its end.
+template <std::size_t Capacity>
+class CommandArea {
+public:
+    // Formats the whole command; false when it does not fit the area.
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    bool format(const char *fmt, ...) {
+        length_ = 0;
+        va_list args;
+        va_start(args, fmt);
+        const bool fitted = appendFormatted(fmt, args);
+        va_end(args);
+        return fitted;
+    }
+
+    // Formats more of the command behind what is there.
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    bool append(const char *fmt, ...) {
+        va_list args;
+        va_start(args, fmt);
+        const bool fitted = appendFormatted(fmt, args);
+        va_end(args);
+        return fitted;
+    }
+
+    bool fits() const { return length_ >= 0; }
+    int length() const { return length_; }
+    const char *text() const { return text_; }
+    std::string_view view() const { return fits() ? std::string_view(text_, std::size_t(length_)) : std::string_view(); }
+
+private:
+    bool appendFormatted(const char *fmt, va_list args) {
+        if (length_ < 0) return false;
+        const std::size_t room = Capacity - std::size_t(length_);
+        const int n = std::vsnprintf(text_ + length_, room, fmt, args);
+        length_ = n >= 0 && std::size_t(n) < room ? length_ + n : -1;
+        return length_ >= 0;
+    }
+
+    char text_[Capacity] = {};
+    int length_ = 0;  // -1 once something did not fit
+};
 
 inline std::string_view bytesOf(const void *data, uint32_t length) {
     return {static_cast<const char *>(data), length};

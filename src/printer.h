@@ -54,9 +54,33 @@ struct CommandBuffer {
     uint32_t room() const { return kBufferCapacity - fill(); }
 };
 
+// The last value of each setting that reached the printer whole; written only
+// after the whole command was written, never read back by the library.
+struct RecordedSettings {
+    int &speed;
+    int &density;
+    int &orientation;
+    unsigned char &autoCut;
+    int &cutPeriod;
+    unsigned char &rewind;
+    int &offset;
+    int &cutPosition;
+    int &printingType;
+    int &backFeeding;
+    int &paperWidth;
+    int &paperHeight;
+    int &mediaType;
+    int &gapLength;
+    int &horizontalMargin;
+    int &verticalMargin;
+    // The error mask of the last status query, 0 after a failed one.
+    unsigned char &status;
+};
+
 struct Printer {
     Connection connection;
     CommandBuffer buffer;
+    RecordedSettings settings;
 };
 
 // The one printer that the exported functions drive.

@@ -26,13 +26,15 @@ void LibraryTest::TearDown() {
 
 void LibraryTest::connectToFake() {
     ASSERT_EQ(ConnectToPrinter(printer.portName().c_str()), 0);
-    // The library leaves Nagle's algorithm on, as a printer expects; the tests
-    // switch it off so that every write reaches the fake at once.
-    const int on = 1;
-    setsockopt(connection().fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    sendWithoutDelay();
     printer.pump();
     printer.clearReceived();
     resetPauses();
+}
+
+void LibraryTest::sendWithoutDelay() {
+    const int on = 1;
+    setsockopt(connection().fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 std::vector<unsigned> repeated(unsigned ms, int n) { return std::vector<unsigned>(std::size_t(n), ms); }
