@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev pkg-config)
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config)
 
 missing=()
 for p in "${packages[@]}"; do

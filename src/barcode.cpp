@@ -106,29 +106,31 @@ using BarcodeHeader = CommandArea<160>;
 
 BarcodeHeader header(const Symbology &s, int x, int y, std::initializer_list<int> arguments) {
     BarcodeHeader text;
-    text.format("%s%d,%d,", s.command, x, y);
-    if (s.letter != 0) text.append("%c,", s.letter);
+    text.format("%s", s.command);
+    text.appendField(x);
+    text.appendField(y);
+    if (s.letter != 0) text.appendField(s.letter);
     const int *argument = arguments.begin();
     char modeLetter = 0;
     for (const Field &field : s.fields) {
         if (field.kind == Field::Kind::Zero) {
-            text.append("0,");
+            text.appendField(0);
             continue;
         }
         const int value = *argument++;
         switch (field.kind) {
-            case Field::Kind::Number: text.append("%d,", field.rule.apply(value)); break;
+            case Field::Kind::Number: text.appendField(field.rule.apply(value)); break;
             case Field::Kind::EvenNumber:
-                text.append("%d,", value % 2 == 0 ? field.rule.apply(value) : field.rule.fallback);
+                text.appendField(value % 2 == 0 ? field.rule.apply(value) : field.rule.fallback);
                 break;
-            case Field::Kind::FlagNumber: text.append("%d,", vdl::flagNumber(value != 0)); break;
-            case Field::Kind::FlagLetter: text.append("%c,", vdl::flagLetter(value != 0, field.set, field.clear)); break;
+            case Field::Kind::FlagNumber: text.appendField(vdl::flagNumber(value != 0)); break;
+            case Field::Kind::FlagLetter: text.appendField(vdl::flagLetter(value != 0, field.set, field.clear)); break;
             case Field::Kind::Letter:
                 modeLetter = letterOf(field, value);
-                text.append("%c,", modeLetter);
+                text.appendField(modeLetter);
                 break;
             case Field::Kind::RowsByMode:
-                text.append("%d,", (modeLetter == field.set ? field.rule : field.otherRule).apply(value));
+                text.appendField((modeLetter == field.set ? field.rule : field.otherRule).apply(value));
                 break;
             case Field::Kind::Zero: break;
         }
