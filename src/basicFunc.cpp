@@ -475,10 +475,6 @@ int act(const char *name, std::string_view command) {
     return sendCommand(defaultPrinter(), name, command);
 }
 
-constexpr Range kSpeedRange{0, 12};
-constexpr Range kDensityRange{0, 20};
-constexpr Range kOffsetRange{-100, 100};
-constexpr Range kCutPositionRange = kOffsetRange;
 constexpr int kOrientationTop = 'T';
 constexpr int kOrientationBottom = 'B';
 constexpr Letter kPrintingTypeLetters[] = {{1, 't'}};
@@ -496,6 +492,35 @@ Printer &startSetting(const char *name) {
     return defaultPrinter();
 }
 
+// The settings that are one number clamped to a range: the letters before
+// the number, the range, where the value is recorded, and an optional extra
+// trace of the composed command ("%s, %d": its text and length).
+struct ClampedSetting {
+    const char *name;
+    const char *letters;
+    Range range;
+    int &(*recorded)(RecordedSettings &);
+    const char *trace;
+};
+
+const ClampedSetting kSpeedSetting{"SetSpeed", "SS", {0, 12}, [](RecordedSettings &s) -> int & { return s.speed; },
+                                   "SPEED : %s, %d"};
+const ClampedSetting kDensitySetting{"SetDensity", "SD", {0, 20},
+                                     [](RecordedSettings &s) -> int & { return s.density; }, "DENSITY : %s, %d"};
+const ClampedSetting kOffsetSetting{"SetOffset", "SA", {-100, 100},
+                                    [](RecordedSettings &s) -> int & { return s.offset; }, nullptr};
+const ClampedSetting kCutPositionSetting{"SetCutPostion", "TA", {-100, 100},
+                                         [](RecordedSettings &s) -> int & { return s.cutPosition; }, nullptr};
+
+int sendClamped(const ClampedSetting &setting, int requested) {
+    Printer &p = startSetting(setting.name);
+    const int value = clampTo(setting.range, requested);
+    SettingCommand command;
+    command.format("%s%d\r", setting.letters, value);
+    if (setting.trace != nullptr) printDebugLog(setting.name, setting.trace, command.text(), command.length());
+    return sendCommand(p, setting.name, command.view(), [&](RecordedSettings &s) { setting.recorded(s) = value; });
+}
+
 }  // namespace
 }  // namespace vdl
 
@@ -504,25 +529,9 @@ extern "C" int CalibrateMedia(void) { return vdl::act("CalibrateMedia", "~JC\r\n
 extern "C" int ResetPrinter(void) { return vdl::act("ResetPrinter", "~JR\r\n"); }
 extern "C" int FeedOneLabel(void) { return vdl::act("FeedOneLabel", "~PH\r\n"); }
 
-extern "C" int SetSpeed(int speed) {
-    using namespace vdl;
-    Printer &p = startSetting("SetSpeed");
-    const int value = clampTo(kSpeedRange, speed);
-    SettingCommand command;
-    command.format("SS%d\r", value);
-    printDebugLog("SetSpeed", "SPEED : %s, %d", command.text(), command.length());
-    return sendCommand(p, "SetSpeed", command.view(), [&](RecordedSettings &s) { s.speed = value; });
-}
+extern "C" int SetSpeed(int speed) { return vdl::sendClamped(vdl::kSpeedSetting, speed); }
 
-extern "C" int SetDensity(int density) {
-    using namespace vdl;
-    Printer &p = startSetting("SetDensity");
-    const int value = clampTo(kDensityRange, density);
-    SettingCommand command;
-    command.format("SD%d\r", value);
-    printDebugLog("SetDensity", "DENSITY : %s, %d", command.text(), command.length());
-    return sendCommand(p, "SetDensity", command.view(), [&](RecordedSettings &s) { s.density = value; });
-}
+extern "C" int SetDensity(int density) { return vdl::sendClamped(vdl::kDensitySetting, density); }
 
 extern "C" int SetOrientation(int orientation) {
     using namespace vdl;
@@ -556,22 +565,10 @@ extern "C" int SetRewinder(unsigned char rewind) {
     return sendCommand(p, "SetRewinder", command.view(), [&](RecordedSettings &s) { s.rewind = rewind; });
 }
 
-extern "C" int SetOffset(int offset) {
-    using namespace vdl;
-    Printer &p = startSetting("SetOffset");
-    const int value = clampTo(kOffsetRange, offset);
-    SettingCommand command;
-    command.format("SA%d\r", value);
-    return sendCommand(p, "SetOffset", command.view(), [&](RecordedSettings &s) { s.offset = value; });
-}
+extern "C" int SetOffset(int offset) { return vdl::sendClamped(vdl::kOffsetSetting, offset); }
 
 extern "C" int SetCutPostion(int cutPosition) {
-    using namespace vdl;
-    Printer &p = startSetting("SetCutPostion");
-    const int value = clampTo(kCutPositionRange, cutPosition);
-    SettingCommand command;
-    command.format("TA%d\r", value);
-    return sendCommand(p, "SetCutPostion", command.view(), [&](RecordedSettings &s) { s.cutPosition = value; });
+    return vdl::sendClamped(vdl::kCutPositionSetting, cutPosition);
 }
 
 extern "C" int SetPrintingType(int printingType) {

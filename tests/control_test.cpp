@@ -32,6 +32,13 @@ void resetRecordedSettings() {
     gAutoCut = gRewind = 99;
 }
 
+bool nothingRecorded() {
+    for (int g : {gSpeed, gDensity, gOrientation, gCutPeriod, gOffset, gCutPosition, gPrintingType, gBackFeeding,
+                  gPaperWidth, gPaperHeight, gMediaType, gGapLength, gHorizontalMargin, gVerticalMargin})
+        if (g != -999) return false;
+    return gAutoCut == 99 && gRewind == 99;
+}
+
 class DirectTest : public LibraryTest, public ::testing::WithParamInterface<Direct> {
 protected:
     void SetUp() override {
@@ -59,10 +66,7 @@ TEST_P(DirectTest, FailsWithoutAConnectionAndRecordsNothing) {
     const Direct &d = GetParam();
     if (d.bytes.empty()) GTEST_SKIP() << "sends nothing";
     EXPECT_EQ(d.call(), VDL_ERR_WRITE);
-    EXPECT_EQ(gSpeed + gDensity + gOrientation + gCutPeriod + gOffset + gCutPosition + gPrintingType + gBackFeeding +
-                  gPaperWidth + gPaperHeight + gMediaType + gGapLength + gHorizontalMargin + gVerticalMargin,
-              -999 * 14);
-    EXPECT_EQ(gAutoCut + gRewind, 198);
+    EXPECT_TRUE(nothingRecorded());
 }
 
 // The same call to a printer that has closed the connection.
@@ -72,7 +76,7 @@ TEST_P(DirectTest, FailsWhenThePrinterHasGone) {
     connectToFake();
     printer.resetConnection();
     EXPECT_EQ(d.call(), VDL_ERR_WRITE);
-    EXPECT_EQ(gSpeed, -999);
+    EXPECT_TRUE(nothingRecorded());
 }
 
 INSTANTIATE_TEST_SUITE_P(
