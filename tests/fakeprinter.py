@@ -32,6 +32,8 @@ class FakePrinter:
         self._listener.settimeout(0.2)
         self.port = self._listener.getsockname()[1]
         self._stopping = threading.Event()
+        self._idle = threading.Event()  # set while no connection is open
+        self._idle.set()
         self._thread = threading.Thread(target=self._serve, daemon=True)
         self._thread.start()
 
@@ -41,6 +43,8 @@ class FakePrinter:
 
     @property
     def received(self) -> bytes:
+        """Everything received, once the client has closed its connection."""
+        self._idle.wait(timeout=10)
         with self._lock:
             return bytes(self._received)
 
@@ -63,8 +67,10 @@ class FakePrinter:
                 continue
             except OSError:
                 return
+            self._idle.clear()
             with connection:
                 self._converse(connection)
+            self._idle.set()
 
     def _converse(self, connection: socket.socket) -> None:
         connection.settimeout(0.2)

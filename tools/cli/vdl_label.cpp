@@ -1,0 +1,481 @@
+// vdl-label: the library from the shell, for scripts and for diagnosing a
+// printer installation. Uses the public API only (and, for `discover`, the
+// USB printer-class device-ID ioctl, to list printers the library would not
+// open).
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "VdlLabelAPI.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Results in words
+// ---------------------------------------------------------------------------
+
+enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2, kPrinterError = 3 };
+
+struct Meaning {
+    int code;
+    const char *words;
+};
+
+constexpr Meaning kMeanings[] = {
+    {VDL_ERR_PORT_SETUP, "the port could not be set up (serial settings refused, or the TCP connection was "
+                         "refused or timed out)"},
+    {VDL_ERR_OPEN, "the device could not be opened (no such port, or no USB printer attached)"},
+    {VDL_ERR_NOT_ACCEPTED, "the printer did not answer the model query, or is not a supported label printer"},
+    {VDL_ERR_WRITE_CHUNK, "the printer did not take the data (connection lost, or busy for too long)"},
+    {VDL_ERR_PORT_APPLY, "the serial port refused its settings"},
+    {VDL_ERR_WRITE, "the printer did not take the whole command"},
+    {VDL_ERR_NO_REPLY, "the printer did not answer"},
+    {VDL_ERR_BT_SDP, "no Bluetooth connection to the printer's service directory"},
+    {VDL_ERR_BT_NO_CHANNEL, "the Bluetooth printer offers no serial port service"},
+    {VDL_ERR_BT_SOCKET, "no Bluetooth socket could be created"},
+    {VDL_ERR_BT_BIND, "the Bluetooth socket could not be bound to a local adapter"},
+    {VDL_ERR_BT_CONNECT, "the Bluetooth printer refused the connection"},
+    {VDL_ERR_PORT_NAME, "the port name is not valid: use USB, /dev/ttyS0:9600, SERIAL:9600, /dev/lp0, PARALLEL, a "
+                        "Bluetooth address or an IPv4 address and port such as 192.168.1.50:9100"},
+    {VDL_ERR_SOCKET, "no network socket could be created"},
+    {VDL_ERR_IMAGE_OPEN, "the image file cannot be opened"},
+    {VDL_ERR_IMAGE_FORMAT, "the image file is not a supported picture"},
+    {VDL_ERR_NO_MEMORY, "out of memory"},
+    {VDL_ERR_BLOCK_OPTION, "invalid block option"},
+};
+
+std::string inWords(int code) {
+    for (const Meaning &m : kMeanings)
+        if (m.code == code) return m.words;
+    return "unexpected result " + std::to_string(code);
+}
+
+int fail(const std::string &what, int code) {
+    std::cerr << "vdl-label: " << what << ": " << inWords(code) << " (" << code << ")\n";
+    return kFailed;
+}
+
+int usageError(const std::string &message) {
+    std::cerr << "vdl-label: " << message << " (see vdl-label --help)\n";
+    return kUsage;
+}
+
+// ---------------------------------------------------------------------------
+// Command table: one source for --help and the man page
+// ---------------------------------------------------------------------------
+
+struct Invocation {
+    std::string port;
+    std::vector<std::string> operands;
+    std::map<std::string, std::string> options;
+
+    bool has(const std::string &name) const { return options.count(name) != 0; }
+};
+
+struct Option {
+    const char *name;      // without the dashes
+    const char *argument;  // nullptr for a switch
+    const char *help;
+};
+
+struct Command {
+    const char *name;
+    const char *synopsis;
+    const char *summary;
+    std::vector<Option> options;
+    int (*run)(const Invocation &);
+};
+
+int runDiscover(const Invocation &);
+int runStatus(const Invocation &);
+int runSend(const Invocation &);
+int runAction(const Invocation &);
+int runTestLabel(const Invocation &);
+int runSettings(const Invocation &);
+
+const std::vector<Command> &commands() {
+    static const std::vector<Command> table = {
+        {"discover", "discover", "List the USB printer nodes with their IEEE 1284 manufacturer and model, and whether "
+                                 "the library accepts them. Needs no --port.",
+         {}, runDiscover},
+        {"status", "status", "Ask the printer for its error state and name each error. Exit status 3 when the "
+                             "printer reports an error.",
+         {}, runStatus},
+        {"send", "send FILE|-", "Send the bytes of FILE (or of standard input) to the printer as they are.",
+         {{"progress", nullptr, "show progress on standard error even when it is not a terminal"}}, runSend},
+        {"calibrate", "calibrate", "Make the printer measure its media.", {}, runAction},
+        {"feed", "feed", "Feed one label.", {}, runAction},
+        {"reset", "reset", "Reset the printer.", {}, runAction},
+        {"test-label", "test-label", "Print a test label: a frame, the printer's model, the date, a barcode and a "
+                                     "QR code.",
+         {}, runTestLabel},
+        {"settings", "settings [--speed N] [--density N] [--paper W,H[,MEDIA[,OFFSET[,GAP]]]]",
+         "Send print settings. MEDIA is gap (default), continuous or mark.",
+         {{"speed", "N", "print speed, 0 to 12"},
+          {"density", "N", "print density, 0 to 20"},
+          {"paper", "W,H[,MEDIA[,OFFSET[,GAP]]]", "label width and height in dots, media type, offset, gap length"}},
+         runSettings},
+    };
+    return table;
+}
+
+const Command *findCommand(const std::string &name) {
+    for (const Command &c : commands())
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+constexpr const char *kDefaultPort = "127.0.0.1:9100";
+
+void printHelp() {
+    std::cout << "usage: vdl-label [--port PORT] COMMAND [OPTIONS]\n\n"
+                 "Drive a VELDRIN label printer from the shell.\n\n"
+                 "  --port PORT   the printer: USB, /dev/ttyS0:9600, SERIAL:9600, /dev/lp0, PARALLEL,\n"
+                 "                a Bluetooth address, or IPv4:port (default "
+              << kDefaultPort << ", or $VDL_PORT)\n"
+                                 "  --help        this text; COMMAND --help for one command\n"
+                                 "  --man         the manual page, in roff\n\ncommands:\n";
+    for (const Command &c : commands()) std::printf("  %-12s %s\n", c.name, c.summary);
+}
+
+void printCommandHelp(const Command &c) {
+    std::cout << "usage: vdl-label [--port PORT] " << c.synopsis << "\n\n" << c.summary << "\n";
+    for (const Option &o : c.options)
+        std::printf("  --%s%s%s\n      %s\n", o.name, o.argument ? " " : "", o.argument ? o.argument : "", o.help);
+}
+
+void printManPage() {
+    std::cout << ".TH VDL-LABEL 1 \"\" \"VdlLabelAPI\" \"User Commands\"\n"
+                 ".SH NAME\nvdl-label \\- drive a VELDRIN label printer from the shell\n"
+                 ".SH SYNOPSIS\n.B vdl-label\n[\\fB\\-\\-port\\fR \\fIPORT\\fR] \\fICOMMAND\\fR [\\fIOPTIONS\\fR]\n"
+                 ".SH DESCRIPTION\nSends commands to a label printer through libVdlLabelAPI and reports the "
+                 "outcome in words.\n"
+                 ".SH OPTIONS\n.TP\n\\fB\\-\\-port\\fR \\fIPORT\\fR\nThe printer: USB, /dev/ttyS0:9600, "
+                 "SERIAL:9600, /dev/lp0, PARALLEL, a Bluetooth address, or an IPv4 address and port. Default "
+              << kDefaultPort << ", or the environment variable VDL_PORT.\n.SH COMMANDS\n";
+    for (const Command &c : commands()) {
+        std::cout << ".TP\n\\fB" << c.synopsis << "\\fR\n" << c.summary << "\n";
+        for (const Option &o : c.options)
+            std::cout << ".RS\n.TP\n\\fB\\-\\-" << o.name << "\\fR" << (o.argument ? " \\fI" : "")
+                      << (o.argument ? o.argument : "") << (o.argument ? "\\fR" : "") << "\n"
+                      << o.help << "\n.RE\n";
+    }
+    std::cout << ".SH EXIT STATUS\n0 success; 1 the printer or the connection failed (the reason is printed); "
+                 "2 wrong usage; 3 the printer reports an error.\n";
+}
+
+// ---------------------------------------------------------------------------
+// Commands
+// ---------------------------------------------------------------------------
+
+// Connected for the lifetime of the object.
+class Connection {
+public:
+    explicit Connection(const std::string &port) : result_(ConnectToPrinter(port.c_str())) {}
+    ~Connection() {
+        if (result_ == VDL_OK) DisconnectPrinter();
+    }
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    bool ok() const { return result_ == VDL_OK; }
+    // Says why the connect failed; the exit status to return.
+    int failure(const std::string &port) const { return fail("cannot connect to " + port, result_); }
+
+private:
+    int result_;
+};
+
+struct ErrorBit {
+    int bit;
+    const char *words;
+};
+
+constexpr ErrorBit kErrorBits[] = {
+    {VDL_STATUS_PAPER_PRESENCE, "paper presence error"}, {VDL_STATUS_RIBBON_END, "ribbon end"},
+    {VDL_STATUS_GAP_ERROR, "gap not found"},             {VDL_STATUS_HEAD_OVERHEAT, "print head overheated"},
+    {VDL_STATUS_CUTTER_JAM, "cutter jam"},               {VDL_STATUS_COVER_OPEN, "cover open"},
+    {VDL_STATUS_PAPER_EMPTY, "paper empty"},
+};
+
+int runStatus(const Invocation &in) {
+    Connection connection(in.port);
+    if (!connection.ok()) return connection.failure(in.port);
+    const int status = CheckPrinterStatus();
+    if (status < 0) return fail("status query", status);
+    std::cout << VELDRIN_DEVICE[gPrinterModel] << ": ";
+    if (status == 0) {
+        std::cout << "ready\n";
+        return kOk;
+    }
+    const char *separator = "";
+    for (const ErrorBit &e : kErrorBits) {
+        if ((status & e.bit) == 0) continue;
+        std::cout << separator << e.words;
+        separator = ", ";
+    }
+    std::cout << "\n";
+    return kPrinterError;
+}
+
+bool readAll(const std::string &name, std::string &bytes) {
+    if (name == "-") {
+        bytes.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        return true;
+    }
+    std::ifstream file(name, std::ios::binary);
+    if (!file) return false;
+    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return true;
+}
+
+// Sends in pieces so that a long send over a slow line shows how far it got.
+int sendWithProgress(const std::string &bytes, bool progress) {
+    constexpr std::size_t kPiece = 4096;
+    for (std::size_t sent = 0; sent < bytes.size();) {
+        const std::size_t n = std::min(kPiece, bytes.size() - sent);
+        const int written = WriteBuffer(bytes.data() + sent, uint32_t(n));
+        if (written != int(n)) return written < 0 ? written : VDL_ERR_WRITE;
+        sent += n;
+        if (progress)
+            std::fprintf(stderr, "\rsent %zu of %zu bytes (%zu%%)", sent, bytes.size(), sent * 100 / bytes.size());
+    }
+    if (progress) std::fputc('\n', stderr);
+    return VDL_OK;
+}
+
+int runSend(const Invocation &in) {
+    if (in.operands.size() != 1) return usageError("send takes one FILE, or - for standard input");
+    std::string bytes;
+    if (!readAll(in.operands[0], bytes)) {
+        std::cerr << "vdl-label: cannot read " << in.operands[0] << ": " << std::strerror(errno) << "\n";
+        return kFailed;
+    }
+    Connection connection(in.port);
+    if (!connection.ok()) return connection.failure(in.port);
+    constexpr std::size_t kWorthShowing = 64 * 1024;
+    const bool progress = in.has("progress") || (bytes.size() > kWorthShowing && isatty(STDERR_FILENO));
+    const int result = sendWithProgress(bytes, progress);
+    if (result != VDL_OK) return fail("send", result);
+    std::cout << "sent " << bytes.size() << " bytes\n";
+    return kOk;
+}
+
+int runAction(const Invocation &in) {
+    static const std::map<std::string, int (*)()> actions = {
+        {"calibrate", CalibrateMedia}, {"feed", FeedOneLabel}, {"reset", ResetPrinter}};
+    const std::string &name = in.options.at("command");
+    Connection connection(in.port);
+    if (!connection.ok()) return connection.failure(in.port);
+    const int result = actions.at(name)();
+    return result == VDL_OK ? kOk : fail(name, result);
+}
+
+int runTestLabel(const Invocation &in) {
+    Connection connection(in.port);
+    if (!connection.ok()) return connection.failure(in.port);
+    char date[32];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", std::localtime(&now));
+    const std::string model = std::string("MODEL ") + VELDRIN_DEVICE[gPrinterModel];
+    int result = PrintBlock(10, 10, 600, 400, 4, 3);
+    if (result == VDL_OK) result = PrintDeviceFont("VDL-LABEL TEST", 30, 30, 4, 1, 1, 0, 1);
+    if (result == VDL_OK) result = PrintDeviceFont(model.c_str(), 30, 90, 3, 1, 1, 0, 0);
+    if (result == VDL_OK) result = PrintDeviceFont(date, 30, 130, 3, 1, 1, 0, 0);
+    if (result == VDL_OK) result = Print1DBarcode("VDL0123456789", 30, 180, 1, 2, 4, 100, 0, 0);
+    if (result == VDL_OK) result = PrintQRCode(model.c_str(), 440, 180, 2, 1, 4, 0);
+    if (result == VDL_OK) result = Prints(1, 1);
+    if (result != VDL_OK) return fail("test label", result);
+    std::cout << "test label printed on " << VELDRIN_DEVICE[gPrinterModel] << "\n";
+    return kOk;
+}
+
+bool parseNumber(const std::string &text, int &value) {
+    char *end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || parsed < INT32_MIN || parsed > INT32_MAX) return false;
+    value = int(parsed);
+    return true;
+}
+
+struct Paper {
+    int width = 0, height = 0, media = 0, offset = 0, gap = 24;
+};
+
+bool parsePaper(const std::string &text, Paper &paper) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t comma; (comma = text.find(',', start)) != std::string::npos; start = comma + 1)
+        parts.push_back(text.substr(start, comma - start));
+    parts.push_back(text.substr(start));
+    if (parts.size() < 2 || parts.size() > 5) return false;
+    static const std::map<std::string, int> media = {{"gap", 0}, {"continuous", 1}, {"mark", 2}};
+    if (parts.size() > 2 && media.count(parts[2]) == 0) return false;
+    if (parts.size() > 2) paper.media = media.at(parts[2]);
+    return parseNumber(parts[0], paper.width) && parseNumber(parts[1], paper.height) &&
+           (parts.size() < 4 || parseNumber(parts[3], paper.offset)) &&
+           (parts.size() < 5 || parseNumber(parts[4], paper.gap));
+}
+
+int runSettings(const Invocation &in) {
+    int speed = 0, density = 0;
+    Paper paper;
+    if (in.has("speed") && !parseNumber(in.options.at("speed"), speed)) return usageError("--speed wants a number");
+    if (in.has("density") && !parseNumber(in.options.at("density"), density))
+        return usageError("--density wants a number");
+    if (in.has("paper") && !parsePaper(in.options.at("paper"), paper))
+        return usageError("--paper wants WIDTH,HEIGHT[,gap|continuous|mark[,OFFSET[,GAP]]]");
+    if (!in.has("speed") && !in.has("density") && !in.has("paper")) return usageError("settings: nothing to set");
+    Connection connection(in.port);
+    if (!connection.ok()) return connection.failure(in.port);
+    if (in.has("paper")) {
+        const int r = SetPaper(paper.width, paper.height, paper.media, paper.offset, paper.gap);
+        if (r != VDL_OK) return fail("paper", r);
+    }
+    if (in.has("speed") && SetSpeed(speed) != VDL_OK) return fail("speed", VDL_ERR_WRITE);
+    if (in.has("density") && SetDensity(density) != VDL_OK) return fail("density", VDL_ERR_WRITE);
+    std::cout << "settings sent";
+    if (in.has("speed")) std::cout << "; speed " << gSpeed;
+    if (in.has("density")) std::cout << "; density " << gDensity;
+    if (in.has("paper")) std::cout << "; paper " << gPaperWidth << " x " << gPaperHeight;
+    std::cout << "\n";
+    return kOk;
+}
+
+// --- discover ----------------------------------------------------------------
+
+// The printer-class driver's device-ID request: read, type 'P', number 1, 1024 bytes.
+constexpr unsigned long kGetDeviceId = 0x84005001UL;
+
+// The value of an IEEE 1284 device-ID field, by its short or its long key.
+std::string idField(const std::string &id, const char *shortKey, const char *longKey) {
+    std::size_t at = id.find(shortKey);
+    std::size_t keyLength = std::strlen(shortKey);
+    if (at == std::string::npos) {
+        at = id.find(longKey);
+        keyLength = std::strlen(longKey);
+    }
+    if (at == std::string::npos) return "";
+    const std::size_t start = at + keyLength;
+    const std::size_t end = id.find(';', start);
+    return id.substr(start, std::min<std::size_t>((end == std::string::npos ? id.size() : end) - start, 63));
+}
+
+int modelSlot(const std::string &model) {
+    for (int slot = 1; slot < VDL_MODEL_SLOTS; ++slot)
+        if (VELDRIN_DEVICE[slot] && strcasestr(model.c_str(), VELDRIN_DEVICE[slot])) return slot;
+    return 0;
+}
+
+std::string verdict(const std::string &manufacturer, const std::string &model) {
+    if (manufacturer.rfind("VELDRIN", 0) != 0 && manufacturer.rfind("KADMER", 0) != 0) return "no: another maker";
+    const int slot = modelSlot(model);
+    if (slot == 0) return "no: model not in the model table";
+    if (slot < 151 || slot > 190) return "no: a printer of the maker, but not a label printer";
+    return std::string("yes: ") + VELDRIN_DEVICE[slot];
+}
+
+int runDiscover(const Invocation &) {
+    static const char *const kForms[] = {"/dev/usblp%d", "/dev/usb/lp%d", "/dev/usb/usblp%d"};
+    int found = 0;
+    for (int index = 0; index < 16; ++index) {
+        for (const char *form : kForms) {
+            char node[32];
+            std::snprintf(node, sizeof node, form, index);
+            if (access(node, F_OK) != 0) continue;
+            ++found;
+            const int fd = open(node, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0) {
+                std::printf("%-18s cannot be opened: %s\n", node, std::strerror(errno));
+                break;
+            }
+            unsigned char area[1024] = {};
+            const bool answered = ioctl(fd, kGetDeviceId, area) == 0;
+            close(fd);
+            const std::string id = answered ? std::string(reinterpret_cast<char *>(area) + 2, strnlen(
+                                                  reinterpret_cast<char *>(area) + 2, sizeof area - 2))
+                                            : "";
+            const std::string manufacturer = idField(id, "MFG:", "MANUFACTURER:");
+            const std::string model = idField(id, "MDL:", "MODEL:");
+            std::printf("%-18s manufacturer \"%s\", model \"%s\": %s\n", node, manufacturer.c_str(), model.c_str(),
+                        verdict(manufacturer, model).c_str());
+            break;
+        }
+    }
+    if (found == 0) std::puts("no USB printer nodes (/dev/usblp*, /dev/usb/lp*, /dev/usb/usblp*)");
+    return kOk;
+}
+
+// ---------------------------------------------------------------------------
+// Arguments
+// ---------------------------------------------------------------------------
+
+const Option *findOption(const Command &c, const std::string &name) {
+    for (const Option &o : c.options)
+        if (name == o.name) return &o;
+    return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Invocation in;
+    const char *fromEnvironment = std::getenv("VDL_PORT");
+    in.port = fromEnvironment != nullptr && *fromEnvironment != '\0' ? fromEnvironment : kDefaultPort;
+
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-' && std::strcmp(argv[i], "-") != 0; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            printHelp();
+            return kOk;
+        }
+        if (arg == "--man") {
+            printManPage();
+            return kOk;
+        }
+        if (arg == "--port" && i + 1 < argc) {
+            in.port = argv[++i];
+            continue;
+        }
+        return usageError("unknown option " + arg);
+    }
+    if (i == argc) return usageError("no command given");
+    const Command *command = findCommand(argv[i]);
+    if (command == nullptr) return usageError(std::string("unknown command ") + argv[i]);
+    in.options["command"] = command->name;
+
+    for (++i; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            printCommandHelp(*command);
+            return kOk;
+        }
+        if (arg.rfind("--", 0) != 0 || arg == "--") {
+            in.operands.push_back(arg);
+            continue;
+        }
+        if (arg == "--port" && i + 1 < argc) {
+            in.port = argv[++i];
+            continue;
+        }
+        const Option *option = findOption(*command, arg.substr(2));
+        if (option == nullptr) return usageError(std::string(command->name) + ": unknown option " + arg);
+        if (option->argument != nullptr && i + 1 >= argc) return usageError(arg + " wants " + option->argument);
+        in.options[option->name] = option->argument != nullptr ? argv[++i] : "";
+    }
+    return command->run(in);
+}
