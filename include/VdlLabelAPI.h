@@ -1,4 +1,6 @@
-/*
+/**
+ * @file VdlLabelAPI.h
+ *
  * libVdlLabelAPI - drive VELDRIN thermal label printers from Linux applications.
  *
  * The library turns each call into the bytes of the printer's command language
@@ -30,6 +32,7 @@
 
 #include <stdint.h>
 
+/** @cond internal */
 #if defined(__GNUC__)
 #define VDL_API __attribute__((visibility("default")))
 #define VDL_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
@@ -37,6 +40,7 @@
 #define VDL_API
 #define VDL_PRINTF_FORMAT(fmt, args)
 #endif
+/** @endcond */
 
 #ifdef __cplusplus
 extern "C" {
@@ -133,6 +137,7 @@ extern VDL_API const char *VELDRIN_DEVICE[VDL_MODEL_SLOTS];
  * 3584 bytes or more, and by Prints.
  */
 extern VDL_API unsigned char gPrintData[VDL_BUFFER_SIZE];
+/** Number of bytes in use at the start of gPrintData. */
 extern VDL_API uint32_t gDataIndex;
 
 /** Appends the print command "P<first>,<second>\r" and sends the whole buffer. @return VDL_OK or VDL_ERR_WRITE. */
@@ -214,19 +219,34 @@ VDL_API int PrintCircle(int x, int y, int size, int multiplier);
 VDL_API int Print1DBarcode(const char *data, int x, int y, int barcodeType, int field4, int field5, int field6,
                            int rotation, int field8);
 
-/* Two-dimensional symbols. Ranges as documented in the README; rotation 0-3 (else 0). */
+/* Two-dimensional symbols. A value outside its range is replaced by the
+ * default given; rotation is 0-3, else 0. The data is sent as it is. */
+
+/** MaxiCode: mode 0, 2, 3 or 4 (else 0). */
 VDL_API int PrintMaxiCode(const char *data, int x, int y, int mode);
+/** PDF417: rows 3-90 (else 30), columns 1-30 (else 5), eccLevel 0-8 (else 0), field7 0-2 (else 0),
+ * field8 sent as 1/0, field9 0-1 (else 1), field10 2-9 (else 3), field11 4-99 (else 10). */
 VDL_API int PrintPDF417(const char *data, int x, int y, int rows, int columns, int eccLevel, int field7,
                         unsigned char field8, int field9, int field10, int field11, int rotation);
+/** QR Code: model 1-2 (else 1), eccLevel 0 L, 1 M, 2 Q, 3 H (else L), field6 1-4 (else 4). */
 VDL_API int PrintQRCode(const char *data, int x, int y, int model, int eccLevel, int field6, int rotation);
+/** Data Matrix: field4 1-4 (else 2), field5 sent as R (set) or N. */
 VDL_API int PrintDataMatrix(const char *data, int x, int y, int field4, unsigned char field5, int rotation);
+/** Aztec: field4 1-10 (else 2), field5 0-1 (else 0), field6 0-300 (else 0), field7 sent as 1/0,
+ * field8 1-26 (else 15), field9 sent as given. */
 VDL_API int PrintAztec(const char *data, int x, int y, int field4, int field5, int field6, unsigned char field7,
                        int field8, int field9, int rotation);
+/** Code 49: fields 4-6 sent as given, field7 0-2 (else 0), field8 0-7 (else 0). */
 VDL_API int PrintCode49(const char *data, int x, int y, int field4, int field5, int field6, int field7, int field8,
                         int rotation);
+/** CODABLOCK: fields 4-6 sent as given, field7 sent as 1/0, field8 2-62 (else 30), mode 0 A, 1 E,
+ * 2 F (else E), field10 1-18 for A (else 10) or 2-4 for E and F (else 3). */
 VDL_API int PrintCODABLOCK(const char *data, int x, int y, int field4, int field5, int field6, unsigned char field7,
                            int field8, int mode, int field10);
+/** MicroPDF417: field4 2-8 (else 5), field5 1-99 (else 50), field6 0-33 (else 0). */
 VDL_API int PrintMicroPDF(const char *data, int x, int y, int field4, int field5, int field6, int rotation);
+/** GS1 DataBar: field4 0-5 (else 5), field5 1-10 (else 1), field6 1-2 (else 1), field7 sent as
+ * given, segments an even number 0-22 (else 6). */
 VDL_API int PrintGS1DataBar(const char *data, int x, int y, int field4, int field5, int field6, int field7,
                             int segments, int rotation);
 
@@ -237,9 +257,13 @@ VDL_API int PrintGS1DataBar(const char *data, int x, int y, int field4, int fiel
 /* Result: VDL_OK, or VDL_ERR_WRITE when the command was not written whole.   */
 /* ------------------------------------------------------------------------- */
 
+/** Initialises the printer. */
 VDL_API int InitializePrinter(void);
+/** Makes the printer measure its media. */
 VDL_API int CalibrateMedia(void);
+/** Resets the printer. */
 VDL_API int ResetPrinter(void);
+/** Feeds one label. */
 VDL_API int FeedOneLabel(void);
 
 /** Print speed 0-12 (clamped). */
@@ -250,6 +274,7 @@ VDL_API int SetDensity(int density);
 VDL_API int SetOrientation(int orientation);
 /** Cutter on or off; a non-zero cutPeriod with the cutter on cuts every cutPeriod labels. */
 VDL_API int SetCutter(unsigned char autoCut, int cutPeriod);
+/** Rewinder on (non-zero) or off. */
 VDL_API int SetRewinder(unsigned char rewind);
 /** Print offset -100 to 100 (clamped). */
 VDL_API int SetOffset(int offset);
@@ -257,30 +282,33 @@ VDL_API int SetOffset(int offset);
 VDL_API int SetCutPostion(int cutPosition);
 /** 1 thermal transfer ('t'), anything else direct thermal ('d'). */
 VDL_API int SetPrintingType(int printingType);
+/** Back feed on (non-zero) or off. */
 VDL_API int SetBackFeed(unsigned char backFeeding);
 /** Paper size and media: mediaType 1 continuous ('C'), 2 black mark ('B'), else gap ('G'). */
 VDL_API int SetPaper(int paperWidth, int paperHeight, int mediaType, int offset, int gapLength);
+/** Horizontal and vertical margins in dots, sent as given. */
 VDL_API int SetMargin(int horizontalMargin, int verticalMargin);
 /** characterSet 0-15 and codeTable 0-255; other values become 0. */
 VDL_API int SetCharacterSet(int characterSet, int codeTable);
 
-/* The last value of each setting that reached the printer whole. */
-extern VDL_API int gSpeed;
-extern VDL_API int gDensity;
-extern VDL_API int gOrientation;
-extern VDL_API unsigned char gAutoCut;
-extern VDL_API int gCutPeriod;
-extern VDL_API unsigned char gRewind;
-extern VDL_API int gOffset;
-extern VDL_API int gCutPosition;
-extern VDL_API int gPrintingType;
-extern VDL_API int gBackFeeding;
-extern VDL_API int gPaperWidth;
-extern VDL_API int gPaperHeight;
-extern VDL_API int gMediaType;
-extern VDL_API int gGapLength;
-extern VDL_API int gHorizontalMargin;
-extern VDL_API int gVerticalMargin;
+/* The last value of each setting that reached the printer whole; a failed
+ * setter leaves them as they were. Read-only for applications. */
+extern VDL_API int gSpeed;                /**< SetSpeed, after clamping */
+extern VDL_API int gDensity;              /**< SetDensity, after clamping */
+extern VDL_API int gOrientation;          /**< SetOrientation: 'T' or 'B' */
+extern VDL_API unsigned char gAutoCut;    /**< SetCutter's flag as given */
+extern VDL_API int gCutPeriod;            /**< SetCutter's period as given */
+extern VDL_API unsigned char gRewind;     /**< SetRewinder's flag as given */
+extern VDL_API int gOffset;               /**< SetOffset (clamped) or SetPaper's offset, the later */
+extern VDL_API int gCutPosition;          /**< SetCutPostion, after clamping */
+extern VDL_API int gPrintingType;         /**< SetPrintingType as given */
+extern VDL_API int gBackFeeding;          /**< SetBackFeed's flag as given */
+extern VDL_API int gPaperWidth;           /**< SetPaper */
+extern VDL_API int gPaperHeight;          /**< SetPaper */
+extern VDL_API int gMediaType;            /**< SetPaper's media type as given */
+extern VDL_API int gGapLength;            /**< SetPaper */
+extern VDL_API int gHorizontalMargin;     /**< SetMargin */
+extern VDL_API int gVerticalMargin;       /**< SetMargin */
 
 /** Error bits of the status byte. */
 enum VdlStatusBit {
@@ -311,14 +339,22 @@ extern VDL_API unsigned char gStatus;
 /* bytes, WriteRFID: 1023 bytes; nothing is sent then).                       */
 /* ------------------------------------------------------------------------- */
 
+/** RFID set-up: field1 0-5 (else 5), field2 clamped to 1-10, field3 to 1-5, field4 to 0-30.
+ * @return the number of bytes written (14 to 16), or VDL_ERR_WRITE. */
 VDL_API int SetupRFID(int field1, int field2, int field3, int field4);
+/** Calibrates the RFID encoder. */
 VDL_API int CalibrateRFID(void);
+/** Position of the RFID encoder, sent as given. */
 VDL_API int SetRFIDPosition(int position);
+/** The EPC data structure, sent as given. */
 VDL_API int SetEPCDataStructure(int field1, const char *structure);
 /** type 1 'A', 2 'H', 3 'U', 4 'E'; any other type sends nothing and returns VDL_OK. */
 VDL_API int WriteRFID(int type, int field2, int length, const char *data);
+/** The four items of the tag password setting, sent as given. */
 VDL_API int SetRFIDPassword(const char *part1, const char *part2, const char *part3, const char *part4);
+/** Locks the tag. */
 VDL_API int LockRFID(void);
+/** Unlocks the tag. */
 VDL_API int UnlockRFID(void);
 
 /* ------------------------------------------------------------------------- */
@@ -361,10 +397,15 @@ VDL_API void initWriteLog(void);
 /** Appends one record to "log.txt" when tracing is on. */
 VDL_API void printDebugLog(const char *functionName, const char *format, ...) VDL_PRINTF_FORMAT(2, 3);
 
-/** Transports: each returns an open descriptor (0 or more) or a negative code. */
+/* Transports: each returns an open descriptor (0 or more) or a negative code. */
+
+/** Connects a TCP socket to address:port (a dotted IPv4 address and a decimal port). */
 VDL_API int openDeviceEthernet(const char *address, const char *port);
+/** Opens the first USB printer node whose printer is a VELDRIN printer of the model table. */
 VDL_API int openDeviceUSB(void);
+/** Opens a parallel-port node. */
 VDL_API int openDeviceParallel(const char *path);
+/** Opens a serial port in raw 8-N-1 mode at baud (2400 to 115200; other values mean 9600). */
 VDL_API int openDeviceSerial(const char *path, int baud);
 
 #ifdef __cplusplus

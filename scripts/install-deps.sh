@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config)
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config
+  python3 abigail-tools doxygen)
 
 missing=()
 for p in "${packages[@]}"; do
