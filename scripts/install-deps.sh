@@ -3,6 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev pkg-config)
+# BlueZ headers for the Bluetooth transport; libbluetooth itself is linked only by applications and tests.
+packages+=(libbluetooth-dev)
 
 missing=()
 for p in "${packages[@]}"; do
