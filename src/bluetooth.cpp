@@ -95,13 +95,13 @@ int searchSerialPort(sdp_session_t *session) {
     return channel;
 }
 
-sockaddr_rc rfcommAddress(const VdlBluetoothAddress &device, uint8_t channel) {
-    sockaddr_rc address{};
+// Filled in place, so that its padding byte goes to the kernel as zero.
+void setRfcommAddress(sockaddr_rc &address, const VdlBluetoothAddress &device, uint8_t channel) {
+    std::memset(&address, 0, sizeof address);
     address.rc_family = AF_BLUETOOTH;
     const bdaddr_t converted = toBlueZ(device);
     bacpy(&address.rc_bdaddr, &converted);
     address.rc_channel = channel;
-    return address;
 }
 
 int closeSocket(int *fd, int code) {
@@ -137,12 +137,14 @@ int connectRfcomm(const VdlBluetoothAddress *local, const VdlBluetoothAddress *r
         printDebugLog(kConnectName, "Failed to call socket().");
         return VDL_ERR_BT_SOCKET;
     }
-    const sockaddr_rc source = rfcommAddress(*local, 0);
+    sockaddr_rc source, target;
+    setRfcommAddress(source, *local, 0);
     if (::bind(*fd, reinterpret_cast<const sockaddr *>(&source), sizeof source) != 0) {
         printDebugLog(kConnectName, "Failed to call bind().");
         return closeSocket(fd, VDL_ERR_BT_BIND);
     }
-    if (connectWhileBusy(*fd, rfcommAddress(*remote, channel)) != 0) return closeSocket(fd, VDL_ERR_BT_CONNECT);
+    setRfcommAddress(target, *remote, channel);
+    if (connectWhileBusy(*fd, target) != 0) return closeSocket(fd, VDL_ERR_BT_CONNECT);
     return 0;
 }
 
