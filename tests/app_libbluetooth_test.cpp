@@ -6,7 +6,13 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "VdlLabelAPI.h"
@@ -37,6 +43,23 @@ TEST_F(Application, WorksOverTcp) {
 }
 
 #ifndef APP_LINKS_LIBBLUETOOTH
+
+TEST_F(Application, WithoutLibbluetoothTheTraceSaysWhy) {
+    char directory[] = "/tmp/vdl-app-XXXXXX";
+    char previous[PATH_MAX];
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(directory), 0);
+    std::ofstream("log.tmp").put('\n');
+
+    EXPECT_EQ(ConnectToPrinter("00:11:22:33:44:55"), VDL_ERR_BT_SDP);
+    std::stringstream log;
+    log << std::ifstream("log.txt").rdbuf();
+    EXPECT_NE(log.str().find("] libbluetooth is not linked into the application.\n"), std::string::npos);
+
+    ASSERT_EQ(chdir(previous), 0);
+    std::filesystem::remove_all(directory);
+}
 
 TEST_F(Application, WithoutLibbluetoothABluetoothConnectFailsWithNoSdpConnection) {
     ASSERT_EQ(dlsym(RTLD_DEFAULT, "sdp_connect"), nullptr) << "this program must not link libbluetooth";
