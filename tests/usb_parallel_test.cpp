@@ -38,6 +38,13 @@ protected:
         return *devices_.back();
     }
     void addRefusedNode(const std::string &path, int error) { deviceNodes().nodes[path].error = error; }
+    // A device node served by the fixture's printer.
+    void mapToPrinter(const std::string &path, std::optional<std::string> id = std::nullopt) {
+        DeviceNode node;
+        node.fd = printer.attachDevice();
+        node.deviceId = std::move(id);
+        deviceNodes().nodes[path] = node;
+    }
 
     // Whether the library still holds the device open (or never opened it).
     static bool stillOpen(FakePrinter &device) {
@@ -180,10 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Probe> &info) { return "case" + std::to_string(info.index); });
 
 TEST_F(UsbTest, ConnectsEndToEndAndWritesInChunksOf4096) {
-    DeviceNode node;
-    node.fd = printer.attachDevice();
-    node.deviceId = "MFG:VELDRIN;MDL:VRL-408;";
-    deviceNodes().nodes["/dev/usb/lp0"] = node;
+    mapToPrinter("/dev/usb/lp0", "MFG:VELDRIN;MDL:VRL-408;");
     printer.options().modelReply = "VRL-204\r\n";
 
     ASSERT_EQ(ConnectToPrinter("usb001"), VDL_OK);
@@ -203,10 +207,7 @@ TEST_F(UsbTest, ConnectsEndToEndAndWritesInChunksOf4096) {
 }
 
 TEST_F(UsbTest, APrinterThatFailsTheModelCheckIsClosedAgain) {
-    DeviceNode node;
-    node.fd = printer.attachDevice();
-    node.deviceId = "MFG:VELDRIN;MDL:VRL-408;";
-    deviceNodes().nodes["/dev/usb/lp0"] = node;
+    mapToPrinter("/dev/usb/lp0", "MFG:VELDRIN;MDL:VRL-408;");
     printer.options().modelReply = "VRP-110\r\n";
 
     EXPECT_EQ(ConnectToPrinter("USB"), VDL_ERR_NOT_ACCEPTED);
@@ -221,9 +222,7 @@ TEST_F(UsbTest, APrinterThatFailsTheModelCheckIsClosedAgain) {
 using ParallelTest = DeviceTest;
 
 TEST_F(ParallelTest, OpensTheNamedNodeOnlyAndWritesInChunksOf1024) {
-    DeviceNode node;
-    node.fd = printer.attachDevice();
-    deviceNodes().nodes["/dev/lp0"] = node;
+    mapToPrinter("/dev/lp0");
 
     ASSERT_EQ(ConnectToPrinter("/dev/lp0"), VDL_OK);
     EXPECT_EQ(connection().interfaceType, vdl::kParallel);
@@ -240,9 +239,7 @@ TEST_F(ParallelTest, OpensTheNamedNodeOnlyAndWritesInChunksOf1024) {
 }
 
 TEST_F(ParallelTest, ScanTakesTheFirstNodeThatOpens) {
-    DeviceNode node;
-    node.fd = printer.attachDevice();
-    deviceNodes().nodes["/dev/lp2"] = node;
+    mapToPrinter("/dev/lp2");
     addDevice("/dev/lp3");
 
     ASSERT_EQ(ConnectToPrinter("parallel"), VDL_OK);
