@@ -3,9 +3,9 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev pkg-config)
+
 # BlueZ headers for the Bluetooth transport; libbluetooth itself is linked only by applications and tests.
 packages+=(libbluetooth-dev)
-
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
