@@ -4,8 +4,6 @@
 #ifndef VDL_TRANSPORT_H
 #define VDL_TRANSPORT_H
 
-#include "portName.h"
-
 namespace vdl {
 
 // The bound on a TCP connect, shorter than the system's own (about two
