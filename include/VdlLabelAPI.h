@@ -401,12 +401,69 @@ VDL_API void printDebugLog(const char *functionName, const char *format, ...) VD
 
 /** Connects a TCP socket to address:port (a dotted IPv4 address and a decimal port). */
 VDL_API int openDeviceEthernet(const char *address, const char *port);
-/** Opens the first USB printer node whose printer is a VELDRIN printer of the model table. */
+/**
+ * Probes the USB printer-class nodes (/dev/usblpN, /dev/usb/lpN, /dev/usb/usblpN
+ * for N = 0..15) and opens the first VELDRIN printer whose IEEE 1284 model is
+ * in VELDRIN_DEVICE; sets gPrinterModel to its slot.
+ * @return the descriptor; VDL_ERR_OPEN with errno ENODEV when no node exists;
+ *         VDL_ERR_NOT_ACCEPTED when nodes exist but none was accepted.
+ */
 VDL_API int openDeviceUSB(void);
-/** Opens a parallel-port node. */
+/** Opens a parallel port node. @return the descriptor or VDL_ERR_OPEN. */
 VDL_API int openDeviceParallel(const char *path);
-/** Opens a serial port in raw 8-N-1 mode at baud (2400 to 115200; other values mean 9600). */
+/**
+ * Opens a serial port in raw 8-N-1 mode without flow control at baud (2400,
+ * 4800, 9600, 19200, 38400, 57600 or 115200; any other value gives 9600).
+ * @return the descriptor, VDL_ERR_OPEN, VDL_ERR_PORT_SETUP or VDL_ERR_PORT_APPLY.
+ */
 VDL_API int openDeviceSerial(const char *path, int baud);
+
+/* ------------------------------------------------------------------------- */
+/* Bluetooth (Serial Port Profile over RFCOMM)                                */
+/*                                                                           */
+/* The library uses BlueZ's libbluetooth without depending on it: the        */
+/* application that wants Bluetooth links libbluetooth itself               */
+/* (-Wl,--no-as-needed -lbluetooth). Without it every other transport works  */
+/* and a Bluetooth connect fails with VDL_ERR_BT_SDP.                        */
+/* ------------------------------------------------------------------------- */
+
+/**
+ * A Bluetooth device address, laid out as BlueZ's bdaddr_t (six bytes, b[0]
+ * the last group of the text form "XX:XX:XX:XX:XX:XX"): a bdaddr_t can be
+ * copied into it byte for byte.
+ */
+typedef struct VdlBluetoothAddress {
+    uint8_t b[6]; /**< the six bytes, last group of the text form first */
+} VdlBluetoothAddress;
+
+/** An open SDP session: BlueZ's sdp_session_t, opaque here. */
+typedef struct VdlSdpSession VdlSdpSession;
+
+/**
+ * Finds the printer's Serial Port channel over SDP (up to five searches,
+ * 300 ms apart) and connects an RFCOMM socket to it (up to five attempts).
+ * @return the connected socket; VDL_ERR_BT_SDP when no SDP connection could be
+ *         opened (also when the application does not link libbluetooth);
+ *         VDL_ERR_BT_NO_CHANNEL; VDL_ERR_BT_CONNECT.
+ */
+VDL_API int openDeviceBluetooth(VdlBluetoothAddress address);
+
+/**
+ * Asks an open SDP session for the RFCOMM channel of the Serial Port service.
+ * @return 0 with the channel in *channel; -1 (*channel untouched) when sdp is
+ *         null, the query failed, no record names a channel, or libbluetooth
+ *         is not linked.
+ */
+VDL_API int sdp_search_spp(VdlSdpSession *sdp, uint8_t *channel);
+
+/**
+ * Creates an RFCOMM socket bound to local and connects it to remote's channel.
+ * A device that reports itself busy is asked again every 100 ms, 20 times at
+ * most. @return 0 with the socket in *fd; VDL_ERR_BT_SOCKET (also for a null
+ * argument), VDL_ERR_BT_BIND or VDL_ERR_BT_CONNECT with *fd = -1.
+ */
+VDL_API int spp_connect(const VdlBluetoothAddress *local, const VdlBluetoothAddress *remote, uint8_t channel,
+                        int *fd);
 
 #ifdef __cplusplus
 }

@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config
   python3 abigail-tools doxygen)
 
+# BlueZ headers for the Bluetooth transport; libbluetooth itself is linked only by applications and tests.
+packages+=(libbluetooth-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -303,8 +303,8 @@ int openPort(Connection &c, const PortName &port, const char *portName) {
             printDebugLog(kConnect, "Request a bluetooth connection.");
             printDebugLog(kConnect, "bluetooth port : %s", portName);
             c.interfaceType = kBluetooth;
-            const int result = openBluetooth(port.bluetooth);
-            pauseMs(100);  // lets the RFCOMM link settle before the model query
+            const int result = openDeviceBluetooth(port.bluetooth);
+            pauseMs(kBluetoothSettlePauseMs);
             return result;
         }
         case kNetwork:

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "VdlLabelAPI.h"
 #include "printer.h"
 
 namespace vdl {
@@ -12,10 +13,8 @@ namespace vdl {
 // Only the first characters of a network port name take part in its parsing.
 constexpr std::size_t kNetworkNameLimit = 64;
 
-struct BluetoothAddress {
-    // In BlueZ's bdaddr_t order: b[0] is the last group of the text form.
-    unsigned char b[6];
-};
+// In BlueZ's bdaddr_t order: b[0] is the last group of the text form.
+using BluetoothAddress = VdlBluetoothAddress;
 
 struct PortName {
     InterfaceType type;

@@ -4,15 +4,17 @@
 #ifndef VDL_TRANSPORT_H
 #define VDL_TRANSPORT_H
 
-#include "portName.h"
-
 namespace vdl {
-
-int openBluetooth(const BluetoothAddress &address);
 
 // The bound on a TCP connect, shorter than the system's own (about two
 // minutes), so that an unreachable address does not freeze the application.
 constexpr int kNetworkConnectTimeoutMs = 10000;
+
+// A Bluetooth device that keeps reporting EBUSY is asked again this many
+// times on one socket (kRfcommBusyPauseMs apart, 2 seconds) before that
+// connection attempt counts as failed; over the five attempts of
+// openDeviceBluetooth a busy printer is thus waited for about 10 seconds.
+constexpr int kRfcommBusyRetries = 20;
 
 }  // namespace vdl
 

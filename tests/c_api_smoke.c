@@ -21,6 +21,8 @@ int main(void) {
     check(ConnectToPrinter(NULL) == VDL_ERR_PORT_NAME, "null port name");
     check(ConnectToPrinter("printer.local:9100") == VDL_ERR_PORT_NAME, "host names are refused");
     check(gConnectedPrinter == 0, "not connected");
+    check(sizeof(VdlBluetoothAddress) == 6, "Bluetooth addresses are six bytes, as BlueZ's");
+    check(ConnectToPrinter("00:11:22:33:44:55") == VDL_ERR_BT_SDP, "no Bluetooth without libbluetooth");
     check(strcmp(VELDRIN_DEVICE[0], "VELDRIN") == 0, "model table slot 0");
     check(getModel(VELDRIN_DEVICE[151]) == 151, "model lookup");
     check(WriteBuffer("CB\r", 3) == VDL_ERR_WRITE_CHUNK, "nothing is written without a connection");

@@ -115,8 +115,8 @@ TEST_P(UnusableNameTest, FailsWithoutOpeningAnything) {
     EXPECT_EQ(pauses(), u.pauses);
 }
 
-// The USB, serial, parallel and Bluetooth transports of this build fail to
-// open anything; the names are classified all the same.
+// No device node exists in the tests unless a test maps one, and no
+// Bluetooth printer is in range: each kind of port fails in its own way.
 INSTANTIATE_TEST_SUITE_P(
     Names, UnusableNameTest,
     ::testing::Values(Unusable{nullptr, VDL_ERR_PORT_NAME, vdl::kSerial, {}},
@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Unusable{"/dev/lp0", VDL_ERR_OPEN, vdl::kParallel, {}},
                       Unusable{"SERIAL:9600", VDL_ERR_OPEN, vdl::kSerial, {}},
                       Unusable{"/dev/ttyS1:115200", VDL_ERR_OPEN, vdl::kSerial, {}},
-                      Unusable{"00:11:22:33:44:55", VDL_ERR_OPEN, vdl::kBluetooth, {100}}));
+                      Unusable{"00:11:22:33:44:55", VDL_ERR_BT_SDP, vdl::kBluetooth, {100}}));
 
 // A port on loopback with nothing listening.
 uint16_t closedPort() {

@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -71,6 +73,7 @@ void FakePrinter::acceptPending() {
         if (options_.receiveBuffer > 0)
             ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &options_.receiveBuffer, sizeof options_.receiveBuffer);
         peer_ = fd;
+        peerIsSocket_ = true;
         ++accepted_;
     }
 }
@@ -83,7 +86,7 @@ void FakePrinter::readAvailable() {
             closePeer(true);
             return;
         }
-        const ssize_t n = ::recv(peer_, chunk, allowed, 0);
+        const ssize_t n = ::read(peer_, chunk, allowed);
         if (n == 0) {
             closePeer(false);
             return;
@@ -126,13 +129,30 @@ void FakePrinter::sendNextReplies() {
     const bool onePiecePerPump = options_.replyPieces > 1;
     while (!pendingReplies_.empty()) {
         const std::string &piece = pendingReplies_.front();
-        if (::send(peer_, piece.data(), piece.size(), MSG_NOSIGNAL) != ssize_t(piece.size())) return;
+        const ssize_t sent = peerIsSocket_ ? ::send(peer_, piece.data(), piece.size(), MSG_NOSIGNAL)
+                                           : ::write(peer_, piece.data(), piece.size());
+        if (sent != ssize_t(piece.size())) return;
         pendingReplies_.pop_front();
         if (onePiecePerPump) return;
     }
 }
 
 void FakePrinter::resetConnection() { closePeer(true); }
+
+void FakePrinter::serve(int fd) {
+    closePeer(false);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    struct stat st {};
+    peerIsSocket_ = ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
+    peer_ = fd;
+}
+
+int FakePrinter::attachDevice() {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) throw std::runtime_error("no socket pair");
+    serve(pair[1]);
+    return pair[0];
+}
 
 void FakePrinter::closePeer(bool reset) {
     if (peer_ < 0) return;

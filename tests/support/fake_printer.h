@@ -1,4 +1,6 @@
-// A fake label printer on 127.0.0.1 for the tests.
+// A fake label printer on 127.0.0.1 for the tests; it can also serve a
+// device the library opens by other means (a pseudo-terminal, a socket pair
+// standing for a USB, parallel or Bluetooth device).
 //
 // It does its work only when pumped: the test program's usleep pumps every
 // live fake, so while the library pauses the fake accepts the connection,
@@ -53,6 +55,13 @@ public:
     // Closes the current connection with a reset, as a printer switched off.
     void resetConnection();
 
+    // Serves fd (a pseudo-terminal master, a socket end) as its connection
+    // from now on, in place of any connection it had; takes ownership.
+    void serve(int fd);
+    // A device for the library: one end of a new socket pair, whose other end
+    // this printer serves.
+    int attachDevice();
+
     void pump();
     static void pumpAll();
 
@@ -67,6 +76,7 @@ private:
     FakePrinterOptions options_;
     int listener_ = -1;
     int peer_ = -1;
+    bool peerIsSocket_ = true;
     uint16_t port_ = 0;
     int accepted_ = 0;
     std::string received_;

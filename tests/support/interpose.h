@@ -7,11 +7,21 @@
 // gettimeofday: can return a fixed time, for the trace record's layout.
 // send:   can replay a script of results (nothing taken, part taken, errors)
 //         for one descriptor before passing calls through.
+// open:   the transports' device nodes never reach the system; the test maps
+//         the nodes it wants to fake devices (see DeviceNodes).
+// ioctl:  answers the printer-class device-ID request for mapped nodes.
+// socket, bind, connect: Bluetooth sockets are fakes (see BluetoothSockets).
 #ifndef VDL_TEST_INTERPOSE_H
 #define VDL_TEST_INTERPOSE_H
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <deque>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace vdltest {
@@ -47,6 +57,74 @@ struct SendScript {
     std::vector<std::size_t> asked;  // length of every send() on fd
 };
 SendScript &sendScript();
+
+// What one device node opens as.
+struct DeviceNode {
+    // Fail with this error number (EACCES, EBUSY, ...) when non-zero.
+    int error = 0;
+    // Else open this path instead (a pseudo-terminal, a regular file) ...
+    std::string path;
+    // ... or hand out this descriptor (a socketpair end), once: the device
+    // then belongs to the opener, and a later open fails with EBUSY.
+    int fd = -1;
+    // The IEEE 1284 ID text the printer-class device-ID ioctl answers with
+    // (the length prefix is added); none: the ioctl fails with ENOTTY.
+    std::optional<std::string> deviceId;
+};
+
+// Every path that begins with one of these is a transport's device node.
+inline const char *const kDeviceNodePrefixes[] = {"/dev/usblp", "/dev/usb/", "/dev/ttyS", "/dev/lp"};
+
+struct OpenCall {
+    std::string path;
+    int flags;
+};
+
+struct DeviceNodes {
+    // Nodes the test maps; every other device node does not exist (ENOENT).
+    std::map<std::string, DeviceNode> nodes;
+    // Every open of a device node, in order, mapped or not.
+    std::vector<OpenCall> opened;
+    // Descriptors handed out for mapped nodes, for the ioctl.
+    std::map<int, std::string> descriptors;
+    // Device-ID requests answered, by node.
+    std::vector<std::string> idRequests;
+};
+DeviceNodes &deviceNodes();
+// Forgets the map, closing descriptors that were never handed out.
+void resetDeviceNodes();
+// The paths of deviceNodes().opened, in order.
+std::vector<std::string> openedPaths();
+
+class FakePrinter;
+
+// socket(AF_BLUETOOTH, ...) gives a placeholder descriptor; bind and connect
+// with an AF_BLUETOOTH address on it are answered here. A connect that
+// succeeds turns the placeholder into one end of a socket pair whose other end
+// the printer (when set) serves.
+struct BluetoothSockets {
+    std::deque<int> socketErrors;   // per socket() call: fail with this error number; 0 or none: create
+    int bindError = 0;              // every bind fails with this error number when non-zero
+    std::deque<int> connectErrors;  // per connect() call: fail with this error number; 0 or none: connect
+    FakePrinter *printer = nullptr;
+
+    // Recorded: every socket() asked for, and the addresses given to bind and connect.
+    struct SocketCall {
+        int type;
+        int protocol;
+    };
+    std::vector<SocketCall> sockets;
+    std::vector<std::string> bound;      // the raw address bytes, as long as the length given
+    std::vector<std::string> connected;  // likewise, every connect() tried
+    int created = 0;
+    std::set<int> placeholders;
+};
+BluetoothSockets &bluetoothSockets();
+void resetBluetoothSockets();
+
+// Every pause with its exact length in microseconds (pauses() rounds down to
+// milliseconds).
+std::vector<unsigned> &pausesMicroseconds();
 
 }  // namespace vdltest
 

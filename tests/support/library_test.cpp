@@ -1,5 +1,7 @@
 #include "library_test.h"
 
+#include "fake_bluez.h"
+
 #include <dirent.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -17,11 +19,18 @@ void LibraryTest::SetUp() {
     sendScript() = SendScript();
     pollLog() = PollLog();
     fixedTime() = FixedTime();
+    // No device node exists and no Bluetooth printer is in range unless a
+    // test says otherwise.
+    resetDeviceNodes();
+    resetBluetoothSockets();
+    fakeBluez() = FakeBluez();
 }
 
 void LibraryTest::TearDown() {
     DisconnectPrinter();
     sendScript() = SendScript();
+    resetDeviceNodes();
+    resetBluetoothSockets();
 }
 
 void LibraryTest::connectToFake() {
