@@ -91,7 +91,11 @@ void FakePrinter::readAvailable() {
             closePeer(false);
             return;
         }
-        if (n < 0) return;
+        if (n < 0) {
+            // The client closed with a reply unread: a reset ends the connection too.
+            if (errno != EAGAIN && errno != EWOULDBLOCK) closePeer(false);
+            return;
+        }
         received_.append(chunk, std::size_t(n));
         conversation_.append(chunk, std::size_t(n));
         receivedOnPeer_ += std::size_t(n);

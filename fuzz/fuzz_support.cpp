@@ -1,0 +1,57 @@
+#include "fuzz_support.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "io.h"
+#include "printer.h"
+
+// The library's pauses are flow control for real printers; here they would
+// only slow the fuzzer down.
+extern "C" int usleep(useconds_t) { return 0; }
+
+namespace vdlfuzz {
+namespace {
+int gSinkPeer = -1;
+}
+
+void connectToSink(int interfaceType) {
+    vdl::Connection &c = vdl::defaultPrinter().connection;
+    if (!c.isOpen()) {
+        if (gSinkPeer >= 0) close(gSinkPeer);
+        gSinkPeer = -1;
+        int pair[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) return;
+        vdl::adoptDescriptor(c, pair[0], interfaceType);
+        gSinkPeer = pair[1];
+    }
+    c.interfaceType = interfaceType;
+}
+
+void drain() {
+    char sink[65536];
+    while (gSinkPeer >= 0 && read(gSinkPeer, sink, sizeof sink) > 0) {
+    }
+}
+
+int Input::number() {
+    // Small values and the extremes are where the rules change.
+    switch (byte() % 4) {
+        case 0: return int(int8_t(byte()));
+        case 1: return int(int16_t(byte() | byte() << 8));
+        case 2: return byte() % 2 ? INT32_MIN : INT32_MAX;
+        default: return int(uint32_t(byte()) | uint32_t(byte()) << 8 | uint32_t(byte()) << 16 | uint32_t(byte()) << 24);
+    }
+}
+
+std::string Input::text(std::size_t longest) {
+    const std::size_t wanted = (std::size_t(byte()) << 8 | byte()) % (longest + 1);
+    std::string out;
+    while (out.size() < wanted && !empty()) {
+        const char c = char(byte());
+        if (c != '\0') out += c;
+    }
+    return out;
+}
+
+}  // namespace vdlfuzz
