@@ -3,6 +3,10 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config)
+# The printer emulator: PNG previews, barcodes, fonts (bitmap device fonts,
+# vector fonts, CJK and Thai text), and the barcode readers its tests use.
+packages+=(libpng-dev libzint-dev libfreetype-dev fonts-terminus-otb fonts-dejavu-core fonts-wqy-zenhei
+           fonts-tlwg-garuda-ttf zbar-tools zxing-cpp-tools)
 
 missing=()
 for p in "${packages[@]}"; do

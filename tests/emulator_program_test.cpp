@@ -99,7 +99,7 @@ TEST_F(EmulatorProgram, KeepsServingThroughGarbageTruncationAndDisconnects) {
     const linger abort = {1, 0};
     setsockopt(second, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
     close(second);
-    log({"2 closed"});
+    log({"2 closed reset by the peer"});
 
     // 3: still answering.
     const int third = connectRaw();
@@ -109,7 +109,7 @@ TEST_F(EmulatorProgram, KeepsServingThroughGarbageTruncationAndDisconnects) {
     EXPECT_EQ(receive(third, 1), "\x40");
     close(third);
 
-    const std::string content = log({"3 closed"});
+    const std::string content = log({"3 closed by the peer"});
     EXPECT_NE(content.find("1.1 UNKNOWN no command starts with these bytes; 10 bytes \"\\x00\\x01garbage\\x0D\""),
               std::string::npos)
         << content;
@@ -118,6 +118,7 @@ TEST_F(EmulatorProgram, KeepsServingThroughGarbageTruncationAndDisconnects) {
               std::string::npos)
         << content;
     EXPECT_NE(content.find("2.1 ^cu status query: | answer: 0x40"), std::string::npos) << content;
+    EXPECT_NE(content.find("2 closed reset by the peer"), std::string::npos) << content;
     EXPECT_NE(content.find("3.1 ^PI0 model query: | answer: " + std::string(VELDRIN_DEVICE[165])), std::string::npos)
         << content;
 }
