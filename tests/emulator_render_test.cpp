@@ -308,5 +308,22 @@ TEST(EmulatedPrinter, AnswersQueriesAndPrintsAtThePaperSize) {
     EXPECT_EQ(printer.paper().width, config.paper.width);
 }
 
+TEST(EmulatedPrinter, LabelThatNeverPrintsStaysBounded) {
+    vdlemu::PrinterConfig config;
+    config.render = false;
+    vdlemu::EmulatedPrinter printer(config);
+    const Command circle = vdlemu::parseOne("CD1,1,1,1\r");
+    for (std::size_t i = 0; i < vdlemu::EmulatedPrinter::kMaxLabelElements; ++i) {
+        Command c = circle;
+        printer.handle(c);
+        ASSERT_TRUE(c.notes.empty());
+    }
+    Command oneMore = circle;
+    printer.handle(oneMore);
+    EXPECT_EQ(printer.pendingElements(), vdlemu::EmulatedPrinter::kMaxLabelElements);
+    ASSERT_EQ(oneMore.notes.size(), 1u);
+    EXPECT_EQ(oneMore.notes[0].first, "problem");
+}
+
 }  // namespace
 }  // namespace vdltest

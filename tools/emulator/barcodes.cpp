@@ -62,17 +62,28 @@ struct Plan {
     bool atPrintSize = false;  // MaxiCode: drawn by zint at its fixed physical size
 };
 
+int moduleField(const Command &c, const char *field, int fallback) {
+    return within(c.number(field), 1, kMaxModule, fallback);
+}
+
 Plan linearPlan(const Command &c) {
     Plan plan;
     const int type = within(c.number("barcodeType"), 0, 16, 1);
     plan.symbology = kLinear[std::size_t(type)].zint;
-    plan.moduleWidth = within(c.number("field4"), 1, kMaxModule, kDefaultModule);
+    plan.moduleWidth = moduleField(c, "field4", kDefaultModule);
     plan.moduleHeight = plan.moduleWidth;
     const int barHeight = within(c.number("field6"), 1, kMaxBarHeight, kDefaultBarHeight);
     plan.height = float(std::max(barHeight / plan.moduleWidth, 1));
     plan.humanReadable = c.number("field8") != 0;
     if (plan.symbology == BARCODE_GS1_128) plan.inputMode = GS1_MODE | GS1PARENS_MODE;
     return plan;
+}
+
+// Stacked symbols: rows of modules moduleWidth dots wide and rowHeight dots high.
+void stackRows(Plan &plan, int moduleWidth, int64_t rowHeight, int fallbackRowHeight) {
+    plan.moduleWidth = moduleWidth;
+    plan.inputMode |= HEIGHTPERROW_MODE;
+    plan.height = float(std::max(within(rowHeight, 1, 400, fallbackRowHeight) / moduleWidth, 1));
 }
 
 Plan twoDimensionalPlan(const Command &c) {
@@ -88,43 +99,35 @@ Plan twoDimensionalPlan(const Command &c) {
         plan.option1 = within(c.number("eccLevel"), 0, 8, -1);
         plan.option2 = within(c.number("columns"), 1, 30, 0);
         plan.option3 = within(c.number("rows"), 3, 90, 0);
-        plan.moduleWidth = within(c.number("field10"), 1, kMaxModule, 3);
-        plan.inputMode |= HEIGHTPERROW_MODE;
-        plan.height = float(std::max(within(c.number("field11"), 1, 400, 10) / plan.moduleWidth, 1));
+        stackRows(plan, moduleField(c, "field10", 3), c.number("field11"), 10);
         break;
     case 'Q':
         plan.symbology = BARCODE_QRCODE;
         plan.option1 = int(c.number("eccLevel")) + 1;  // L M Q H are zint's 1 to 4
-        plan.moduleWidth = within(c.number("field6"), 1, kMaxModule, 4);
+        plan.moduleWidth = moduleField(c, "field6", 4);
         break;
     case 'D':
         plan.symbology = BARCODE_DATAMATRIX;
-        plan.moduleWidth = within(c.number("field4"), 1, kMaxModule, 2);
+        plan.moduleWidth = moduleField(c, "field4", 2);
         plan.option3 = c.number("field5") != 0 ? 0 : DM_SQUARE;  // R lets zint choose a rectangle
         break;
     case 'A':
         plan.symbology = BARCODE_AZTEC;
-        plan.moduleWidth = within(c.number("field4"), 1, kMaxModule, 2);
+        plan.moduleWidth = moduleField(c, "field4", 2);
         plan.option2 = within(c.number("field6"), 1, 36, 0);
         break;
     case 'F':
         plan.symbology = BARCODE_CODE49;
-        plan.moduleWidth = within(c.number("field4"), 1, kMaxModule, kDefaultModule);
-        plan.inputMode |= HEIGHTPERROW_MODE;
-        plan.height = float(std::max(within(c.number("field5"), 1, 400, 20) / plan.moduleWidth, 1));
+        stackRows(plan, moduleField(c, "field4", kDefaultModule), c.number("field5"), 20);
         break;
     case 'C':
         plan.symbology = BARCODE_CODABLOCKF;
-        plan.moduleWidth = within(c.number("field4"), 1, kMaxModule, kDefaultModule);
-        plan.inputMode |= HEIGHTPERROW_MODE;
-        plan.height = float(std::max(within(c.number("field5"), 1, 400, 20) / plan.moduleWidth, 1));
+        stackRows(plan, moduleField(c, "field4", kDefaultModule), c.number("field5"), 20);
         break;
     case 'B':
         plan.symbology = BARCODE_MICROPDF417;
-        plan.moduleWidth = within(c.number("field4"), 1, kMaxModule, 2);
         plan.option2 = within(c.number("field6"), 1, 4, 0);
-        plan.inputMode |= HEIGHTPERROW_MODE;
-        plan.height = float(std::max(within(c.number("field5"), 1, 400, 10) / plan.moduleWidth, 1));
+        stackRows(plan, moduleField(c, "field4", 2), c.number("field5"), 10);
         break;
     default:
         break;
@@ -147,7 +150,7 @@ Plan dataBarPlan(const Command &c) {
         plan.symbology = BARCODE_DBAR_EXPSTK;
         plan.option2 = std::max(segments / 2, 1);
     }
-    plan.moduleWidth = within(c.number("field5"), 1, kMaxModule, kDefaultModule);
+    plan.moduleWidth = moduleField(c, "field5", kDefaultModule);
     plan.moduleHeight = plan.moduleWidth;
     const int barHeight = within(c.number("field7"), 1, kMaxBarHeight, variant == 1 ? 26 : 66);
     if (plan.symbology == BARCODE_DBAR_OMN || plan.symbology == BARCODE_DBAR_LTD || plan.symbology == BARCODE_DBAR_EXP)

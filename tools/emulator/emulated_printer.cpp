@@ -36,16 +36,16 @@ std::string EmulatedPrinter::handle(Command &command) {
         return std::string(1, char(config_.status));
     }
     if (isLabelContent(code)) {
-        label_.push_back(command);
+        keep(command);
     } else if (code == "P") {
         print(command);
     } else if (code == "CB") {
         command.note("discarded", std::to_string(label_.size()) + " elements");
-        label_.clear();
+        clearLabel();
     } else if (code == "@" || code == "~JR") {
         command.note("discarded", std::to_string(label_.size()) + " elements; paper back to " +
                                       std::to_string(config_.paper.width) + "x" + std::to_string(config_.paper.height));
-        label_.clear();
+        clearLabel();
         paper_ = config_.paper;
     } else if (code == "SL") {
         setPaperSide(paper_.height, command, "paperHeight");
@@ -53,6 +53,23 @@ std::string EmulatedPrinter::handle(Command &command) {
         setPaperSide(paper_.width, command, "paperWidth");
     }
     return std::string();
+}
+
+// The label keeps its content until it is printed, within bounds that keep a
+// stream that never prints from taking all memory.
+void EmulatedPrinter::keep(Command &command) {
+    const std::size_t rasterBytes = command.raster ? command.raster->bytes.size() : 0;
+    if (label_.size() >= kMaxLabelElements || labelRasterBytes_ + rasterBytes > kMaxLabelRasterBytes) {
+        command.note("problem", "the label already holds as much as the emulator draws; this element is left out");
+        return;
+    }
+    label_.push_back(command);
+    labelRasterBytes_ += rasterBytes;
+}
+
+void EmulatedPrinter::clearLabel() {
+    label_.clear();
+    labelRasterBytes_ = 0;
 }
 
 void EmulatedPrinter::setPaperSide(int &side, Command &command, const char *field) {
@@ -80,7 +97,7 @@ void EmulatedPrinter::print(Command &command) {
         else problems.push_back(error);
         for (std::string &problem : problems) command.note("problem", std::move(problem));
     }
-    label_.clear();
+    clearLabel();
 }
 
 }  // namespace vdlemu

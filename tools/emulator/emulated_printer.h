@@ -36,14 +36,20 @@ public:
 
     // Largest paper side in dots the previews are drawn at.
     static constexpr int kMaxPaperSide = 6000;
+    // What one label holds at most; content past it is logged, not drawn.
+    static constexpr std::size_t kMaxLabelElements = 10000;
+    static constexpr std::size_t kMaxLabelRasterBytes = std::size_t(64) << 20;
 
 private:
     void setPaperSide(int &side, Command &command, const char *field);
+    void keep(Command &command);
     void print(Command &command);
+    void clearLabel();
 
     PrinterConfig config_;
     Paper paper_;
     std::vector<Command> label_;  // the content received since the last print
+    std::size_t labelRasterBytes_ = 0;
     Renderer renderer_;
     int labelsPrinted_ = 0;
 };

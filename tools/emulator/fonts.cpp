@@ -26,6 +26,7 @@ namespace {
 
 constexpr int kGreyThreshold = 128;  // outline glyphs are rendered in grey, then cut to black and white
 constexpr FT_Pos kItalicShear = 0x3000;  // about 0.19: the slant of a synthetic italic
+constexpr std::size_t kMaxGlyphs = 2048;  // characters drawn of one text (zero-width marks never fill the line)
 
 // Chooses the face's strike nearest the wanted pixel height.
 void selectStrike(FT_Face face, int pixelHeight) {
@@ -124,7 +125,7 @@ TextImage FontLibrary::render(const std::vector<char32_t> &text, const TextStyle
         }
         if (FT_Load_Glyph(chosen, index, FT_LOAD_DEFAULT) != 0) continue;
         const int advance = style.vertical ? lineHeight : int(chosen->glyph->advance.x >> 6);
-        if (pen + advance > kMaxTextExtent) break;
+        if (pen + advance > kMaxTextExtent || placed.size() == kMaxGlyphs) break;
         placed.push_back(style.vertical ? PlacedGlyph{chosen, index, 0, pen + ascent} : PlacedGlyph{chosen, index, pen, ascent});
         extent = pen + advance;
         pen = std::max(pen + advance + style.spacing, 0);

@@ -41,7 +41,7 @@ public:
     FontLibrary &operator=(const FontLibrary &) = delete;
 
     // Lays out one line of text; lines wider (or, vertical, taller) than
-    // kMaxTextExtent pixels are cut there.
+    // kMaxTextExtent pixels, or longer than 2048 characters, are cut there.
     TextImage render(const std::vector<char32_t> &text, const TextStyle &style);
 
     static constexpr int kMaxTextExtent = 16384;

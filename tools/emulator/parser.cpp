@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <limits>
 #include <vector>
 
 #include "run_length.h"
