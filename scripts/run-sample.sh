@@ -10,7 +10,7 @@ port_name="${1:-}"
 logo="${VDL_SAMPLE_LOGO:-}"
 
 if [ -n "$port_name" ]; then
-  exec "$build/sample_label" "$port_name" $logo
+  exec "$build/sample_label" "$port_name" ${logo:+"$logo"}
 fi
 
 log="$PWD/$build/emulator.log"
@@ -30,7 +30,7 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 [ -n "$port" ] || { echo "the emulator did not start" >&2; exit 1; }
-"$build/sample_label" "127.0.0.1:$port" $logo
+"$build/sample_label" "127.0.0.1:$port" ${logo:+"$logo"}
 wait "$emulator" || true
 trap - EXIT
 echo "The emulator's decoded log of the commands it received: $log"
