@@ -10,7 +10,10 @@ build: deps
 	cmake -S . -B build -G Ninja
 	cmake --build build
 
-run: build
+# Only what the sample needs: the library, the emulator and the sample.
+run: deps
+	cmake -S . -B build -G Ninja
+	cmake --build build --target VdlLabelAPI vdl-emulator sample_label
 	scripts/run-sample.sh $(PRINTER)
 
 test: deps

@@ -4,6 +4,10 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config
   python3 abigail-tools doxygen)
+# The printer emulator: PNG previews, barcodes, fonts (bitmap device fonts,
+# vector fonts, CJK and Thai text), and the barcode readers its tests use.
+packages+=(libpng-dev libzint-dev libfreetype-dev fonts-terminus-otb fonts-dejavu-core fonts-wqy-zenhei
+           fonts-tlwg-garuda-ttf zbar-tools zxing-cpp-tools)
 
 # BlueZ headers for the Bluetooth transport; libbluetooth itself is linked only by applications and tests.
 packages+=(libbluetooth-dev)

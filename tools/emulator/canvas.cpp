@@ -1,0 +1,107 @@
+#include "canvas.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace vdlemu {
+
+Canvas::Canvas(int width, int height)
+    : width_(std::max(width, 1)), height_(std::max(height, 1)),
+      pixels_(std::size_t(width_) * std::size_t(height_), 0) {}
+
+std::size_t Canvas::blackCount() const { return std::size_t(std::count(pixels_.begin(), pixels_.end(), 1)); }
+
+void Canvas::fill(int64_t x1, int64_t y1, int64_t x2, int64_t y2, Ink ink) {
+    const int64_t left = std::max<int64_t>(std::min(x1, x2), 0);
+    const int64_t right = std::min<int64_t>(std::max(x1, x2), width_ - 1);
+    const int64_t top = std::max<int64_t>(std::min(y1, y2), 0);
+    const int64_t bottom = std::min<int64_t>(std::max(y1, y2), height_ - 1);
+    for (int64_t y = top; y <= bottom; ++y) {
+        uint8_t *row = &pixels_[index(0, int(y))];
+        for (int64_t x = left; x <= right; ++x) {
+            uint8_t &pixel = row[x];
+            pixel = ink == Ink::Black ? 1 : ink == Ink::White ? 0 : uint8_t(pixel ^ 1);
+        }
+    }
+}
+
+void Placement::fill(Canvas &canvas, int64_t u, int64_t v, int64_t w, int64_t h, Ink ink) const {
+    if (w <= 0 || h <= 0) return;
+    // The frame's corners (u, v) and (u + w - 1, v + h - 1) on the canvas.
+    const int64_t u2 = u + w - 1;
+    const int64_t v2 = v + h - 1;
+    switch (rotation & 3) {
+    case 0: canvas.fill(x + u, y + v, x + u2, y + v2, ink); break;
+    case 1: canvas.fill(x - v, y + u, x - v2, y + u2, ink); break;
+    case 2: canvas.fill(x - u, y - v, x - u2, y - v2, ink); break;
+    default: canvas.fill(x + v, y - u, x + v2, y - u2, ink); break;
+    }
+}
+
+void Placement::stamp(Canvas &canvas, const Sprite &sprite, int64_t u, int64_t v, int scaleX, int scaleY,
+                      Ink ink) const {
+    for (int sy = 0; sy < sprite.height; ++sy) {
+        for (int sx = 0; sx < sprite.width; ++sx) {
+            if (sprite.black(sx, sy)) fill(canvas, u + int64_t(sx) * scaleX, v + int64_t(sy) * scaleY, scaleX, scaleY, ink);
+        }
+    }
+}
+
+namespace {
+
+// libpng reports errors by longjmp; the function that calls it keeps only
+// plain data on its stack, so nothing is skipped that needed cleaning up.
+bool writeRows(std::FILE *file, png_bytepp rows, int width, int height, int dotsPerInch) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (png == nullptr) return false;
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 1, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    const auto dotsPerMetre = png_uint_32(std::lround(dotsPerInch / 0.0254));
+    png_set_pHYs(png, info, dotsPerMetre, dotsPerMetre, PNG_RESOLUTION_METER);
+    png_set_compression_level(png, 9);
+    png_write_info(png, info);
+    png_write_image(png, rows);
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+}  // namespace
+
+bool writePng(const Canvas &canvas, const std::string &path, int dotsPerInch, std::string &error) {
+    // One bit per pixel, most significant first; in greyscale 1 is white.
+    const std::size_t rowBytes = (std::size_t(canvas.width()) + 7) / 8;
+    std::vector<png_byte> packed(rowBytes * std::size_t(canvas.height()), 0xFF);
+    std::vector<png_bytep> rows(std::size_t(canvas.height()));
+    for (int y = 0; y < canvas.height(); ++y) {
+        png_bytep row = &packed[std::size_t(y) * rowBytes];
+        rows[std::size_t(y)] = row;
+        for (int x = 0; x < canvas.width(); ++x)
+            if (canvas.black(x, y)) row[x / 8] = png_byte(row[x / 8] & ~(0x80 >> (x % 8)));
+    }
+    std::FILE *file = std::fopen(path.c_str(), "wbe");
+    if (file == nullptr) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool written = writeRows(file, rows.data(), canvas.width(), canvas.height(), dotsPerInch);
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        error = path + ": the PNG could not be written";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vdlemu

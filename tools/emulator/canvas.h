@@ -1,0 +1,69 @@
+// A one-bit label canvas, the elements' own rotated frames on it, and the
+// PNG file a canvas is saved as.
+#ifndef VDL_EMULATOR_CANVAS_H
+#define VDL_EMULATOR_CANVAS_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vdlemu {
+
+enum class Ink { Black, White, Invert };
+
+// A small one-bit picture: a rendered text line or a barcode's modules.
+struct Sprite {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> pixels;  // one byte per pixel, 1 = black, rows top first
+
+    Sprite() = default;
+    Sprite(int w, int h) : width(w), height(h), pixels(std::size_t(w) * std::size_t(h), 0) {}
+    bool black(int x, int y) const { return pixels[std::size_t(y) * std::size_t(width) + std::size_t(x)] != 0; }
+    void set(int x, int y) { pixels[std::size_t(y) * std::size_t(width) + std::size_t(x)] = 1; }
+};
+
+class Canvas {
+public:
+    Canvas(int width, int height);
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    bool black(int x, int y) const { return pixels_[index(x, y)] != 0; }
+    std::size_t blackCount() const;
+
+    // Fills the rectangle between two corners, both included; whatever lies
+    // off the canvas is clipped. Coordinates may be any 64-bit values.
+    void fill(int64_t x1, int64_t y1, int64_t x2, int64_t y2, Ink ink);
+    void plot(int64_t x, int64_t y, Ink ink) { fill(x, y, x, y, ink); }
+
+private:
+    std::size_t index(int x, int y) const { return std::size_t(y) * std::size_t(width_) + std::size_t(x); }
+
+    int width_;
+    int height_;
+    std::vector<uint8_t> pixels_;  // 1 = black
+};
+
+// Where an element sits: its anchor on the canvas and its rotation in
+// quarter turns clockwise (0-3). The element draws in its own frame, whose
+// origin (0, 0) is the anchor and whose u axis runs along its text or bars;
+// rotating the element turns this frame about the anchor.
+struct Placement {
+    int64_t x = 0;
+    int64_t y = 0;
+    int rotation = 0;
+
+    // Fills the rectangle of w x h pixels at (u, v) of the element's frame.
+    void fill(Canvas &canvas, int64_t u, int64_t v, int64_t w, int64_t h, Ink ink) const;
+    // Draws a sprite's black pixels at (u, v), each as a block of scaleX x scaleY.
+    void stamp(Canvas &canvas, const Sprite &sprite, int64_t u, int64_t v, int scaleX, int scaleY, Ink ink) const;
+};
+
+// Writes the canvas as a one-bit greyscale PNG with its resolution recorded.
+// False (and why) when the file cannot be written.
+bool writePng(const Canvas &canvas, const std::string &path, int dotsPerInch, std::string &error);
+
+}  // namespace vdlemu
+
+#endif

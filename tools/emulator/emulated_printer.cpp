@@ -1,0 +1,103 @@
+#include "emulated_printer.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace vdlemu {
+
+namespace {
+
+bool isLabelContent(const std::string &code) {
+    for (const char *content : {"T", "V", "BD", "CD", "B1", "B2", "B3", "LD", "LCR"})
+        if (code == content) return true;
+    return false;
+}
+
+std::string hexByte(uint8_t byte) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", byte);
+    return text;
+}
+
+}  // namespace
+
+EmulatedPrinter::EmulatedPrinter(PrinterConfig config)
+    : config_(std::move(config)), paper_(config_.paper), renderer_(config_.dotsPerInch) {}
+
+std::string EmulatedPrinter::handle(Command &command) {
+    if (command.outcome != Outcome::Decoded) return std::string();
+    const std::string &code = command.code;
+    if (code == "^PI0") {
+        command.note("answer", config_.modelName);
+        return config_.modelName + "\r\n";
+    }
+    if (code == "^cu") {
+        command.note("answer", hexByte(config_.status));
+        return std::string(1, char(config_.status));
+    }
+    if (isLabelContent(code)) {
+        keep(command);
+    } else if (code == "P") {
+        print(command);
+    } else if (code == "CB") {
+        command.note("discarded", std::to_string(label_.size()) + " elements");
+        clearLabel();
+    } else if (code == "@" || code == "~JR") {
+        command.note("discarded", std::to_string(label_.size()) + " elements; paper back to " +
+                                      std::to_string(config_.paper.width) + "x" + std::to_string(config_.paper.height));
+        clearLabel();
+        paper_ = config_.paper;
+    } else if (code == "SL") {
+        setPaperSide(paper_.height, command, "paperHeight");
+    } else if (code == "SW") {
+        setPaperSide(paper_.width, command, "paperWidth");
+    }
+    return std::string();
+}
+
+// The label keeps its content until it is printed, within bounds that keep a
+// stream that never prints from taking all memory.
+void EmulatedPrinter::keep(Command &command) {
+    const std::size_t rasterBytes = command.raster ? command.raster->bytes.size() : 0;
+    if (label_.size() >= kMaxLabelElements || labelRasterBytes_ + rasterBytes > kMaxLabelRasterBytes) {
+        command.note("problem", "the label already holds as much as the emulator draws; this element is left out");
+        return;
+    }
+    label_.push_back(command);
+    labelRasterBytes_ += rasterBytes;
+}
+
+void EmulatedPrinter::clearLabel() {
+    label_.clear();
+    labelRasterBytes_ = 0;
+}
+
+void EmulatedPrinter::setPaperSide(int &side, Command &command, const char *field) {
+    const int64_t value = command.number(field);
+    if (value >= 1 && value <= kMaxPaperSide) {
+        side = int(value);
+        return;
+    }
+    command.note("problem", std::string(field) + " outside 1-" + std::to_string(kMaxPaperSide) +
+                                " dots: previews stay " + std::to_string(side) + " dots");
+}
+
+// Each print command yields one preview of the label, whatever the number of
+// copies it asks for; the label is then empty for the next one.
+void EmulatedPrinter::print(Command &command) {
+    ++labelsPrinted_;
+    if (config_.render) {
+        std::vector<std::string> problems;
+        const Canvas canvas = renderer_.render(label_, paper_, problems);
+        char name[32];
+        std::snprintf(name, sizeof name, "label-%04d.png", labelsPrinted_);
+        const std::string path = config_.previewDirectory + "/" + name;
+        std::string error;
+        if (writePng(canvas, path, config_.dotsPerInch, error)) command.note("preview", path);
+        else problems.push_back(error);
+        for (std::string &problem : problems) command.note("problem", std::move(problem));
+    }
+    clearLabel();
+}
+
+}  // namespace vdlemu

@@ -1,0 +1,667 @@
+#include "parser.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <vector>
+
+#include "run_length.h"
+#include "text_encoding.h"
+
+namespace vdlemu {
+
+namespace {
+
+// Thrown by the field decoders; the parser turns it into a Malformed command.
+struct Malformed {
+    std::string why;
+};
+
+constexpr std::size_t kKeptBytes = 256;  // bytes of a failed command kept for the log
+
+// ---------------------------------------------------------------------------
+// Fields: a command's header is a list of comma-separated tokens, each
+// decoded by one FieldSpec.
+
+struct Letter {
+    char letter;
+    int value;  // the library argument the letter stands for
+};
+using Letters = std::vector<Letter>;
+
+const Letters kBold = {{'N', 0}, {'B', 1}};
+const Letters kReverse = {{'N', 0}, {'R', 1}};
+const Letters kItalic = {{'N', 0}, {'I', 1}};
+const Letters kYesNo = {{'n', 0}, {'y', 1}};
+const Letters kOneZero = {{'0', 0}, {'1', 1}};
+const Letters kVectorFonts = {{'U', 0}, {'K', 1}, {'B', 2}, {'G', 3}, {'J', 4}, {'a', 5}, {'b', 6}};
+const Letters kAlignments = {{'L', 0}, {'C', 1}, {'R', 2}};
+const Letters kBlockOptions = {{'O', 0}, {'E', 1}, {'D', 2}, {'S', 3}, {'B', 4}};
+const Letters kOrientations = {{'T', 84}, {'B', 66}};
+const Letters kPrintingTypes = {{'d', 0}, {'t', 1}};
+const Letters kMediaTypes = {{'G', 0}, {'C', 1}, {'B', 2}};
+const Letters kQrLevels = {{'L', 0}, {'M', 1}, {'Q', 2}, {'H', 3}};
+const Letters kDataMatrixShapes = {{'N', 0}, {'R', 1}};
+const Letters kCodablockModes = {{'A', 0}, {'E', 1}, {'F', 2}};
+const Letters kRfidWriteTypes = {{'A', 1}, {'H', 2}, {'U', 3}, {'E', 4}};
+
+enum class Token { Number, Letter, Flag, DeviceFont, Constant };
+
+struct FieldSpec {
+    const char *name;  // for Constant: the text the token must be
+    Token token;
+    const Letters *letters = nullptr;
+};
+using Schema = std::vector<FieldSpec>;
+
+FieldSpec number(const char *name) { return {name, Token::Number}; }
+FieldSpec letter(const char *name, const Letters &letters) { return {name, Token::Letter, &letters}; }
+FieldSpec flag(const char *name, const Letters &letters) { return {name, Token::Flag, &letters}; }
+FieldSpec deviceFont(const char *name) { return {name, Token::DeviceFont}; }
+FieldSpec constant(const char *text) { return {text, Token::Constant}; }
+
+std::string quoted(std::string_view token) { return "\"" + std::string(token) + "\""; }
+
+int64_t parseNumber(std::string_view token, const char *name) {
+    int32_t value = 0;
+    const char *end = token.data() + token.size();
+    const auto result = std::from_chars(token.data(), end, value);
+    if (token.empty() || result.ec != std::errc() || result.ptr != end)
+        throw Malformed{std::string(name) + " " + quoted(token) + " is not a 32-bit decimal number"};
+    return value;
+}
+
+Field decodeToken(const FieldSpec &spec, std::string_view token) {
+    Field field;
+    field.name = spec.name;
+    switch (spec.token) {
+    case Token::Number:
+        field.kind = FieldKind::Number;
+        field.number = parseNumber(token, spec.name);
+        field.text = std::string(token);
+        return field;
+    case Token::DeviceFont: {
+        // A digit stands for itself, a letter for its character code (97-110).
+        const char c = token.size() == 1 ? token[0] : '\0';
+        if (c >= '0' && c <= '9') field.number = c - '0';
+        else if (c >= 'a' && c <= 'n') field.number = c;
+        else throw Malformed{"font " + quoted(token) + " is neither a digit nor a letter a-n"};
+        field.kind = FieldKind::Letter;
+        field.text = std::string(token);
+        return field;
+    }
+    case Token::Letter:
+    case Token::Flag:
+        field.kind = spec.token == Token::Letter ? FieldKind::Letter : FieldKind::Flag;
+        field.text = std::string(token);
+        for (const Letter &l : *spec.letters) {
+            if (token.size() == 1 && token[0] == l.letter) {
+                field.number = l.value;
+                return field;
+            }
+        }
+        {
+            std::string allowed;
+            for (const Letter &l : *spec.letters) allowed += l.letter;
+            throw Malformed{std::string(spec.name) + " " + quoted(token) + " is not one of " + allowed};
+        }
+    case Token::Constant:
+        break;
+    }
+    throw Malformed{"unreachable"};
+}
+
+std::vector<std::string_view> splitFields(std::string_view header) {
+    std::vector<std::string_view> tokens;
+    if (header.empty()) return tokens;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t comma = header.find(',', from);
+        tokens.push_back(header.substr(from, comma == std::string_view::npos ? std::string_view::npos : comma - from));
+        if (comma == std::string_view::npos) return tokens;
+        from = comma + 1;
+    }
+}
+
+void decodeFields(const Schema &schema, const std::vector<std::string_view> &tokens, std::size_t first,
+                  Command &command) {
+    if (tokens.size() - first != schema.size())
+        throw Malformed{std::to_string(schema.size()) + " fields expected, " + std::to_string(tokens.size() - first) +
+                        " found"};
+    for (std::size_t i = 0; i < schema.size(); ++i) {
+        const FieldSpec &spec = schema[i];
+        const std::string_view token = tokens[first + i];
+        if (spec.token == Token::Constant) {
+            if (token != spec.name)
+                throw Malformed{"field " + std::to_string(first + i + 1) + " is " + quoted(token) + ", not " +
+                                quoted(spec.name)};
+            continue;
+        }
+        command.fields.push_back(decodeToken(spec, token));
+    }
+}
+
+// The tokens of a header. A header in front of a data part ends with a comma
+// that separates it from the opening quote.
+std::vector<std::string_view> headerTokens(std::string_view header, bool beforeData) {
+    if (beforeData && !header.empty()) {
+        if (header.back() != ',') throw Malformed{"the header does not end with a comma before the data"};
+        header.remove_suffix(1);
+    }
+    return splitFields(header);
+}
+
+void addData(const char *name, std::string_view data, Command &command) {
+    Field field;
+    field.name = name;
+    field.kind = FieldKind::Text;
+    field.text = std::string(data);
+    command.fields.push_back(std::move(field));
+}
+
+// Label text goes to the printer in the code page its font implies, or as
+// the application gave it.
+void addLabelText(std::string_view data, const char *fontEncoding, const ParserOptions &options, Command &command) {
+    LabelText text = readLabelText(std::string(data), fontEncoding, options.fallbackCodePage);
+    addData("text", text.utf8, command);
+    command.note("encoding", text.encoding);
+}
+
+const char *deviceFontEncoding(int64_t font) {
+    if (font >= 'a' && font <= 'f') return "EUC-KR";
+    if (font == 'm') return "GB18030";
+    if (font == 'n') return "BIG5";
+    return nullptr;
+}
+
+const char *vectorFontEncoding(int64_t font) {
+    switch (font) {
+    case 1: return "EUC-KR";
+    case 2: return "BIG5";
+    case 3: return "GB18030";
+    case 4: return "CP932";
+    default: return nullptr;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Decoders, one per command family.
+
+using Decode = void (*)(std::string_view header, std::string_view data, const ParserOptions &, Command &);
+
+void noFields(std::string_view header, std::string_view, const ParserOptions &, Command &command) {
+    decodeFields({}, splitFields(header), 0, command);
+}
+
+template <const Schema &schema>
+void plainFields(std::string_view header, std::string_view, const ParserOptions &, Command &command) {
+    decodeFields(schema, splitFields(header), 0, command);
+}
+
+const Schema kPrint = {number("first"), number("second")};
+const Schema kCircle = {number("x"), number("y"), number("size"), number("multiplier")};
+const Schema kSpeed = {number("speed")};
+const Schema kDensity = {number("density")};
+const Schema kOrientation = {letter("orientation", kOrientations)};
+const Schema kRewinder = {flag("rewind", kYesNo)};
+const Schema kOffset = {number("offset")};
+const Schema kCutPosition = {number("cutPosition")};
+const Schema kPrintingType = {letter("printingType", kPrintingTypes)};
+const Schema kBackFeed = {flag("backFeeding", kOneZero)};
+const Schema kPaperLength = {number("paperHeight"), number("gapLength"), letter("mediaType", kMediaTypes),
+                             number("offset")};
+const Schema kPaperWidth = {number("paperWidth")};
+const Schema kMargin = {number("horizontalMargin"), number("verticalMargin")};
+const Schema kCharacterSet = {number("characterSet"), number("codeTable")};
+const Schema kRfidSetup = {number("field1"), number("field2"), number("field3"), number("field4")};
+const Schema kRfidPosition = {number("position")};
+
+const Schema kDeviceText = {number("x"),
+                            number("y"),
+                            deviceFont("font"),
+                            number("horizontalMultiplier"),
+                            number("verticalMultiplier"),
+                            constant("0"),
+                            number("rotation"),
+                            constant("N"),
+                            flag("bold", kBold)};
+
+const Schema kVectorText = {number("x"),       number("y"),
+                            letter("font", kVectorFonts),
+                            number("width"),   number("height"),
+                            number("spacing"), flag("bold", kBold),
+                            flag("reverse", kReverse),
+                            flag("italic", kItalic),
+                            number("rotation"),
+                            letter("alignment", kAlignments),
+                            number("direction")};
+
+void deviceText(std::string_view header, std::string_view data, const ParserOptions &options, Command &command) {
+    decodeFields(kDeviceText, headerTokens(header, true), 0, command);
+    addLabelText(data, deviceFontEncoding(command.number("font")), options, command);
+}
+
+void vectorText(std::string_view header, std::string_view data, const ParserOptions &options, Command &command) {
+    decodeFields(kVectorText, headerTokens(header, true), 0, command);
+    addLabelText(data, vectorFontEncoding(command.number("font")), options, command);
+}
+
+const Schema kBlock = {number("x1"), number("y1"), number("x2"), number("y2"), letter("option", kBlockOptions)};
+const Schema kBlockWithValue = {number("x1"), number("y1"),  number("x2"), number("y2"),
+                                letter("option", kBlockOptions), number("optionValue")};
+
+// Options S and B carry a value; the others do not.
+void block(std::string_view header, std::string_view, const ParserOptions &, Command &command) {
+    const std::vector<std::string_view> tokens = splitFields(header);
+    const bool withValue = tokens.size() == kBlockWithValue.size();
+    decodeFields(withValue ? kBlockWithValue : kBlock, tokens, 0, command);
+    const int64_t option = command.number("option");
+    if (withValue != (option == 3 || option == 4))
+        throw Malformed{"option " + command.text("option") + (withValue ? " takes no value" : " needs a value")};
+}
+
+void cutter(std::string_view header, std::string_view, const ParserOptions &, Command &command) {
+    const std::vector<std::string_view> tokens = splitFields(header);
+    if (tokens.size() == 2) {
+        decodeFields({flag("autoCut", kYesNo), number("cutPeriod")}, tokens, 0, command);
+        if (command.number("autoCut") == 0) throw Malformed{"a cut period with the cutter off"};
+    } else {
+        decodeFields({flag("autoCut", kYesNo)}, tokens, 0, command);
+    }
+}
+
+const Schema kLinearBarcode = {number("x"),      number("y"),      number("barcodeType"), number("field4"),
+                               number("field5"), number("field6"), number("rotation"),    number("field8")};
+
+void linearBarcode(std::string_view header, std::string_view data, const ParserOptions &, Command &command) {
+    decodeFields(kLinearBarcode, headerTokens(header, true), 0, command);
+    addData("data", data, command);
+}
+
+struct Symbology {
+    char letter;
+    const char *name;
+    Schema fields;  // after x, y and the letter
+};
+
+const std::vector<Symbology> kTwoDimensional = {
+    {'M', "MaxiCode", {number("mode")}},
+    {'P',
+     "PDF417",
+     {number("rows"), number("columns"), number("eccLevel"), number("field7"), flag("field8", kOneZero),
+      number("field9"), number("field10"), number("field11"), number("rotation")}},
+    {'Q', "QR Code", {number("model"), letter("eccLevel", kQrLevels), number("field6"), number("rotation")}},
+    {'D', "Data Matrix", {number("field4"), flag("field5", kDataMatrixShapes), number("rotation")}},
+    {'A',
+     "Aztec",
+     {number("field4"), number("field5"), number("field6"), flag("field7", kOneZero), number("field8"),
+      number("field9"), number("rotation")}},
+    {'F',
+     "Code 49",
+     {number("field4"), number("field5"), number("field6"), number("field7"), number("field8"), number("rotation")}},
+    {'C',
+     "CODABLOCK",
+     {number("field4"), number("field5"), number("field6"), flag("field7", kOneZero), number("field8"),
+      letter("mode", kCodablockModes), number("field10"), constant("0")}},
+    {'B', "MicroPDF417", {number("field4"), number("field5"), number("field6"), number("rotation")}},
+};
+
+const std::vector<Symbology> kDataBar = {
+    {'R',
+     "GS1 DataBar",
+     {number("field4"), number("field5"), number("field6"), number("field7"), number("segments"), number("rotation")}},
+};
+
+void symbolFrom(const std::vector<Symbology> &family, std::string_view header, std::string_view data,
+                Command &command) {
+    const std::vector<std::string_view> tokens = headerTokens(header, true);
+    if (tokens.size() < 3) throw Malformed{"no symbology letter"};
+    command.fields.push_back(decodeToken(number("x"), tokens[0]));
+    command.fields.push_back(decodeToken(number("y"), tokens[1]));
+    for (const Symbology &symbology : family) {
+        if (tokens[2].size() == 1 && tokens[2][0] == symbology.letter) {
+            command.symbology = symbology.letter;
+            command.name = symbology.name;
+            decodeFields(symbology.fields, tokens, 3, command);
+            addData("data", data, command);
+            return;
+        }
+    }
+    throw Malformed{"unknown symbology " + quoted(tokens[2])};
+}
+
+void twoDimensionalBarcode(std::string_view header, std::string_view data, const ParserOptions &, Command &command) {
+    symbolFrom(kTwoDimensional, header, data, command);
+}
+
+void dataBar(std::string_view header, std::string_view data, const ParserOptions &, Command &command) {
+    symbolFrom(kDataBar, header, data, command);
+}
+
+void epcStructure(std::string_view header, std::string_view data, const ParserOptions &, Command &command) {
+    decodeFields({number("field1")}, headerTokens(header, true), 0, command);
+    addData("structure", data, command);
+}
+
+// ">RFW,E,'data'" or ">RFW,A,field2,length, 'data'" (a blank before the quote).
+void rfidWrite(std::string_view header, std::string_view data, const ParserOptions &, Command &command) {
+    const bool longForm = header.size() >= 2 && header.substr(header.size() - 2) == ", ";
+    if (longForm) header.remove_suffix(1);
+    const std::vector<std::string_view> tokens = headerTokens(header, true);
+    if (tokens.empty()) throw Malformed{"no write type"};
+    const Field type = decodeToken(letter("type", kRfidWriteTypes), tokens[0]);
+    if ((type.text == "E") == longForm)
+        throw Malformed{type.text == "E" ? "type E takes no further fields" : "type " + type.text + " needs field2 and length"};
+    if (longForm) decodeFields({letter("type", kRfidWriteTypes), number("field2"), number("length")}, tokens, 0, command);
+    else decodeFields({letter("type", kRfidWriteTypes)}, tokens, 0, command);
+    addData("data", data, command);
+}
+
+// The four parts share one pair of quotes, separated by commas.
+void rfidPassword(std::string_view header, std::string_view data, const ParserOptions &, Command &command) {
+    decodeFields({}, headerTokens(header, true), 0, command);
+    std::vector<std::string_view> parts;
+    std::size_t from = 0;
+    for (int i = 0; i < 3; ++i) {
+        const std::size_t comma = data.find(',', from);
+        if (comma == std::string_view::npos) throw Malformed{"fewer than four password parts"};
+        parts.push_back(data.substr(from, comma - from));
+        from = comma + 1;
+    }
+    parts.push_back(data.substr(from));
+    const char *names[] = {"part1", "part2", "part3", "part4"};
+    for (int i = 0; i < 4; ++i) addData(names[i], parts[std::size_t(i)], command);
+}
+
+// ---------------------------------------------------------------------------
+// The command table: every command of the language, by the letters it
+// starts with. The longest matching prefix wins ("TA" before "T").
+
+enum class Framing {
+    Line,    // ends with CR (or LF)
+    Quoted,  // a header, then 'data' and CR
+    Bitmap,  // binary header, raster or run-length stream, CR
+};
+
+}  // namespace
+
+struct CommandSpec {
+    const char *prefix;
+    const char *name;
+    Framing framing;
+    Decode decode;
+
+    std::string code() const {  // the letters as shown in the log, without a trailing comma
+        std::string letters = prefix;
+        if (letters.back() == ',') letters.pop_back();
+        return letters;
+    }
+};
+
+namespace {
+
+const std::vector<CommandSpec> kCommands = {
+    {"^PI0", "model query", Framing::Line, noFields},
+    {"^cu", "status query", Framing::Line, noFields},
+    {"P", "print", Framing::Line, plainFields<kPrint>},
+    {"CB", "clear buffer", Framing::Line, noFields},
+    {"T", "device-font text", Framing::Quoted, deviceText},
+    {"V", "vector-font text", Framing::Quoted, vectorText},
+    {"BD", "block", Framing::Line, block},
+    {"CD", "circle", Framing::Line, plainFields<kCircle>},
+    {"@", "initialize", Framing::Line, noFields},
+    {"~JC", "calibrate media", Framing::Line, noFields},
+    {"~JR", "reset", Framing::Line, noFields},
+    {"~PH", "feed one label", Framing::Line, noFields},
+    {"SS", "speed", Framing::Line, plainFields<kSpeed>},
+    {"SD", "density", Framing::Line, plainFields<kDensity>},
+    {"SO", "orientation", Framing::Line, plainFields<kOrientation>},
+    {"CUT", "cutter", Framing::Line, cutter},
+    {"RWD", "rewinder", Framing::Line, plainFields<kRewinder>},
+    {"SA", "offset", Framing::Line, plainFields<kOffset>},
+    {"TA", "cut position", Framing::Line, plainFields<kCutPosition>},
+    {"ST", "printing type", Framing::Line, plainFields<kPrintingType>},
+    {"SF", "back feed", Framing::Line, plainFields<kBackFeed>},
+    {"SL", "paper length", Framing::Line, plainFields<kPaperLength>},
+    {"SW", "paper width", Framing::Line, plainFields<kPaperWidth>},
+    {"SM", "margin", Framing::Line, plainFields<kMargin>},
+    {"CS", "character set", Framing::Line, plainFields<kCharacterSet>},
+    {"B1", "linear barcode", Framing::Quoted, linearBarcode},
+    {"B2", "two-dimensional barcode", Framing::Quoted, twoDimensionalBarcode},
+    {"B3", "GS1 DataBar", Framing::Quoted, dataBar},
+    {"LD", "bitmap", Framing::Bitmap, nullptr},
+    {"LCR", "compressed bitmap", Framing::Bitmap, nullptr},
+    {">RFS,", "RFID setup", Framing::Line, plainFields<kRfidSetup>},
+    {">RFCP", "RFID calibrate", Framing::Line, noFields},
+    {">RFTP,", "RFID position", Framing::Line, plainFields<kRfidPosition>},
+    {">RFES", "RFID EPC structure", Framing::Quoted, epcStructure},
+    {">RFW,", "RFID write", Framing::Quoted, rfidWrite},
+    {">RFZ,", "RFID password", Framing::Quoted, rfidPassword},
+    {">RFLK", "RFID lock", Framing::Line, noFields},
+    {">RFU", "RFID unlock", Framing::Line, noFields},
+};
+
+enum class Match { Found, None, NeedMore };
+
+// The command that `bytes` starts with. NeedMore while the bytes so far could
+// still become a longer command's letters ("L" of "LD" and "LCR").
+Match identify(std::string_view bytes, const CommandSpec *&spec) {
+    spec = nullptr;
+    std::size_t longest = 0;
+    const bool lineEnded = bytes.find_first_of("\r\n") != std::string_view::npos;
+    for (const CommandSpec &candidate : kCommands) {
+        const std::string_view prefix = candidate.prefix;
+        if (!lineEnded && prefix.size() > bytes.size() && prefix.substr(0, bytes.size()) == bytes) return Match::NeedMore;
+        if (prefix.size() > longest && bytes.substr(0, prefix.size()) == prefix) {
+            spec = &candidate;
+            longest = prefix.size();
+        }
+    }
+    return spec != nullptr ? Match::Found : Match::None;
+}
+
+uint16_t littleEndian16(const char *at) {
+    return uint16_t(uint8_t(at[0]) | uint8_t(at[1]) << 8);
+}
+
+Field numberField(const char *name, int64_t value) {
+    Field field;
+    field.name = name;
+    field.number = value;
+    field.text = std::to_string(value);
+    return field;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Framing
+
+Parser::Parser(ParserOptions options) : options_(options) {}
+Parser::~Parser() = default;
+
+void Parser::feed(const void *bytes, std::size_t count) {
+    // Drop what was handed out before the buffer grows further.
+    if (start_ > 0 && start_ >= pending_.size() / 2) {
+        pending_.erase(0, start_);
+        start_ = 0;
+    }
+    pending_.append(static_cast<const char *>(bytes), count);
+}
+
+void Parser::skipLineEnds() {
+    while (start_ < pending_.size() && (pending_[start_] == '\r' || pending_[start_] == '\n')) ++start_;
+}
+
+bool Parser::next(Command &command) {
+    skipLineEnds();
+    if (rest().empty()) return false;
+    command = Command();
+    const CommandSpec *spec = nullptr;
+    const Match match = identify(rest(), spec);
+    if (match == Match::NeedMore) return false;
+    Step step = Step::NeedMore;
+    if (spec == nullptr) step = frameLine(nullptr, command);
+    else if (spec->framing == Framing::Line) step = frameLine(spec, command);
+    else if (spec->framing == Framing::Quoted) step = frameQuoted(*spec, command);
+    else step = frameBitmap(*spec, command);
+    return step == Step::Done;
+}
+
+bool Parser::finish(Command &command) {
+    skipLineEnds();
+    const std::string_view left = rest();
+    const bool any = !left.empty();
+    if (any) {
+        command = Command();
+        const CommandSpec *spec = nullptr;
+        identify(left, spec);
+        command.outcome = Outcome::Truncated;
+        if (spec != nullptr) {
+            command.code = spec->code();
+            command.name = spec->name;
+        }
+        command.problem = "the connection ended inside the command";
+        consume(left.size(), command);
+    }
+    pending_.clear();
+    start_ = 0;
+    stream_.reset();
+    return any;
+}
+
+void Parser::consume(std::size_t count, Command &command) {
+    command.length = count;
+    command.bytes = command.outcome == Outcome::Decoded ? std::string() : pending_.substr(start_, std::min(count, kKeptBytes));
+    start_ += count;
+}
+
+// A line ends at CR or LF; the LF of a CR LF pair is skipped before the next command.
+Parser::Step Parser::frameLine(const CommandSpec *spec, Command &command) {
+    const std::string_view bytes = rest();
+    const std::size_t end = bytes.find_first_of("\r\n");
+    if (end == std::string_view::npos) return bytes.size() > options_.maxCommandBytes ? tooLong(spec, command) : Step::NeedMore;
+    if (spec == nullptr) {
+        command.outcome = Outcome::Unknown;
+        command.problem = "no command starts with these bytes";
+    } else {
+        decode(*spec, bytes.substr(std::string_view(spec->prefix).size(), end - std::string_view(spec->prefix).size()),
+               std::string_view(), command);
+    }
+    consume(end + 1, command);
+    return Step::Done;
+}
+
+// The data part ends at the first quote followed by CR: a quote inside the
+// data is taken as data, as the library sends it unescaped.
+Parser::Step Parser::frameQuoted(const CommandSpec &spec, Command &command) {
+    const std::string_view bytes = rest();
+    const std::size_t open = bytes.find('\'');
+    const std::size_t lineEnd = bytes.find_first_of("\r\n");
+    if (lineEnd < open) {
+        command.code = spec.code();
+        command.name = spec.name;
+        command.outcome = Outcome::Malformed;
+        command.problem = "the line ends before the data part";
+        consume(lineEnd + 1, command);
+        return Step::Done;
+    }
+    const std::size_t close = open == std::string_view::npos ? open : bytes.find("'\r", open + 1);
+    if (close == std::string_view::npos)
+        return bytes.size() > options_.maxCommandBytes ? tooLong(&spec, command) : Step::NeedMore;
+    const std::size_t prefixLength = std::string_view(spec.prefix).size();
+    decode(spec, bytes.substr(prefixLength, open - prefixLength), bytes.substr(open + 1, close - open - 1), command);
+    consume(close + 2, command);
+    return Step::Done;
+}
+
+Parser::Step Parser::tooLong(const CommandSpec *spec, Command &command) {
+    if (spec != nullptr) {
+        command.code = spec->code();
+        command.name = spec->name;
+        command.outcome = Outcome::Malformed;
+        command.problem = "more than " + std::to_string(options_.maxCommandBytes) + " bytes without the command's end";
+    } else {
+        command.outcome = Outcome::Unknown;
+        command.problem = "more than " + std::to_string(options_.maxCommandBytes) + " bytes without a line end";
+    }
+    consume(available(), command);
+    return Step::Done;
+}
+
+// "LD" x y widthBytes height raster CR, or "LCR" 0x00 x y widthBytes height
+// stream CR; the numbers are 16 bits, low byte first.
+Parser::Step Parser::frameBitmap(const CommandSpec &spec, Command &command) {
+    const bool compressed = std::string_view(spec.prefix) == "LCR";
+    const std::size_t headerSize = compressed ? 12 : 10;
+    if (available() < headerSize) return Step::NeedMore;
+    const char *header = pending_.data() + start_ + headerSize - 8;
+    command.code = spec.code();
+    command.name = spec.name;
+    const int widthBytes = littleEndian16(header + 4);
+    const int height = littleEndian16(header + 6);
+    const std::size_t rasterBytes = std::size_t(widthBytes) * std::size_t(height);
+
+    auto malformed = [&](std::string why, std::size_t used) {
+        command.outcome = Outcome::Malformed;
+        command.problem = std::move(why);
+        stream_.reset();
+        consume(used, command);
+        return Step::Done;
+    };
+    if (compressed && pending_[start_ + 3] != '\0') return malformed("the byte after LCR is not 0", headerSize);
+    if (rasterBytes > options_.maxRasterBytes)
+        return malformed("a raster of " + std::to_string(rasterBytes) + " bytes is larger than the " +
+                             std::to_string(options_.maxRasterBytes) + " this emulator takes",
+                         headerSize);
+
+    auto raster = std::make_shared<Raster>();
+    raster->widthBytes = widthBytes;
+    raster->height = height;
+    std::size_t streamBytes = rasterBytes;
+    if (compressed) {
+        if (!stream_) stream_ = std::make_unique<RunLengthDecoder>(rasterBytes);
+        const auto *stream = reinterpret_cast<const uint8_t *>(pending_.data() + start_ + headerSize);
+        const RunLengthDecoder::State state = stream_->decode(stream, available() - headerSize);
+        if (state == RunLengthDecoder::State::NeedMore) return Step::NeedMore;
+        if (state == RunLengthDecoder::State::Malformed)
+            return malformed(stream_->problem(), headerSize + stream_->consumed());
+        streamBytes = stream_->consumed();
+    }
+    const std::size_t end = headerSize + streamBytes;
+    if (available() <= end) return Step::NeedMore;  // the closing CR has not arrived
+    if (pending_[start_ + end] != '\r') return malformed("the bitmap data is not followed by CR", end);
+
+    if (compressed) raster->bytes = std::move(stream_->output());
+    else raster->bytes.assign(pending_.begin() + std::ptrdiff_t(start_ + headerSize), pending_.begin() + std::ptrdiff_t(start_ + end));
+    stream_.reset();
+    command.fields = {numberField("x", littleEndian16(header)), numberField("y", littleEndian16(header + 2)),
+                      numberField("widthBytes", widthBytes), numberField("height", height)};
+    if (compressed) command.note("stream", std::to_string(streamBytes) + " bytes");
+    command.raster = std::move(raster);
+    consume(end + 1, command);
+    return Step::Done;
+}
+
+void Parser::decode(const CommandSpec &spec, std::string_view header, std::string_view data, Command &command) {
+    command.code = spec.code();
+    command.name = spec.name;
+    try {
+        spec.decode(header, data, options_, command);
+    } catch (const Malformed &malformed) {
+        command.outcome = Outcome::Malformed;
+        command.problem = malformed.why;
+        command.fields.clear();
+        command.notes.clear();
+    }
+}
+
+Command parseOne(const std::string &bytes, ParserOptions options) {
+    Parser parser(options);
+    parser.feed(bytes.data(), bytes.size());
+    Command command;
+    if (!parser.next(command)) parser.finish(command);
+    return command;
+}
+
+}  // namespace vdlemu

@@ -1,0 +1,47 @@
+// Draws a label: the content commands received since the last print, in the
+// order they came, on a canvas the size of the paper.
+#ifndef VDL_EMULATOR_RENDERER_H
+#define VDL_EMULATOR_RENDERER_H
+
+#include <string>
+#include <vector>
+
+#include "canvas.h"
+#include "decoded_command.h"
+#include "fonts.h"
+
+namespace vdlemu {
+
+struct Paper {
+    int width = 812;    // dots: 4 inches at 203 dots per inch
+    int height = 1218;  // 6 inches
+};
+
+class Renderer {
+public:
+    explicit Renderer(int dotsPerInch = 203) : dotsPerInch_(dotsPerInch) {}
+
+    // Draws the elements (text, blocks, circles, barcodes, bitmaps; other
+    // commands are passed over). What could not be drawn as asked (a symbol
+    // zint cannot encode, a missing font file) is added to `problems`.
+    Canvas render(const std::vector<Command> &elements, const Paper &paper, std::vector<std::string> &problems);
+
+    // Draws one element; exposed for the tests.
+    void draw(Canvas &canvas, const Command &element, std::vector<std::string> &problems);
+
+private:
+    void deviceText(Canvas &canvas, const Command &c, std::vector<std::string> &problems);
+    void vectorText(Canvas &canvas, const Command &c, std::vector<std::string> &problems);
+    void block(Canvas &canvas, const Command &c);
+    void circle(Canvas &canvas, const Command &c);
+    void barcode(Canvas &canvas, const Command &c, std::vector<std::string> &problems);
+    void bitmap(Canvas &canvas, const Command &c);
+    void noteMissingFonts(const TextImage &image, std::vector<std::string> &problems);
+
+    int dotsPerInch_;
+    FontLibrary fonts_;
+};
+
+}  // namespace vdlemu
+
+#endif
