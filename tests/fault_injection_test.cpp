@@ -130,9 +130,9 @@ TEST_F(FaultTest, ThousandConnectsAndThousandFailedConnectsLeakNothing) {
     EXPECT_EQ(openDescriptorCount(), before);
 
     printer.options().modelReply = "VRP-110\r\n";  // not a label printer
-    const std::string refused = "127.0.0.1:1";
+    const std::string names[] = {printer.portName(), "127.0.0.1:1", "no-such-host:1"};
     for (int i = 0; i < 1000; ++i) {
-        const char *name = i % 3 == 0 ? printer.portName().c_str() : i % 3 == 1 ? refused.c_str() : "no-such-host:1";
+        const char *name = names[i % 3].c_str();
         ASSERT_LT(ConnectToPrinter(name), 0);
         printer.pump();
     }
