@@ -358,6 +358,47 @@ VDL_API int LockRFID(void);
 VDL_API int UnlockRFID(void);
 
 /* ------------------------------------------------------------------------- */
+/* Bitmaps                                                                    */
+/* ------------------------------------------------------------------------- */
+
+/**
+ * The 40-byte info header of a BMP file, fields in their file order. The
+ * image loaders fill one for the picture they load. (Declared here with
+ * fixed-width fields, so no platform header is needed.)
+ */
+typedef struct BITMAPINFOHEADER {
+    uint32_t biSize;
+    int32_t biWidth;         /* pixels */
+    int32_t biHeight;        /* pixels (rows) */
+    uint16_t biPlanes;
+    uint16_t biBitCount;     /* bits per pixel */
+    uint32_t biCompression;
+    uint32_t biSizeImage;    /* bytes of the pixel array */
+    int32_t biXPelsPerMeter;
+    int32_t biYPelsPerMeter;
+    uint32_t biClrUsed;
+    uint32_t biClrImportant;
+} BITMAPINFOHEADER;
+
+/**
+ * Prints the picture of an image file with its top left corner at (x, y):
+ * the file is loaded and reduced to one bit per pixel (see loadImage), and one
+ * bitmap command is written to the printer at once, ahead of label content
+ * still waiting in the command buffer: "LCR" (run-length encoded) when
+ * compress is exactly 1, "LD" (uncompressed) otherwise. x and y are clamped
+ * to 0..65535. No print command is sent.
+ *
+ * Files: BMP of 1, 4, 8, 24 or 32 bits (uncompressed, rows bottom-up), JPEG
+ * named *.jpg, GIF named *.gif (first frame). Every pixel that is not pure
+ * white prints black; transparent pixels count as white.
+ *
+ * @return VDL_OK once the command was handed to writeData (write failures are
+ *         not reported here), or the loader's VDL_ERR_IMAGE_OPEN,
+ *         VDL_ERR_IMAGE_FORMAT or VDL_ERR_NO_MEMORY; then nothing was sent.
+ */
+VDL_API int PrintBitmap(const char *path, int x, int y, unsigned char compress);
+
+/* ------------------------------------------------------------------------- */
 /* Trace log                                                                  */
 /* ------------------------------------------------------------------------- */
 
@@ -464,6 +505,51 @@ VDL_API int sdp_search_spp(VdlSdpSession *sdp, uint8_t *channel);
  */
 VDL_API int spp_connect(const VdlBluetoothAddress *local, const VdlBluetoothAddress *remote, uint8_t channel,
                         int *fd);
+
+/*
+ * Image loading and the bitmap commands. A raster is biHeight rows of
+ * ceil(biWidth / 8) bytes, top row first, most significant bit leftmost,
+ * 1 = black; the loaders allocate it with malloc and the caller frees it.
+ */
+
+/**
+ * Loads an image file as a raster and fills info. Which files are converted
+ * to true colour first goes by the name's extension (the three characters
+ * after the last '.', letter case counts): "jpg" and "gif" always, "bmp" when
+ * the file has 1 or 32 bits per pixel; other BMP files are read as they are.
+ * The conversion is done in process. A targetWidth above 0 and other than the
+ * picture's width rescales the raster to that width (nearest neighbour, the
+ * height in proportion); 0 or a negative value leaves it as it is.
+ * @return VDL_OK with *image set; otherwise *image is null and the result is
+ *         VDL_ERR_IMAGE_OPEN (no such regular file, or unreadable),
+ *         VDL_ERR_IMAGE_FORMAT (not a BMP, an unsupported depth, an invalid
+ *         or inconsistent header, damaged JPEG or GIF data, a picture larger
+ *         than 65535 pixels a side or 2^27 pixels in all, a null argument) or
+ *         VDL_ERR_NO_MEMORY.
+ */
+VDL_API int loadImage(const char *path, unsigned char **image, BITMAPINFOHEADER *info, int targetWidth);
+/** Like loadImage without rescaling; converts only "jpg" and "gif" names, to a dithered black and white
+ *  picture, and looks for a BMP colour table at file offset 54 (right for 40-byte info headers only). */
+VDL_API int loadImage1(const char *path, unsigned char **image, BITMAPINFOHEADER *info);
+/** The bits per pixel of a BMP file, or VDL_ERR_IMAGE_OPEN, VDL_ERR_IMAGE_FORMAT or VDL_ERR_NO_MEMORY. */
+VDL_API int GetImageBit(const char *path);
+/**
+ * Rescales a picture of one byte per pixel (non-zero = black; info->biWidth
+ * bytes a row, top row first) to targetWidth, and updates info's size.
+ * @return VDL_OK with *resized a new raster; VDL_ERR_NO_MEMORY, or
+ *         VDL_ERR_IMAGE_FORMAT for a null argument, a size out of limits or a
+ *         targetWidth below 1.
+ */
+VDL_API int resizeImage(const unsigned char *pixels, unsigned char **resized, int targetWidth,
+                        BITMAPINFOHEADER *info);
+/** Copies min(strlen(source), maxLength) bytes (all when maxLength < 0), a-z made A-Z; adds no NUL. */
+VDL_API void strToUpper(const char *source, char *destination, int maxLength);
+/** Writes the "LD" command for a raster; 0, or VDL_ERR_IMAGE_FORMAT (nothing sent) when info cannot be described. */
+VDL_API int printLD(const unsigned char *raster, const BITMAPINFOHEADER *info, int x, int y);
+/** Writes the "LCR" command for a raster; 0, or VDL_ERR_IMAGE_FORMAT (nothing sent) when info cannot be described. */
+VDL_API int printLCR(const unsigned char *raster, const BITMAPINFOHEADER *info, int x, int y);
+/** Run-length encodes length bytes and writes the stream in one writeData call; 0 or VDL_ERR_NO_MEMORY. */
+VDL_API int compressData(const unsigned char *data, uint32_t length);
 
 #ifdef __cplusplus
 }

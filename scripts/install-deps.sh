@@ -8,6 +8,9 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-d
 # vector fonts, CJK and Thai text), and the barcode readers its tests use.
 packages+=(libpng-dev libzint-dev libfreetype-dev fonts-terminus-otb fonts-dejavu-core fonts-wqy-zenhei
            fonts-tlwg-garuda-ttf zbar-tools zxing-cpp-tools)
+# Images: JPEG and GIF decoding in the library; ImageMagick writes reference
+# pictures for the tests only (the library never runs it).
+packages+=(libjpeg62-turbo-dev libgif-dev imagemagick)
 
 # BlueZ headers for the Bluetooth transport; libbluetooth itself is linked only by applications and tests.
 packages+=(libbluetooth-dev)

@@ -1,0 +1,104 @@
+// Image files for the tests: pictures described pixel by pixel, BMP files
+// written from them, ImageMagick's convert as an independent writer and
+// decoder, and the raster a picture must reduce to.
+#ifndef VDL_TEST_IMAGE_FILES_H
+#define VDL_TEST_IMAGE_FILES_H
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "VdlLabelAPI.h"
+
+namespace vdltest {
+
+// A picture of 0xAARRGGBB pixels, top row first.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> argb;
+
+    Picture(int w, int h, uint32_t fill = 0xFFFFFFFF) : width(w), height(h), argb(std::size_t(w) * h, fill) {}
+    uint32_t &at(int x, int y) { return argb[std::size_t(y) * width + x]; }
+    uint32_t at(int x, int y) const { return argb[std::size_t(y) * width + x]; }
+};
+
+constexpr uint32_t kWhite = 0xFFFFFFFF;
+constexpr uint32_t kBlack = 0xFF000000;
+
+// Pseudo-random picture from the given colours.
+Picture randomPicture(int width, int height, const std::vector<uint32_t> &colours, unsigned seed);
+
+// The raster a picture must give: a pixel is white when it is pure white or
+// fully transparent, black otherwise. (Pictures of the tests keep their
+// colours far from white wherever they are partly transparent, so that laying
+// them over white cannot round them to white.)
+std::vector<uint8_t> expectedRaster(const Picture &picture);
+
+// A raster drawn as text, one line per row: '#' black, '.' white, so that a
+// failed comparison shows where the pictures differ.
+std::string rasterArt(const std::vector<uint8_t> &raster, int width, int height);
+
+// How a BMP file is written.
+struct BmpLayout {
+    BmpLayout(int bits, uint32_t header = 40, uint32_t compressionField = 0, std::vector<uint32_t> colours = {})
+        : bitCount(bits), headerSize(header), compression(compressionField), palette(std::move(colours)) {}
+
+    int bitCount;
+    uint32_t headerSize;
+    uint32_t compression;
+    std::vector<uint32_t> palette;  // 0x00RRGGBB, for 1, 4 and 8 bits
+};
+
+// A BMP file, rows bottom-up. For 1, 4 and 8 bits `pixels` are palette
+// indices; for 24 and 32 bits 0xAARRGGBB colours (alpha kept at 32 bits).
+std::string bmpFile(int width, int height, const std::vector<uint32_t> &pixels, const BmpLayout &layout);
+
+// The picture the indices of a palette file stand for.
+Picture paletteAsPicture(int width, int height, const std::vector<uint32_t> &indices,
+                         const std::vector<uint32_t> &palette);
+
+// A PAM file with alpha, convert's input.
+std::string pamFile(const Picture &picture);
+// The picture in a binary PPM file (convert's output), or an empty one.
+Picture readPpm(const std::string &path);
+
+// ImageMagick's convert, when installed (it is a test dependency only).
+bool haveConvert();
+// Runs convert with these arguments, without a shell; true on exit status 0.
+bool runConvert(const std::vector<std::string> &arguments);
+
+// A private directory under /tmp, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+    std::string write(const std::string &name, const std::string &bytes) const;
+    std::set<std::string> names() const;
+
+private:
+    std::string path_;
+};
+
+std::string readFile(const std::string &path);
+
+// A load through loadImage (or loadImage1), with the raster copied out and freed.
+struct Loaded {
+    int code = 0;
+    BITMAPINFOHEADER info{};
+    std::vector<uint8_t> raster;
+    std::string art() const { return rasterArt(raster, info.biWidth, info.biHeight); }
+};
+Loaded load(const std::string &path, int targetWidth = 0);
+Loaded load1(const std::string &path);
+
+}  // namespace vdltest
+
+#endif
