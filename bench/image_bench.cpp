@@ -6,6 +6,7 @@
 // Peak heap of one load is measured by counting this program's mallocs.
 //
 // Run: build/bench/image_bench   (see bench/README.md for the figures)
+// With VDL_BENCH_DIR=<directory> the pictures are written there and kept.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <spawn.h>
@@ -194,7 +195,8 @@ Files &files() {
     static Files f = [] {
         Files made;
         char name[] = "/tmp/vdl-bench-XXXXXX";
-        made.directory = mkdtemp(name) != nullptr ? name : "/tmp";
+        const char *keep = std::getenv("VDL_BENCH_DIR");  // to look at the pictures afterwards
+        made.directory = keep != nullptr ? keep : mkdtemp(name) != nullptr ? name : "/tmp";
         made.bmp = made.directory + "/label.bmp";
         made.jpg = made.directory + "/label.jpg";
         made.gif = made.directory + "/label.gif";
@@ -329,10 +331,12 @@ int main(int argc, char **argv) {
     if (external != reporter.perIteration.end() && inProcess != reporter.perIteration.end() && inProcess->second > 0)
         std::printf("\nJPEG: the external converter's route takes %.1f times as long as decoding in process.\n",
                     external->second / inProcess->second);
-    std::remove(files().bmp.c_str());
-    std::remove(files().jpg.c_str());
-    std::remove(files().gif.c_str());
-    rmdir(files().directory.c_str());
+    if (std::getenv("VDL_BENCH_DIR") == nullptr) {
+        std::remove(files().bmp.c_str());
+        std::remove(files().jpg.c_str());
+        std::remove(files().gif.c_str());
+        rmdir(files().directory.c_str());
+    }
     benchmark::Shutdown();
     return 0;
 }

@@ -53,26 +53,44 @@ bool readExtension(GifFileType *gif, int &transparentColour) {
     return true;
 }
 
-// Row y of an interlaced frame is decoded in four passes: every 8th row from
-// 0, every 8th from 4, every 4th from 2, every 2nd from 1.
-struct Pass {
-    int first, step;
-};
-constexpr Pass kInterlacePasses[] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
+// The frame's rows of colour indices, top to bottom. A plain frame is decoded
+// a row at a time as the rows are asked for; an interlaced one comes in four
+// passes (every 8th row from 0, every 8th from 4, every 4th from 2, every 2nd
+// from 1) and is decoded whole first.
+class FrameRows {
+public:
+    explicit FrameRows(GifFileType *gif) : gif_(gif), frame_(gif->Image) {}
 
-bool readFrameIndices(GifFileType *gif, unsigned char *indices) {
-    const GifImageDesc &frame = gif->Image;
-    auto readRow = [&](int y) { return DGifGetLine(gif, indices + std::size_t(y) * frame.Width, frame.Width) == GIF_OK; };
-    if (frame.Interlace) {
-        for (const Pass &pass : kInterlacePasses)
-            for (int y = pass.first; y < frame.Height; y += pass.step)
-                if (!readRow(y)) return false;
-    } else {
-        for (int y = 0; y < frame.Height; ++y)
-            if (!readRow(y)) return false;
+    Status open() {
+        const std::size_t rows = frame_.Interlace ? std::size_t(frame_.Height) : 1;
+        indices_ = allocateBytes(std::size_t(frame_.Width) * rows);
+        if (!indices_) return noMemory(message::kNoMemoryForRows);
+        if (!frame_.Interlace) return kSuccess;
+        struct Pass {
+            int first, step;
+        };
+        constexpr Pass kPasses[] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
+        for (const Pass &pass : kPasses)
+            for (int y = pass.first; y < frame_.Height; y += pass.step)
+                if (!decodeInto(rowAt(y))) return gifFailure(gif_->Error);
+        return kSuccess;
     }
-    return true;
-}
+
+    // The next row, or null when the data is damaged.
+    const unsigned char *next() {
+        if (frame_.Interlace) return rowAt(next_++);
+        return decodeInto(indices_.get()) ? indices_.get() : nullptr;
+    }
+
+private:
+    unsigned char *rowAt(int y) { return indices_.get() + std::size_t(y) * std::size_t(frame_.Width); }
+    bool decodeInto(unsigned char *row) { return DGifGetLine(gif_, row, frame_.Width) == GIF_OK; }
+
+    GifFileType *gif_;
+    const GifImageDesc &frame_;
+    Bytes indices_;
+    int next_ = 0;
+};
 
 Status decodeFirstFrame(GifFileType *gif, int transparentColour, RowSink &sink) {
     if (DGifGetImageDesc(gif) == GIF_ERROR) return gifFailure(gif->Error);
@@ -86,31 +104,39 @@ Status decodeFirstFrame(GifFileType *gif, int transparentColour, RowSink &sink) 
     const Status size = checkPictureSize(width, height);
     if (!size.ok()) return size;
 
-    Bytes indices = allocateBytes(std::size_t(frame.Width) * std::size_t(frame.Height));
+    FrameRows frameRows(gif);
+    const Status opened = frameRows.open();
+    if (!opened.ok()) return opened;
     Bytes row = allocateBytes(std::size_t(width) * 3);
-    if (!indices || !row) return noMemory(message::kNoMemoryForRows);
-    if (!readFrameIndices(gif, indices.get())) return gifFailure(gif->Error);
+    if (!row) return noMemory(message::kNoMemoryForRows);
+
+    // Blue, green, red of each index: the transparent one white, one the
+    // file does not define black (it is not white).
+    unsigned char bgrOf[256][3];
+    for (int index = 0; index < 256; ++index) {
+        unsigned char *bgr = bgrOf[index];
+        if (index == transparentColour) {
+            std::memset(bgr, 0xFF, 3);
+        } else if (index >= colours->ColorCount) {
+            std::memset(bgr, 0x00, 3);
+        } else {
+            const GifColorType &c = colours->Colors[index];
+            bgr[0] = c.Blue;
+            bgr[1] = c.Green;
+            bgr[2] = c.Red;
+        }
+    }
 
     const Status begun = sink.begin(int(width), int(height));
     if (!begun.ok()) return begun;
     for (int y = 0; y < height; ++y) {
         unsigned char *bgr = row.get();
-        std::memset(bgr, 0xFF, std::size_t(width) * 3);
+        std::memset(bgr, 0xFF, std::size_t(width) * 3);  // outside the frame
         if (y >= frame.Top && y < frame.Top + frame.Height) {
-            const unsigned char *line = indices.get() + std::size_t(y - frame.Top) * frame.Width;
-            for (int x = 0; x < frame.Width; ++x) {
-                const int index = line[x];
-                if (index == transparentColour) continue;
-                unsigned char *pixel = bgr + 3 * (std::size_t(frame.Left) + x);
-                if (index >= colours->ColorCount) {
-                    std::memset(pixel, 0, 3);  // a colour the file does not define: not white
-                    continue;
-                }
-                const GifColorType &c = colours->Colors[index];
-                pixel[0] = c.Blue;
-                pixel[1] = c.Green;
-                pixel[2] = c.Red;
-            }
+            const unsigned char *line = frameRows.next();
+            if (line == nullptr) return gifFailure(gif->Error);
+            unsigned char *pixel = bgr + 3 * std::size_t(frame.Left);
+            for (int x = 0; x < frame.Width; ++x, pixel += 3) std::memcpy(pixel, bgrOf[line[x]], 3);
         }
         sink.row(bgr);
     }

@@ -412,11 +412,37 @@ int resizePixels(const unsigned char *pixels, unsigned char **resized, int targe
     return 0;
 }
 
-}  // namespace
-
 // ---------------------------------------------------------------------------
 // The compressor of the "LCR" command
 // ---------------------------------------------------------------------------
+
+// Runs are scanned eight bytes at a time once they have begun: a label's
+// raster is mostly long runs of white and black. Other bytes come in short
+// stretches, and are copied one by one.
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+uint64_t eightBytes(const unsigned char *at) {
+    uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+// The end of the run of `byte` that goes on at i.
+std::size_t runEnd(const unsigned char *data, std::size_t i, std::size_t length, unsigned char byte) {
+    const uint64_t pattern = byte == 0 ? 0 : ~uint64_t(0);
+    while (i < length && data[i] == byte) {
+        if (!kLittleEndian || i + 8 > length) {
+            ++i;
+            continue;
+        }
+        // The lowest set bit of the difference is in the first byte that differs.
+        if (const uint64_t differ = eightBytes(data + i) ^ pattern) return i + std::size_t(__builtin_ctzll(differ)) / 8;
+        i += 8;
+    }
+    return i;
+}
+
+}  // namespace
 
 // Runs of 0x00 (white) and 0xFF (black) become the byte and a count of 1 to
 // 255; every other byte stands for itself, however often it repeats.
@@ -430,11 +456,14 @@ std::size_t encodeRunLength(const unsigned char *data, std::size_t length, unsig
             ++i;
             continue;
         }
-        std::size_t run = 1;
-        while (i + run < length && data[i + run] == byte && run < kLongestRun) ++run;
-        out[o++] = byte;
-        out[o++] = static_cast<unsigned char>(run);
-        i += run;
+        const std::size_t end = runEnd(data, i + 1, length, byte);
+        for (std::size_t left = end - i; left > 0;) {
+            const std::size_t count = left < kLongestRun ? left : kLongestRun;
+            out[o++] = byte;
+            out[o++] = static_cast<unsigned char>(count);
+            left -= count;
+        }
+        i = end;
     }
     return o;
 }
