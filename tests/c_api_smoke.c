@@ -32,6 +32,15 @@ int main(void) {
     DisconnectPrinter();
     DisconnectPrinter();
 
+    {
+        BITMAPINFOHEADER info;
+        unsigned char *image = &reply[0];
+        check(sizeof info == 40, "the BMP info header has its file size");
+        check(loadImage("/nonexistent/logo.bmp", &image, &info, 0) == VDL_ERR_IMAGE_OPEN && image == NULL,
+              "a missing image file");
+        check(PrintBitmap("/nonexistent/logo.gif", 0, 0, 1) == VDL_ERR_IMAGE_OPEN, "nothing to print");
+    }
+
     printf("%d passed, %d failed\n", failures == 0 ? 1 : 0, failures == 0 ? 0 : 1);
     return failures == 0 ? 0 : 1;
 }
