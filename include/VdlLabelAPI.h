@@ -388,9 +388,10 @@ typedef struct BITMAPINFOHEADER {
  * compress is exactly 1, "LD" (uncompressed) otherwise. x and y are clamped
  * to 0..65535. No print command is sent.
  *
- * Files: BMP of 1, 4, 8, 24 or 32 bits (uncompressed, rows bottom-up), JPEG
- * named *.jpg, GIF named *.gif (first frame). Every pixel that is not pure
- * white prints black; transparent pixels count as white.
+ * Files: BMP of 1, 4, 8 or 24 bits, and of 32 bits when named *.bmp
+ * (uncompressed, rows bottom-up); JPEG named *.jpg; GIF named *.gif (first
+ * frame). Every pixel that is not pure white prints black; transparent pixels
+ * count as white.
  *
  * @return VDL_OK once the command was handed to writeData (write failures are
  *         not reported here), or the loader's VDL_ERR_IMAGE_OPEN,

@@ -48,8 +48,8 @@ void putField(unsigned char *at, uint32_t value) {
     at[1] = static_cast<unsigned char>(value / 256);
 }
 
-// Header, data, CR: three writeData calls, whose results are not examined (a
-// failed write shows in the connection's own result codes, not here).
+// Header, data, CR: three writeData calls. Their results are not examined:
+// once the picture is loaded, the command counts as handed to the printer.
 int sendBitmap(Printer &p, BitmapCommand command, const unsigned char *raster, const BITMAPINFOHEADER *info, int x,
                int y) {
     const CommandFormat &format = formatOf(command);
