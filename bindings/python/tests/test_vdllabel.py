@@ -1,7 +1,9 @@
 """The Python binding against the fake printer."""
 
 import os
+import struct
 import sys
+import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -63,6 +65,24 @@ class BindingTest(unittest.TestCase):
     def test_direct_io_returns_the_reply(self):
         with Printer(self.fake.port_name, LIBRARY) as printer:
             self.assertEqual(printer.direct_io(b"^cu\r", 1), b"\x00")
+
+    def test_a_bitmap_goes_out_at_once(self):
+        # A 24-bit BMP of 8 x 1 pixels: black, then seven white.
+        pixels = b"\x00\x00\x00" + b"\xff" * 21
+        bmp = (b"BM" + struct.pack("<IHHI", 54 + len(pixels), 0, 0, 54)
+               + struct.pack("<IiiHHIIiiII", 40, 8, 1, 1, 24, 0, len(pixels), 0, 0, 0, 0) + pixels)
+        with tempfile.TemporaryDirectory() as directory:
+            path = os.path.join(directory, "logo one.bmp")
+            with open(path, "wb") as file:
+                file.write(bmp)
+            with Printer(self.fake.port_name, LIBRARY) as printer:
+                printer.print_bitmap(path, 300, 2)
+                printer.print_bitmap(path, 0, 0, compress=False)
+                with self.assertRaises(VdlError) as raised:
+                    printer.print_bitmap(os.path.join(directory, "missing.gif"), 0, 0)
+        self.assertIn(b"LCR\x00\x2c\x01\x02\x00\x01\x00\x01\x00\x80\r", self.fake.received)
+        self.assertIn(b"LD\x00\x00\x00\x00\x01\x00\x01\x00\x80\r", self.fake.received)
+        self.assertEqual(raised.exception.code, -118)
 
 
 if __name__ == "__main__":

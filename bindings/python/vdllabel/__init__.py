@@ -113,6 +113,7 @@ _SIGNATURES = {
     "SetOrientation": [_INT],
     "SetCutter": [_FLAG, _INT],
     "CheckPrinterStatus": [],
+    "PrintBitmap": [_STR, _INT, _INT, _FLAG],
 }
 
 
@@ -218,6 +219,10 @@ class Printer:
         self._check("print_label", self._lib.Prints(copies, sets))
 
     # --- direct commands ------------------------------------------------------
+
+    def print_bitmap(self, path: str, x: int, y: int, compress: bool = True) -> None:
+        """A picture from a BMP, JPEG (*.jpg) or GIF (*.gif) file, sent at once; white stays white, all else prints."""
+        self._check("print_bitmap", self._lib.PrintBitmap(os.fsencode(path), x, y, 1 if compress else 0))
 
     def clear_buffer(self) -> None:
         self._check("clear_buffer", self._lib.ClearBuffer())
