@@ -5,6 +5,7 @@
 
 #include "VdlLabelAPI.h"
 #include "io.h"
+#include "normalise.h"
 #include "picture.h"
 #include "printer.h"
 #include "runLength.h"
@@ -32,10 +33,7 @@ const CommandFormat &formatOf(BitmapCommand command) {
 // The command's fields are 16 bits wide. A position outside 0..65535 is
 // clamped; a picture whose width in bytes or row count does not fit, or that
 // has no width, cannot be described and is refused.
-uint16_t clampedPosition(int value) {
-    if (value < 0) return 0;
-    return value > int(kLargestField) ? uint16_t(kLargestField) : uint16_t(value);
-}
+constexpr Range kPosition{0, int(kLargestField)};
 
 bool describable(const unsigned char *raster, const BITMAPINFOHEADER *info) {
     if (info == nullptr || info->biWidth < 1 || info->biHeight < 0) return false;
@@ -64,8 +62,8 @@ int sendBitmap(Printer &p, BitmapCommand command, const unsigned char *raster, c
     unsigned char header[12] = {};
     unsigned char *fields = header + format.lettersLength;
     for (std::size_t i = 0; i < format.lettersLength; ++i) header[i] = static_cast<unsigned char>(format.letters[i]);
-    putField(fields, clampedPosition(x));
-    putField(fields + 2, clampedPosition(y));
+    putField(fields, uint32_t(clampTo(kPosition, x)));
+    putField(fields + 2, uint32_t(clampTo(kPosition, y)));
     putField(fields + 4, rowBytes);
     putField(fields + 6, rows);
     writeTo(p.connection, header, uint32_t(format.lettersLength + 8));
