@@ -367,17 +367,17 @@ VDL_API int UnlockRFID(void);
  * fixed-width fields, so no platform header is needed.)
  */
 typedef struct BITMAPINFOHEADER {
-    uint32_t biSize;
-    int32_t biWidth;         /* pixels */
-    int32_t biHeight;        /* pixels (rows) */
-    uint16_t biPlanes;
-    uint16_t biBitCount;     /* bits per pixel */
-    uint32_t biCompression;
-    uint32_t biSizeImage;    /* bytes of the pixel array */
-    int32_t biXPelsPerMeter;
-    int32_t biYPelsPerMeter;
-    uint32_t biClrUsed;
-    uint32_t biClrImportant;
+    uint32_t biSize;          /**< size of the info header in the file, 40 or more */
+    int32_t biWidth;          /**< width in pixels */
+    int32_t biHeight;         /**< height in pixels (rows); the file's rows run bottom-up */
+    uint16_t biPlanes;        /**< colour planes, 1 */
+    uint16_t biBitCount;      /**< bits per pixel */
+    uint32_t biCompression;   /**< compression of the pixel array, 0 = none */
+    uint32_t biSizeImage;     /**< bytes of the pixel array (may be 0 in a file) */
+    int32_t biXPelsPerMeter;  /**< horizontal resolution, pixels per metre */
+    int32_t biYPelsPerMeter;  /**< vertical resolution, pixels per metre */
+    uint32_t biClrUsed;       /**< colour-table entries in use, 0 = all */
+    uint32_t biClrImportant;  /**< colour-table entries that matter, 0 = all */
 } BITMAPINFOHEADER;
 
 /**
