@@ -23,19 +23,17 @@ constexpr long kMaxDecoderMemory = 1L << 30;
 struct ErrorManager {
     jpeg_error_mgr base;
     std::jmp_buf escape;
-    bool damaged;  // a warning about corrupt data was given
 };
 
 [[noreturn]] void escapeOnError(j_common_ptr cinfo) {
     std::longjmp(reinterpret_cast<ErrorManager *>(cinfo->err)->escape, 1);
 }
 
-// Warnings (level -1) report corrupt data: a truncated file decodes its
-// missing part as grey, which would print as a black area, so such files are
-// refused. Only bytes found between markers are harmless.
-void noteWarning(j_common_ptr cinfo, int level) {
-    if (level < 0 && cinfo->err->msg_code != JWRN_EXTRANEOUS_DATA)
-        reinterpret_cast<ErrorManager *>(cinfo->err)->damaged = true;
+// Warnings (level -1) report corrupt data: a truncated file would decode its
+// missing part as grey, which prints as a black area, so such a file is
+// refused at the first warning. Only bytes found between markers are harmless.
+void refuseDamage(j_common_ptr cinfo, int level) {
+    if (level < 0 && cinfo->err->msg_code != JWRN_EXTRANEOUS_DATA) cinfo->err->error_exit(cinfo);
 }
 
 void stayQuiet(j_common_ptr) {}
@@ -65,9 +63,8 @@ public:
     JpegSession() {
         decoder_.err = jpeg_std_error(&errors_.base);
         errors_.base.error_exit = escapeOnError;
-        errors_.base.emit_message = noteWarning;
+        errors_.base.emit_message = refuseDamage;
         errors_.base.output_message = stayQuiet;
-        errors_.damaged = false;
         progress_.progress_monitor = limitScans;
     }
     ~JpegSession() { jpeg_destroy_decompress(&decoder_); }
@@ -109,7 +106,7 @@ public:
             sink.row(converted[0]);
         }
         jpeg_finish_decompress(&decoder_);
-        return errors_.damaged ? refused(message::kConvertFailed) : kSuccess;
+        return kSuccess;
     }
 
 private:
