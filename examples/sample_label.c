@@ -23,10 +23,11 @@ static int text(const char *s, int x, int y, int height, int bold) {
     return PrintVectorFont(s, x, y, kSans, height, height, 0, (unsigned char)bold, 0, 0, 0, 0, 0);
 }
 
-/* The logo sits in the top right corner. This build of the library does not
- * print images yet: PrintBitmap(path, 600, 34, 1) goes here once it does. */
+/* The logo sits in the top right corner. It goes to the printer at once, as
+ * an LCR bitmap; a file that cannot be loaded leaves the logo out. */
 static int printLogo(const char *path) {
-    fprintf(stderr, "sample_label: this library cannot print images yet; logo %s left out\n", path);
+    const int result = PrintBitmap(path, 600, 34, 1);
+    if (result != VDL_OK) fprintf(stderr, "sample_label: logo %s left out (code %d)\n", path, result);
     return VDL_OK;
 }
 

@@ -8,6 +8,7 @@
 #include "command.h"
 #include "image_files.h"
 #include "library_test.h"
+#include "parser.h"
 #include "runLength.h"
 
 namespace vdltest {
@@ -149,6 +150,31 @@ TEST_F(BitmapCommandTest, CompressedPictureDecodesToItsRaster) {
         const std::vector<uint8_t> expected = expectedRaster(picture);
         EXPECT_TRUE(sameBytes(raster, std::string(expected.begin(), expected.end())));
     }
+}
+
+// The emulator's parser, written apart from the library, reads both commands
+// back into the picture's raster, with nothing left over.
+TEST_F(BitmapCommandTest, EmulatorReadsBothCommandsBackIntoThePicture) {
+    const Picture picture = randomPicture(83, 41, {kWhite, kWhite, kBlack, 0xFF808080}, 5);
+    const std::string path = dir.write("p.gif", bmpFile(83, 41, picture.argb, {24}));
+    ASSERT_EQ(PrintBitmap(path.c_str(), 12, 34, 1), 0);
+    ASSERT_EQ(PrintBitmap(path.c_str(), 12, 34, 0), 0);
+
+    vdlemu::Parser parser;
+    parser.feed(printer.received().data(), printer.received().size());
+    const std::vector<uint8_t> expected = expectedRaster(picture);
+    for (const char *code : {"LCR", "LD"}) {
+        vdlemu::Command command;
+        ASSERT_TRUE(parser.next(command)) << code;
+        ASSERT_EQ(command.outcome, vdlemu::Outcome::Decoded) << code << ": " << command.problem;
+        EXPECT_EQ(command.code, code);
+        ASSERT_NE(command.raster, nullptr);
+        EXPECT_EQ(command.raster->widthBytes, 11);
+        EXPECT_EQ(command.raster->height, 41);
+        EXPECT_EQ(rasterArt(command.raster->bytes, 83, 41), rasterArt(expected, 83, 41)) << code;
+    }
+    vdlemu::Command rest;
+    EXPECT_FALSE(parser.next(rest) || parser.finish(rest));
 }
 
 TEST_F(BitmapCommandTest, CompressDataWritesTheStreamInOneWrite) {

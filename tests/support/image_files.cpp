@@ -1,8 +1,5 @@
 #include "image_files.h"
 
-#include <dirent.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,8 +7,6 @@
 #include <fstream>
 #include <random>
 #include <sstream>
-
-extern char **environ;
 
 namespace vdltest {
 namespace {
@@ -144,29 +139,11 @@ bool runConvert(const std::vector<std::string> &arguments) {
 #ifdef VDL_TEST_CONVERT
     std::vector<std::string> all{VDL_TEST_CONVERT};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    std::vector<char *> argv;
-    for (std::string &a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return runProgram(all).exitCode == 0;
 #else
     (void)arguments;
     return false;
 #endif
-}
-
-TempDir::TempDir() {
-    char name[] = "/tmp/vdl-images-XXXXXX";
-    if (mkdtemp(name) != nullptr) path_ = name;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
 std::string TempDir::write(const std::string &name, const std::string &bytes) const {
@@ -177,15 +154,8 @@ std::string TempDir::write(const std::string &name, const std::string &bytes) co
 
 std::set<std::string> TempDir::names() const {
     std::set<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(path_)) names.insert(entry.path().filename());
+    for (const auto &entry : std::filesystem::directory_iterator(path())) names.insert(entry.path().filename());
     return names;
-}
-
-std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 namespace {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "VdlLabelAPI.h"
+#include "child_process.h"
 
 namespace vdltest {
 
@@ -70,24 +71,14 @@ bool haveConvert();
 // Runs convert with these arguments, without a shell; true on exit status 0.
 bool runConvert(const std::vector<std::string> &arguments);
 
-// A private directory under /tmp, removed with everything in it.
-class TempDir {
+// A private directory under /tmp, removed with everything in it, and the
+// files the tests put there.
+class TempDir : public TempDirectory {
 public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-
-    const std::string &path() const { return path_; }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
+    std::string file(const std::string &name) const { return path() + "/" + name; }
     std::string write(const std::string &name, const std::string &bytes) const;
     std::set<std::string> names() const;
-
-private:
-    std::string path_;
 };
-
-std::string readFile(const std::string &path);
 
 // A load through loadImage (or loadImage1), with the raster copied out and freed.
 struct Loaded {
