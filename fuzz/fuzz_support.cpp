@@ -28,10 +28,12 @@ void connectToSink(int interfaceType) {
     c.interfaceType = interfaceType;
 }
 
-void drain() {
+std::string drain() {
+    std::string received;
     char sink[65536];
-    while (gSinkPeer >= 0 && read(gSinkPeer, sink, sizeof sink) > 0) {
-    }
+    ssize_t n;
+    while (gSinkPeer >= 0 && (n = read(gSinkPeer, sink, sizeof sink)) > 0) received.append(sink, std::size_t(n));
+    return received;
 }
 
 int Input::number() {

@@ -12,7 +12,8 @@ namespace vdlfuzz {
 // Connects the library's default printer to one end of a socket pair; the
 // other end is drained by drain(). Interface type as given.
 void connectToSink(int interfaceType);
-void drain();
+// Reads what the library sent since the last call.
+std::string drain();
 
 // Reads values from the fuzzer's input, front to back; zeros once it is used up.
 class Input {

@@ -2,12 +2,12 @@
 # Prints the sample label. With a port name as argument it goes to that
 # printer; without one, to the bundled emulator, started and stopped here,
 # which draws the label into a PNG preview and logs every command decoded.
-# A logo image for the label may be given in VDL_SAMPLE_LOGO.
+# The logo is examples/logo.bmp, or the image named in VDL_SAMPLE_LOGO.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build
 port_name="${1:-}"
-logo="${VDL_SAMPLE_LOGO:-}"
+logo="${VDL_SAMPLE_LOGO:-$PWD/examples/logo.bmp}"
 
 if [ -n "$port_name" ]; then
   exec "$build/sample_label" "$port_name" ${logo:+"$logo"}

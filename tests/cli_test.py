@@ -10,6 +10,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from fakeprinter import FakePrinter  # noqa: E402
 
 CLI = os.environ["VDL_LABEL"]
+LOGO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples", "logo.bmp")
 
 
 def run(*args, stdin=b""):
@@ -30,6 +31,8 @@ class CliTest(unittest.TestCase):
                 (["send", raw.name], b"RAW\x00BYTES\r", "sent 10 bytes", 0),
                 (["send", "-"], b"FROM STDIN", "sent 10 bytes", 0),
                 (["test-label"], b"P1,1\r", "test label printed on VRL-408", 0),
+                (["image", LOGO, "--x", "5", "--y", "6", "--compress"], b"LCR\x00\x05\x00\x06\x00\x10\x00\x40\x00", "sent", 0),
+                (["image", LOGO], b"LD\x00\x00\x00\x00\x10\x00\x40\x00", "sent", 0),
             ]
             for args, sent, said, status in cases:
                 with self.subTest(args=args), FakePrinter() as fake:
@@ -52,6 +55,7 @@ class CliTest(unittest.TestCase):
             (["send", "/nonexistent/file"], "cannot read /nonexistent/file", 1),
             (["settings", "--speed", "fast"], "--speed wants a number", 2),
             (["settings"], "nothing to set", 2),
+            (["--port", "127.0.0.1:1", "image", "x.bmp", "--x", "left"], "--x wants a number", 2),
             (["frobnicate"], "unknown command frobnicate", 2),
         ]
         for args, said, status in cases:

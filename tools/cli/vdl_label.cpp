@@ -6,7 +6,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +18,9 @@
 #include <iostream>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "VdlLabelAPI.h"
@@ -101,6 +106,7 @@ struct Command {
 int runDiscover(const Invocation &);
 int runStatus(const Invocation &);
 int runSend(const Invocation &);
+int runImage(const Invocation &);
 int runAction(const Invocation &);
 int runTestLabel(const Invocation &);
 int runSettings(const Invocation &);
@@ -115,6 +121,13 @@ const std::vector<Command> &commands() {
          {}, runStatus},
         {"send", "send FILE|-", "Send the bytes of FILE (or of standard input) to the printer as they are.",
          {{"progress", nullptr, "show progress on standard error even when it is not a terminal"}}, runSend},
+        {"image", "image FILE [--x N] [--y N] [--compress]",
+         "Print a picture (BMP; JPEG or GIF by their .jpg and .gif names) as a bitmap at x, y.",
+         {{"x", "N", "left edge in dots (default 0)"},
+          {"y", "N", "top edge in dots (default 0)"},
+          {"compress", nullptr, "send it run-length encoded (faster over slow lines)"},
+          {"progress", nullptr, "show progress on standard error even when it is not a terminal"}},
+         runImage},
         {"calibrate", "calibrate", "Make the printer measure its media.", {}, runAction},
         {"feed", "feed", "Feed one label.", {}, runAction},
         {"reset", "reset", "Reset the printer.", {}, runAction},
@@ -270,6 +283,62 @@ int runSend(const Invocation &in) {
     const int result = sendWithProgress(bytes, progress);
     if (result != VDL_OK) return fail("send", result);
     std::cout << "sent " << bytes.size() << " bytes\n";
+    return kOk;
+}
+
+// Shows on standard error how long a call that sends a lot has been at it:
+// one library call can take seconds over a serial line.
+class ProgressTicker {
+public:
+    ProgressTicker(bool show, std::string what) : what_(std::move(what)) {
+        if (show) thread_ = std::thread([this] { tick(); });
+    }
+    ~ProgressTicker() {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+        std::fputc('\n', stderr);
+    }
+    ProgressTicker(const ProgressTicker &) = delete;
+    ProgressTicker &operator=(const ProgressTicker &) = delete;
+
+private:
+    void tick() {
+        const auto start = std::chrono::steady_clock::now();
+        std::unique_lock<std::mutex> lock(mutex_);
+        do {
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            std::fprintf(stderr, "\r%s: %.1f s", what_.c_str(), seconds);
+        } while (!wake_.wait_for(lock, std::chrono::milliseconds(250), [this] { return done_; }));
+    }
+
+    std::string what_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+};
+
+bool parseNumber(const std::string &text, int &value);
+
+int runImage(const Invocation &in) {
+    if (in.operands.size() != 1) return usageError("image takes one FILE");
+    int x = 0, y = 0;
+    if (in.has("x") && !parseNumber(in.options.at("x"), x)) return usageError("--x wants a number");
+    if (in.has("y") && !parseNumber(in.options.at("y"), y)) return usageError("--y wants a number");
+    Connection connection(in.port);
+    if (!connection.ok()) return connection.failure(in.port);
+    int result;
+    {
+        ProgressTicker ticker(in.has("progress") || isatty(STDERR_FILENO), "sending " + in.operands[0]);
+        result = PrintBitmap(in.operands[0].c_str(), x, y, in.has("compress") ? 1 : 0);
+    }
+    if (result != VDL_OK) return fail("image " + in.operands[0], result);
+    std::cout << "image " << in.operands[0] << " sent\n";
     return kOk;
 }
 
