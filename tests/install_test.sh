@@ -27,7 +27,8 @@ echo "== Debian package"
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null)
 deb=$(find "$work/package" -name '*.deb' | head -n 1)
 contents=$(dpkg-deb -c "$deb")
-for wanted in libVdlLabelAPI.so.1 include/VdlLabelAPI.h pkgconfig/VdlLabelAPI.pc cmake/VdlLabelAPI/VdlLabelAPIConfig.cmake; do
+for wanted in libVdlLabelAPI.so.1 include/VdlLabelAPI.h pkgconfig/VdlLabelAPI.pc cmake/VdlLabelAPI/VdlLabelAPIConfig.cmake \
+              bin/vdl-label man1/vdl-label.1 udev/rules.d/60-veldrin-printers.rules; do
   grep -q "$wanted" <<<"$contents" || { echo "the package lacks $wanted"; echo "0 passed, 1 failed"; exit 1; }
 done
-echo "$(basename "$deb") holds the library, the header, the pkg-config file and the CMake package"
+echo "$(basename "$deb") holds the library, the header, the pkg-config file, the CMake package, the tool and the udev rule"
