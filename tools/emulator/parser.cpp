@@ -21,7 +21,7 @@ constexpr std::size_t kKeptBytes = 256;  // bytes of a failed command kept for t
 
 // ---------------------------------------------------------------------------
 // Fields: a command's header is a list of comma-separated tokens, each
-// decoded by one FieldSpec.
+// decoded by one FieldLayout.
 
 struct Letter {
     char letter;
@@ -47,18 +47,18 @@ const Letters kRfidWriteTypes = {{'A', 1}, {'H', 2}, {'U', 3}, {'E', 4}};
 
 enum class Token { Number, Letter, Flag, DeviceFont, Constant };
 
-struct FieldSpec {
+struct FieldLayout {
     const char *name;  // for Constant: the text the token must be
     Token token;
     const Letters *letters = nullptr;
 };
-using Schema = std::vector<FieldSpec>;
+using Schema = std::vector<FieldLayout>;
 
-FieldSpec number(const char *name) { return {name, Token::Number}; }
-FieldSpec letter(const char *name, const Letters &letters) { return {name, Token::Letter, &letters}; }
-FieldSpec flag(const char *name, const Letters &letters) { return {name, Token::Flag, &letters}; }
-FieldSpec deviceFont(const char *name) { return {name, Token::DeviceFont}; }
-FieldSpec constant(const char *text) { return {text, Token::Constant}; }
+FieldLayout number(const char *name) { return {name, Token::Number}; }
+FieldLayout letter(const char *name, const Letters &letters) { return {name, Token::Letter, &letters}; }
+FieldLayout flag(const char *name, const Letters &letters) { return {name, Token::Flag, &letters}; }
+FieldLayout deviceFont(const char *name) { return {name, Token::DeviceFont}; }
+FieldLayout constant(const char *text) { return {text, Token::Constant}; }
 
 std::string quoted(std::string_view token) { return "\"" + std::string(token) + "\""; }
 
@@ -71,13 +71,13 @@ int64_t parseNumber(std::string_view token, const char *name) {
     return value;
 }
 
-Field decodeToken(const FieldSpec &spec, std::string_view token) {
+Field decodeToken(const FieldLayout &layout, std::string_view token) {
     Field field;
-    field.name = spec.name;
-    switch (spec.token) {
+    field.name = layout.name;
+    switch (layout.token) {
     case Token::Number:
         field.kind = FieldKind::Number;
-        field.number = parseNumber(token, spec.name);
+        field.number = parseNumber(token, layout.name);
         field.text = std::string(token);
         return field;
     case Token::DeviceFont: {
@@ -92,9 +92,9 @@ Field decodeToken(const FieldSpec &spec, std::string_view token) {
     }
     case Token::Letter:
     case Token::Flag:
-        field.kind = spec.token == Token::Letter ? FieldKind::Letter : FieldKind::Flag;
+        field.kind = layout.token == Token::Letter ? FieldKind::Letter : FieldKind::Flag;
         field.text = std::string(token);
-        for (const Letter &l : *spec.letters) {
+        for (const Letter &l : *layout.letters) {
             if (token.size() == 1 && token[0] == l.letter) {
                 field.number = l.value;
                 return field;
@@ -102,8 +102,8 @@ Field decodeToken(const FieldSpec &spec, std::string_view token) {
         }
         {
             std::string allowed;
-            for (const Letter &l : *spec.letters) allowed += l.letter;
-            throw Malformed{std::string(spec.name) + " " + quoted(token) + " is not one of " + allowed};
+            for (const Letter &l : *layout.letters) allowed += l.letter;
+            throw Malformed{std::string(layout.name) + " " + quoted(token) + " is not one of " + allowed};
         }
     case Token::Constant:
         break;
@@ -129,15 +129,15 @@ void decodeFields(const Schema &schema, const std::vector<std::string_view> &tok
         throw Malformed{std::to_string(schema.size()) + " fields expected, " + std::to_string(tokens.size() - first) +
                         " found"};
     for (std::size_t i = 0; i < schema.size(); ++i) {
-        const FieldSpec &spec = schema[i];
+        const FieldLayout &layout = schema[i];
         const std::string_view token = tokens[first + i];
-        if (spec.token == Token::Constant) {
-            if (token != spec.name)
+        if (layout.token == Token::Constant) {
+            if (token != layout.name)
                 throw Malformed{"field " + std::to_string(first + i + 1) + " is " + quoted(token) + ", not " +
-                                quoted(spec.name)};
+                                quoted(layout.name)};
             continue;
         }
-        command.fields.push_back(decodeToken(spec, token));
+        command.fields.push_back(decodeToken(layout, token));
     }
 }
 
@@ -385,7 +385,7 @@ enum class Framing {
 
 }  // namespace
 
-struct CommandSpec {
+struct CommandLayout {
     const char *prefix;
     const char *name;
     Framing framing;
@@ -400,7 +400,7 @@ struct CommandSpec {
 
 namespace {
 
-const std::vector<CommandSpec> kCommands = {
+const std::vector<CommandLayout> kCommands = {
     {"^PI0", "model query", Framing::Line, noFields},
     {"^cu", "status query", Framing::Line, noFields},
     {"P", "print", Framing::Line, plainFields<kPrint>},
@@ -445,19 +445,19 @@ enum class Match { Found, None, NeedMore };
 
 // The command that `bytes` starts with. NeedMore while the bytes so far could
 // still become a longer command's letters ("L" of "LD" and "LCR").
-Match identify(std::string_view bytes, const CommandSpec *&spec) {
-    spec = nullptr;
+Match identify(std::string_view bytes, const CommandLayout *&layout) {
+    layout = nullptr;
     std::size_t longest = 0;
     const bool lineEnded = bytes.find_first_of("\r\n") != std::string_view::npos;
-    for (const CommandSpec &candidate : kCommands) {
+    for (const CommandLayout &candidate : kCommands) {
         const std::string_view prefix = candidate.prefix;
         if (!lineEnded && prefix.size() > bytes.size() && prefix.substr(0, bytes.size()) == bytes) return Match::NeedMore;
         if (prefix.size() > longest && bytes.substr(0, prefix.size()) == prefix) {
-            spec = &candidate;
+            layout = &candidate;
             longest = prefix.size();
         }
     }
-    return spec != nullptr ? Match::Found : Match::None;
+    return layout != nullptr ? Match::Found : Match::None;
 }
 
 uint16_t littleEndian16(const char *at) {
@@ -497,14 +497,14 @@ bool Parser::next(Command &command) {
     skipLineEnds();
     if (rest().empty()) return false;
     command = Command();
-    const CommandSpec *spec = nullptr;
-    const Match match = identify(rest(), spec);
+    const CommandLayout *layout = nullptr;
+    const Match match = identify(rest(), layout);
     if (match == Match::NeedMore) return false;
     Step step = Step::NeedMore;
-    if (spec == nullptr) step = frameLine(nullptr, command);
-    else if (spec->framing == Framing::Line) step = frameLine(spec, command);
-    else if (spec->framing == Framing::Quoted) step = frameQuoted(*spec, command);
-    else step = frameBitmap(*spec, command);
+    if (layout == nullptr) step = frameLine(nullptr, command);
+    else if (layout->framing == Framing::Line) step = frameLine(layout, command);
+    else if (layout->framing == Framing::Quoted) step = frameQuoted(*layout, command);
+    else step = frameBitmap(*layout, command);
     return step == Step::Done;
 }
 
@@ -514,12 +514,12 @@ bool Parser::finish(Command &command) {
     const bool any = !left.empty();
     if (any) {
         command = Command();
-        const CommandSpec *spec = nullptr;
-        identify(left, spec);
+        const CommandLayout *layout = nullptr;
+        identify(left, layout);
         command.outcome = Outcome::Truncated;
-        if (spec != nullptr) {
-            command.code = spec->code();
-            command.name = spec->name;
+        if (layout != nullptr) {
+            command.code = layout->code();
+            command.name = layout->name;
         }
         command.problem = "the connection ended inside the command";
         consume(left.size(), command);
@@ -537,15 +537,15 @@ void Parser::consume(std::size_t count, Command &command) {
 }
 
 // A line ends at CR or LF; the LF of a CR LF pair is skipped before the next command.
-Parser::Step Parser::frameLine(const CommandSpec *spec, Command &command) {
+Parser::Step Parser::frameLine(const CommandLayout *layout, Command &command) {
     const std::string_view bytes = rest();
     const std::size_t end = bytes.find_first_of("\r\n");
-    if (end == std::string_view::npos) return bytes.size() > options_.maxCommandBytes ? tooLong(spec, command) : Step::NeedMore;
-    if (spec == nullptr) {
+    if (end == std::string_view::npos) return bytes.size() > options_.maxCommandBytes ? tooLong(layout, command) : Step::NeedMore;
+    if (layout == nullptr) {
         command.outcome = Outcome::Unknown;
         command.problem = "no command starts with these bytes";
     } else {
-        decode(*spec, bytes.substr(std::string_view(spec->prefix).size(), end - std::string_view(spec->prefix).size()),
+        decode(*layout, bytes.substr(std::string_view(layout->prefix).size(), end - std::string_view(layout->prefix).size()),
                std::string_view(), command);
     }
     consume(end + 1, command);
@@ -554,13 +554,13 @@ Parser::Step Parser::frameLine(const CommandSpec *spec, Command &command) {
 
 // The data part ends at the first quote followed by CR: a quote inside the
 // data is taken as data, as the library sends it unescaped.
-Parser::Step Parser::frameQuoted(const CommandSpec &spec, Command &command) {
+Parser::Step Parser::frameQuoted(const CommandLayout &layout, Command &command) {
     const std::string_view bytes = rest();
     const std::size_t open = bytes.find('\'');
     const std::size_t lineEnd = bytes.find_first_of("\r\n");
     if (lineEnd < open) {
-        command.code = spec.code();
-        command.name = spec.name;
+        command.code = layout.code();
+        command.name = layout.name;
         command.outcome = Outcome::Malformed;
         command.problem = "the line ends before the data part";
         consume(lineEnd + 1, command);
@@ -568,17 +568,17 @@ Parser::Step Parser::frameQuoted(const CommandSpec &spec, Command &command) {
     }
     const std::size_t close = open == std::string_view::npos ? open : bytes.find("'\r", open + 1);
     if (close == std::string_view::npos)
-        return bytes.size() > options_.maxCommandBytes ? tooLong(&spec, command) : Step::NeedMore;
-    const std::size_t prefixLength = std::string_view(spec.prefix).size();
-    decode(spec, bytes.substr(prefixLength, open - prefixLength), bytes.substr(open + 1, close - open - 1), command);
+        return bytes.size() > options_.maxCommandBytes ? tooLong(&layout, command) : Step::NeedMore;
+    const std::size_t prefixLength = std::string_view(layout.prefix).size();
+    decode(layout, bytes.substr(prefixLength, open - prefixLength), bytes.substr(open + 1, close - open - 1), command);
     consume(close + 2, command);
     return Step::Done;
 }
 
-Parser::Step Parser::tooLong(const CommandSpec *spec, Command &command) {
-    if (spec != nullptr) {
-        command.code = spec->code();
-        command.name = spec->name;
+Parser::Step Parser::tooLong(const CommandLayout *layout, Command &command) {
+    if (layout != nullptr) {
+        command.code = layout->code();
+        command.name = layout->name;
         command.outcome = Outcome::Malformed;
         command.problem = "more than " + std::to_string(options_.maxCommandBytes) + " bytes without the command's end";
     } else {
@@ -591,13 +591,13 @@ Parser::Step Parser::tooLong(const CommandSpec *spec, Command &command) {
 
 // "LD" x y widthBytes height raster CR, or "LCR" 0x00 x y widthBytes height
 // stream CR; the numbers are 16 bits, low byte first.
-Parser::Step Parser::frameBitmap(const CommandSpec &spec, Command &command) {
-    const bool compressed = std::string_view(spec.prefix) == "LCR";
+Parser::Step Parser::frameBitmap(const CommandLayout &layout, Command &command) {
+    const bool compressed = std::string_view(layout.prefix) == "LCR";
     const std::size_t headerSize = compressed ? 12 : 10;
     if (available() < headerSize) return Step::NeedMore;
     const char *header = pending_.data() + start_ + headerSize - 8;
-    command.code = spec.code();
-    command.name = spec.name;
+    command.code = layout.code();
+    command.name = layout.name;
     const int widthBytes = littleEndian16(header + 4);
     const int height = littleEndian16(header + 6);
     const std::size_t rasterBytes = std::size_t(widthBytes) * std::size_t(height);
@@ -643,11 +643,11 @@ Parser::Step Parser::frameBitmap(const CommandSpec &spec, Command &command) {
     return Step::Done;
 }
 
-void Parser::decode(const CommandSpec &spec, std::string_view header, std::string_view data, Command &command) {
-    command.code = spec.code();
-    command.name = spec.name;
+void Parser::decode(const CommandLayout &layout, std::string_view header, std::string_view data, Command &command) {
+    command.code = layout.code();
+    command.name = layout.name;
     try {
-        spec.decode(header, data, options_, command);
+        layout.decode(header, data, options_, command);
     } catch (const Malformed &malformed) {
         command.outcome = Outcome::Malformed;
         command.problem = malformed.why;

@@ -29,7 +29,7 @@ struct ParserOptions {
 };
 
 class RunLengthDecoder;
-struct CommandSpec;  // one command of the language (parser.cpp)
+struct CommandLayout;  // one command of the language (parser.cpp)
 
 class Parser {
 public:
@@ -50,11 +50,11 @@ public:
 private:
     enum class Step { NeedMore, Done };
 
-    Step frameLine(const CommandSpec *spec, Command &command);
-    Step frameQuoted(const CommandSpec &spec, Command &command);
-    Step frameBitmap(const CommandSpec &spec, Command &command);
-    Step tooLong(const CommandSpec *spec, Command &command);
-    void decode(const CommandSpec &spec, std::string_view header, std::string_view data, Command &command);
+    Step frameLine(const CommandLayout *layout, Command &command);
+    Step frameQuoted(const CommandLayout &layout, Command &command);
+    Step frameBitmap(const CommandLayout &layout, Command &command);
+    Step tooLong(const CommandLayout *layout, Command &command);
+    void decode(const CommandLayout &layout, std::string_view header, std::string_view data, Command &command);
     void consume(std::size_t count, Command &command);
     void skipLineEnds();
     std::string_view rest() const { return std::string_view(pending_).substr(start_); }
