@@ -94,12 +94,6 @@ const Symbology kGS1DataBar{"PrintGS1DataBar", "B3", 'R', false,
     {number({0, 5}, 5), number({1, 10}, 1), number({1, 2}, 1), any(), evenNumber({0, 22}, 6), rotation()}};
 // clang-format on
 
-char letterOf(const Field &field, int value) {
-    for (std::size_t i = 0; i < field.letterCount; ++i)
-        if (field.letters[i].value == value) return field.letters[i].letter;
-    return field.clear;
-}
-
 // The command characters, x, y, the letter and up to ten fields of at most
 // eleven characters and a comma each: at most 148 characters.
 using BarcodeHeader = CommandArea<160>;
@@ -126,7 +120,7 @@ BarcodeHeader header(const Symbology &s, int x, int y, std::initializer_list<int
             case Field::Kind::FlagNumber: text.appendField(vdl::flagNumber(value != 0)); break;
             case Field::Kind::FlagLetter: text.appendField(vdl::flagLetter(value != 0, field.set, field.clear)); break;
             case Field::Kind::Letter:
-                modeLetter = letterOf(field, value);
+                modeLetter = vdl::letterFor(value, field.letters, field.letterCount, field.clear);
                 text.appendField(modeLetter);
                 break;
             case Field::Kind::RowsByMode:

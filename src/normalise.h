@@ -36,11 +36,15 @@ struct Letter {
     char letter;
 };
 
+constexpr char letterFor(int value, const Letter *table, std::size_t count, char fallback) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (table[i].value == value) return table[i].letter;
+    return fallback;
+}
+
 template <std::size_t N>
 constexpr char letterFor(int value, const Letter (&table)[N], char fallback) {
-    for (const Letter &entry : table)
-        if (entry.value == value) return entry.letter;
-    return fallback;
+    return letterFor(value, table, N, fallback);
 }
 
 // A one-byte flag: any non-zero value is set.
