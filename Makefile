@@ -1,7 +1,8 @@
 # The two commands of the README:
 #   make run [PRINTER=port-name]   set up, build, print the sample label
 #   make test                      set up, build, run all tests (plain and sanitized)
-.PHONY: deps build run test clean
+#   make fuzz                      every fuzz target for minutes (FUZZ_SECONDS, default 120)
+.PHONY: deps build run test fuzz clean
 
 deps:
 	scripts/install-deps.sh
@@ -19,5 +20,8 @@ run: deps
 test: deps
 	scripts/test.sh
 
+fuzz: deps
+	scripts/fuzz.sh long $(FUZZ_SECONDS)
+
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz
