@@ -258,6 +258,10 @@ int runImage(const Invocation &in) {
     int x = 0, y = 0;
     if (in.has("x") && !parseNumber(in.options.at("x"), x)) return usageError("--x wants a number");
     if (in.has("y") && !parseNumber(in.options.at("y"), y)) return usageError("--y wants a number");
+    if (access(file.c_str(), R_OK) != 0) {
+        std::cerr << "vdl-label: cannot read " << file << ": " << std::strerror(errno) << "\n";
+        return kFailed;
+    }
     // PNG is read here, not by the library: reduced to one bit and sent as a raster.
     std::optional<vdl::Raster> png;
     if (isPngFile(file)) {
