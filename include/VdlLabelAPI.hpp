@@ -267,7 +267,8 @@ public:
     /** Makes the pixel at (x, y) black; positions outside are ignored. */
     void setBlack(int x, int y) noexcept {
         if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
-        bits_[std::size_t(y) * std::size_t(rowBytes()) + std::size_t(x / 8)] |= static_cast<unsigned char>(0x80 >> (x % 8));
+        const std::size_t at = std::size_t(y) * std::size_t(rowBytes()) + std::size_t(x / 8);
+        bits_[at] |= static_cast<unsigned char>(0x80 >> (x % 8));
     }
     /** The info header the bitmap commands read the size from. */
     BITMAPINFOHEADER info() const noexcept {
@@ -398,7 +399,8 @@ public:
     /// @{
     /** Device-font text (PrintDeviceFont), or converted to codePage (PrintDeviceFontW) when one is given. */
     Done printDeviceFont(std::string_view text, int x, int y, DeviceFont font = DeviceFont::f3, int horizontal = 1,
-                         int vertical = 1, Rotation rotation = Rotation::r0, bool bold = false) noexcept(Policy::nothrow) {
+                         int vertical = 1, Rotation rotation = Rotation::r0,
+                         bool bold = false) noexcept(Policy::nothrow) {
         return done([&] { return PrintDeviceFont(detail::cstr(text).c_str(), x, y, int(font), horizontal, vertical,
                                                  int(rotation), bold); }, "PrintDeviceFont");
     }
@@ -516,8 +518,10 @@ public:
 
     /// @name Actions and settings (written at once)
     /// @{
-    Done initialize() noexcept(Policy::nothrow) { return done(InitializePrinter, "InitializePrinter"); }  ///< InitializePrinter
-    Done calibrateMedia() noexcept(Policy::nothrow) { return done(CalibrateMedia, "CalibrateMedia"); }  ///< CalibrateMedia
+    /** Initialises the printer (InitializePrinter). */
+    Done initialize() noexcept(Policy::nothrow) { return done(InitializePrinter, "InitializePrinter"); }
+    /** Makes the printer measure its media (CalibrateMedia). */
+    Done calibrateMedia() noexcept(Policy::nothrow) { return done(CalibrateMedia, "CalibrateMedia"); }
     Done reset() noexcept(Policy::nothrow) { return done(ResetPrinter, "ResetPrinter"); }  ///< ResetPrinter
     Done feedOneLabel() noexcept(Policy::nothrow) { return done(FeedOneLabel, "FeedOneLabel"); }  ///< FeedOneLabel
     /** Print speed 0-12 (clamped by the library). */
@@ -539,7 +543,9 @@ public:
         return done([&] { return SetRewinder(rewind); }, "SetRewinder");
     }
     /** Print offset -100 to 100 (clamped). */
-    Done setOffset(int offset) noexcept(Policy::nothrow) { return done([&] { return SetOffset(offset); }, "SetOffset"); }
+    Done setOffset(int offset) noexcept(Policy::nothrow) {
+        return done([&] { return SetOffset(offset); }, "SetOffset");
+    }
     /** Cut position -100 to 100 (clamped; SetCutPostion). */
     Done setCutPosition(int cutPosition) noexcept(Policy::nothrow) {
         return done([&] { return SetCutPostion(cutPosition); }, "SetCutPostion");
