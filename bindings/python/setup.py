@@ -18,4 +18,4 @@ class BuildWithWords(build_py):
         write_module(include_dir, os.path.join(self.build_lib, "vdllabel", "_words.py"))
 
 
-setup(cmdclass={"build_py": BuildWithWords})
+setup(packages=["vdllabel"], package_data={"vdllabel": ["py.typed"]}, cmdclass={"build_py": BuildWithWords})
