@@ -110,7 +110,8 @@ const std::vector<Command> &commands() {
          "given, else to the paper last set with this tool for the port, else 3 x 2 inches at 203 dpi.",
          {{"paper", "W,H[,MEDIA[,OFFSET[,GAP]]]", "set the paper first and size the label to it"}}, runTestLabel},
         {"settings", "settings [--speed N] [--density N] [--paper W,H[,MEDIA[,OFFSET[,GAP]]]]",
-         "Send print settings. MEDIA is gap (default), continuous or mark.",
+         "Send print settings; a value the printer cannot take is refused (exit status 2). MEDIA is gap "
+         "(default), continuous or mark. The paper is remembered for test-label.",
          {{"speed", "N", "print speed, 0 to 12"},
           {"density", "N", "print density, 0 to 20"},
           {"paper", "W,H[,MEDIA[,OFFSET[,GAP]]]", "label width and height in dots, media type, offset, gap length"}},
