@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -356,6 +357,8 @@ std::optional<Paper> rememberedPaper(const std::string &port) {
 void rememberPaper(const std::string &port, const Paper &paper) {
     const std::string path = paperMemoryPath();
     if (path.empty()) return;
+    std::error_code ignored;  // without the memory the tool still works
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
     std::string kept, line;
     for (std::ifstream file(path); std::getline(file, line);)
         if (line.compare(0, port.size() + 1, port + " ") != 0) kept += line + "\n";

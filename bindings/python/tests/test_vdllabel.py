@@ -70,13 +70,21 @@ class BindingTest(unittest.TestCase):
         self.assertEqual(str(status), "cover open, paper empty")
 
     def test_failures_raise_with_the_code_and_its_words(self):
-        cases = [(lambda: Printer("localhost:9100").connect(), -112),
-                 (lambda: Printer(self.emulator.port_name).connect().print_block(0, 0, 1, 1, option=7), -124)]
+        def refused_block_option():
+            with Printer(self.emulator.port_name) as printer:
+                printer.print_block(0, 0, 1, 1, option=7)
+
+        cases = [(lambda: Printer("localhost:9100").connect(), -112), (refused_block_option, -124)]
         for call, code in cases:
             with self.subTest(code=code), self.assertRaises(VdlError) as raised:
                 call()
             self.assertEqual(raised.exception.code, code)
             self.assertIn(vdllabel.MEANINGS[code], str(raised.exception))
+
+    def test_a_second_printer_is_refused_while_the_first_is_connected(self):
+        with Printer(self.emulator.port_name) as first, self.assertRaises(RuntimeError):
+            Printer(self.emulator.port_name).connect()
+        self.assertFalse(first.connected)
 
 
 if __name__ == "__main__":

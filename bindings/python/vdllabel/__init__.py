@@ -132,15 +132,23 @@ class Printer:
 
     # --- connection -------------------------------------------------------
 
+    # The library holds one connection per process: the Printer holding it.
+    _holder: Optional["Printer"] = None
+
     def connect(self) -> "Printer":
+        """Connects; refused with RuntimeError while another Printer is connected."""
+        if Printer._holder is not None and Printer._holder is not self:
+            raise RuntimeError("another Printer is connected: the library holds one connection per process")
         self._check("connect", self._lib.ConnectToPrinter(_text(self.port)))
         self.connected = True
+        Printer._holder = self
         return self
 
     def disconnect(self) -> None:
         if self.connected:
             self._lib.DisconnectPrinter()
             self.connected = False
+            Printer._holder = None
 
     def __enter__(self) -> "Printer":
         return self.connect()
