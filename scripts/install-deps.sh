@@ -14,6 +14,8 @@ packages+=(libjpeg62-turbo-dev libgif-dev imagemagick)
 
 # BlueZ headers for the Bluetooth transport; libbluetooth itself is linked only by applications and tests.
 packages+=(libbluetooth-dev)
+# The Python binding is installed and tested offline with Debian's pip, setuptools and wheel.
+packages+=(python3-venv python3-pip python3-setuptools python3-wheel)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,4 +1,4 @@
-"""vdl-label against the fake printer: bytes sent, words printed, exit status."""
+"""vdl-label and the examples as users run them, against the printer emulator."""
 
 import os
 import subprocess
@@ -6,81 +6,110 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from fakeprinter import FakePrinter  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from emulator import Emulator  # noqa: E402
 
 CLI = os.environ["VDL_LABEL"]
-LOGO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples", "logo.bmp")
+BUILD = os.path.dirname(CLI)
+LOGO = os.path.join(HERE, "..", "examples", "logo.bmp")
+COMPLETION = os.path.join(HERE, "..", "tools", "cli", "vdl-label.bash")
 
 
-def run(*args, stdin=b""):
-    return subprocess.run([CLI, *args], input=stdin, capture_output=True, timeout=60)
+PORT = "{port}"
+
+
+def cli(*args):
+    return [CLI, "--port", PORT, *args]
+
+
+def example(name):
+    return [os.path.join(BUILD, name), PORT]
+
+
+def run(*args, stdin=b"", env=None):
+    return subprocess.run(list(args), input=stdin, capture_output=True, timeout=60, env=env)
 
 
 class CliTest(unittest.TestCase):
-    def test_commands_send_their_bytes(self):
-        with tempfile.NamedTemporaryFile() as raw:
-            raw.write(b"RAW\x00BYTES\r")
-            raw.flush()
-            cases = [
-                (["feed"], b"~PH\r\n", "", 0),
-                (["calibrate"], b"~JC\r\n", "", 0),
-                (["reset"], b"~JR\r\n", "", 0),
-                (["settings", "--speed", "15", "--density", "3", "--paper", "800,600,mark,0,24"],
-                 b"SL600,24,B,0\rSW800\rSS12\rSD3\r", "speed 12; density 3; paper 800 x 600", 0),
-                (["send", raw.name], b"RAW\x00BYTES\r", "sent 10 bytes", 0),
-                (["send", "-"], b"FROM STDIN", "sent 10 bytes", 0),
-                (["test-label"], b"P1,1\r", "test label printed on VRL-408", 0),
-                (["image", LOGO, "--x", "5", "--y", "6", "--compress"], b"LCR\x00\x05\x00\x06\x00\x10\x00\x40\x00", "sent", 0),
-                (["image", LOGO], b"LD\x00\x00\x00\x00\x10\x00\x40\x00", "sent", 0),
-            ]
-            for args, sent, said, status in cases:
-                with self.subTest(args=args), FakePrinter() as fake:
-                    result = run("--port", fake.port_name, *args, stdin=b"FROM STDIN")
-                    self.assertEqual(result.returncode, status, result.stderr)
-                    self.assertIn(sent, fake.received)
-                    self.assertIn(said, result.stdout.decode())
-
-    def test_status_names_the_errors(self):
-        for byte, said, status in [(0x00, "VRL-408: ready", 0), (0xC1, "VRL-408: cover open, paper empty", 3)]:
-            with self.subTest(byte=byte), FakePrinter(status=byte) as fake:
-                result = run("--port", fake.port_name, "status")
-                self.assertEqual(result.returncode, status)
+    def test_programs_against_the_emulator(self):
+        # (emulator options, program and arguments, texts in the decoded log, text on stdout, exit status)
+        cases = [
+            ([], cli("feed"), ["~PH feed one label"], "", 0),
+            ([], cli("settings", "--speed", "12", "--density", "3", "--paper", "800,600,mark,0,24"),
+             ["paperHeight=600 gapLength=24 mediaType=B", "paperWidth=800", "speed=12", "density=3"],
+             "speed 12; density 3; paper 800 x 600", 0),
+            ([], cli("send", "-"), ["SS speed: speed=3"], "sent 4 bytes", 0),
+            ([], cli("test-label", "--paper", "400,300"), ["paperWidth=400", "x2=390 y2=290", "P print"],
+             "test label of 400 x 300 dots printed on VRL-408", 0),
+            ([], cli("image", LOGO, "--x", "5", "--compress"), ["LCR compressed bitmap: x=5", "P print"], "printed", 0),
+            ([], cli("image", LOGO, "--no-print"), ["LD bitmap: x=0"], "sent, not printed", 0),
+            (["--status", "0"], cli("status"), [], "VRL-408: ready", 0),
+            (["--status", "0xC0"], cli("status"), [], "VRL-408: cover open, paper empty", 3),
+            (["--status", "0x40"], example("printer_status"), [], "VRL-408: cover open", 3),
+            ([], example("shipping_label"), ["data=\"PKG000123456\"", "P print"], "", 0),
+            ([], example("print_image") + [LOGO], ["LCR compressed bitmap: x=40", "P print"], "printed", 0),
+        ]
+        for options, program, logged, said, status in cases:
+            with self.subTest(program=program[3:] or program), Emulator(*options) as emulator:
+                command = [a.replace(PORT, emulator.port_name) for a in program]
+                result = run(*command, stdin=b"SS3\r")
+                self.assertEqual(result.returncode, status, result.stderr)
                 self.assertIn(said, result.stdout.decode())
+                log = emulator.log(*logged)
+                for text in logged:
+                    self.assertIn(text, log)
+                if "--no-print" in program:
+                    self.assertNotIn("P print", log)
+
+    def test_a_png_prints_as_its_picture(self):
+        with Emulator() as emulator, tempfile.TemporaryDirectory() as directory:
+            png = os.path.join(directory, "label.png")  # left half black, right half transparent
+            run("convert", "-size", "64x32", "xc:none", "-fill", "black", "-draw", "rectangle 0,0 31,31", png)
+            result = run(CLI, "--port", emulator.port_name, "image", png, "--x", "100", "--y", "50")
+            self.assertEqual(result.returncode, 0, result.stderr)
+            emulator.log("preview:")
+            means = [run("convert", emulator.preview(), "-crop", f"32x32+{x}+50", "-format", "%[fx:mean]", "info:")
+                     .stdout for x in (100, 132)]
+            self.assertEqual(means, [b"0", b"1"])
+
+    def test_a_test_label_fits_the_paper_last_set(self):
+        with Emulator() as emulator, tempfile.TemporaryDirectory() as state:
+            env = dict(os.environ, XDG_STATE_HOME=state)
+            run(CLI, "--port", emulator.port_name, "settings", "--paper", "500,350", env=env)
+            run(CLI, "--port", emulator.port_name, "test-label", env=env)
+            self.assertIn("x2=490 y2=340", emulator.log("x2=490"))
 
     def test_failures_are_said_in_words(self):
-        cases = [
-            (["--port", "printer.local:9100", "feed"], "the port name is not valid", 1),
-            (["--port", "127.0.0.1:0", "status"], "the TCP connection was refused", 1),
-            (["send", "/nonexistent/file"], "cannot read /nonexistent/file", 1),
-            (["settings", "--speed", "fast"], "--speed wants a number", 2),
-            (["settings"], "nothing to set", 2),
-            (["--port", "127.0.0.1:1", "image", "x.bmp", "--x", "left"], "--x wants a number", 2),
-            (["frobnicate"], "unknown command frobnicate", 2),
-        ]
-        for args, said, status in cases:
-            with self.subTest(args=args):
-                result = run(*args)
-                self.assertEqual(result.returncode, status)
-                self.assertIn(said, result.stderr.decode())
+        with Emulator("--model", "VRP-110") as other_printer:
+            cases = [
+                (["--port", "printer.local:9100", "feed"], "the port name is not valid", 1),
+                (["--port", "127.0.0.1:1", "status"], "the TCP connection was refused", 1),
+                (["--port", other_printer.port_name, "feed"], "is not a supported label printer (-101)", 1),
+                (["send", "/nonexistent/file"], "cannot read /nonexistent/file", 1),
+                (["image", "/nonexistent.png"], "cannot read /nonexistent.png", 1),
+                (["settings", "--speed", "99"], "--speed takes 0 to 12, not 99", 2),
+                (["settings", "--density", "-1"], "--density takes 0 to 20, not -1", 2),
+                (["settings"], "nothing to set", 2),
+                (["image", "x.bmp", "--x", "left"], "--x wants a number", 2),
+                (["frobnicate"], "unknown command frobnicate", 2),
+            ]
+            for args, said, status in cases:
+                with self.subTest(args=args):
+                    result = run(CLI, *args)
+                    self.assertEqual(result.returncode, status)
+                    self.assertIn(said, result.stderr.decode())
 
-    def test_a_printer_that_is_not_a_label_printer_is_named_as_such(self):
-        with FakePrinter(model="VRP-110") as fake:
-            result = run("--port", fake.port_name, "feed")
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("did not answer the model query, or is not a supported label printer", result.stderr.decode())
-
-    def test_help_and_manual(self):
-        self.assertIn("commands:", run("--help").stdout.decode())
-        self.assertIn("--density N", run("settings", "--help").stdout.decode())
-        manual = run("--man").stdout.decode()
-        self.assertTrue(manual.startswith(".TH VDL-LABEL 1"))
-        self.assertIn("test-label", manual)
-
-    def test_discover_lists_what_is_there(self):
-        result = run("discover")
-        self.assertEqual(result.returncode, 0)
-        self.assertTrue(result.stdout)
+    def test_help_manual_discover_and_completion(self):
+        self.assertIn("--density N", run(CLI, "settings", "--help").stdout.decode())
+        self.assertTrue(run(CLI, "--man").stdout.startswith(b".TH VDL-LABEL 1"))
+        self.assertEqual(run(CLI, "discover").returncode, 0)
+        complete = 'source "$0"; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _vdl_label; echo "${COMPREPLY[*]}"'
+        env = dict(os.environ, PATH=BUILD + os.pathsep + os.environ["PATH"])
+        for words, offered in [("vdl-label se", "send settings"), ("vdl-label image --no", "--no-print"),
+                               ("vdl-label --port SER", "SERIAL:9600")]:
+            result = run("bash", "-c", complete, COMPLETION, *words.split(), env=env)
+            self.assertEqual(result.stdout.decode().strip(), offered, words)
 
 
 if __name__ == "__main__":

@@ -14,61 +14,34 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "VdlLabelAPI.h"
+#include "VdlLabelAPI.hpp"
+#include "png_raster.h"
 
 namespace {
 
 // ---------------------------------------------------------------------------
-// Results in words
+// Results in words (the words themselves live in VdlLabelAPI.hpp)
 // ---------------------------------------------------------------------------
 
 enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2, kPrinterError = 3 };
 
-struct Meaning {
-    int code;
-    const char *words;
-};
-
-constexpr Meaning kMeanings[] = {
-    {VDL_ERR_PORT_SETUP, "the port could not be set up (serial settings refused, or the TCP connection was "
-                         "refused or timed out)"},
-    {VDL_ERR_OPEN, "the device could not be opened (no such port, or no USB printer attached)"},
-    {VDL_ERR_NOT_ACCEPTED, "the printer did not answer the model query, or is not a supported label printer"},
-    {VDL_ERR_WRITE_CHUNK, "the printer did not take the data (connection lost, or busy for too long)"},
-    {VDL_ERR_PORT_APPLY, "the serial port refused its settings"},
-    {VDL_ERR_WRITE, "the printer did not take the whole command"},
-    {VDL_ERR_NO_REPLY, "the printer did not answer"},
-    {VDL_ERR_BT_SDP, "no Bluetooth connection to the printer's service directory"},
-    {VDL_ERR_BT_NO_CHANNEL, "the Bluetooth printer offers no serial port service"},
-    {VDL_ERR_BT_SOCKET, "no Bluetooth socket could be created"},
-    {VDL_ERR_BT_BIND, "the Bluetooth socket could not be bound to a local adapter"},
-    {VDL_ERR_BT_CONNECT, "the Bluetooth printer refused the connection"},
-    {VDL_ERR_PORT_NAME, "the port name is not valid: use USB, /dev/ttyS0:9600, SERIAL:9600, /dev/lp0, PARALLEL, a "
-                        "Bluetooth address or an IPv4 address and port such as 192.168.1.50:9100"},
-    {VDL_ERR_SOCKET, "no network socket could be created"},
-    {VDL_ERR_IMAGE_OPEN, "the image file cannot be opened"},
-    {VDL_ERR_IMAGE_FORMAT, "the image file is not a supported picture"},
-    {VDL_ERR_NO_MEMORY, "out of memory"},
-    {VDL_ERR_BLOCK_OPTION, "invalid block option"},
-};
-
-std::string inWords(int code) {
-    for (const Meaning &m : kMeanings)
-        if (m.code == code) return m.words;
-    return "unexpected result " + std::to_string(code);
-}
-
-int fail(const std::string &what, int code) {
-    std::cerr << "vdl-label: " << what << ": " << inWords(code) << " (" << code << ")\n";
+// A failure of the library said in words with its code:
+// "vdl-label: WHAT: WORDS (CODE)".
+int fail(const std::system_error &error) {
+    std::cerr << "vdl-label: " << error.what();
+    if (error.code().category() == vdl::category()) std::cerr << " (" << error.code().value() << ")";
+    std::cerr << "\n";
     return kFailed;
 }
 
@@ -121,21 +94,25 @@ const std::vector<Command> &commands() {
          {}, runStatus},
         {"send", "send FILE|-", "Send the bytes of FILE (or of standard input) to the printer as they are.",
          {{"progress", nullptr, "show progress on standard error even when it is not a terminal"}}, runSend},
-        {"image", "image FILE [--x N] [--y N] [--compress]",
-         "Print a picture (BMP; JPEG or GIF by their .jpg and .gif names) as a bitmap at x, y.",
+        {"image", "image FILE [--x N] [--y N] [--compress] [--no-print]",
+         "Print a label of a picture at x, y: BMP, JPEG or GIF (by their .jpg and .gif names), or PNG (pixels "
+         "darker than mid grey print black, transparent ones stay white).",
          {{"x", "N", "left edge in dots (default 0)"},
           {"y", "N", "top edge in dots (default 0)"},
           {"compress", nullptr, "send it run-length encoded (faster over slow lines)"},
+          {"no-print", nullptr, "send the bitmap only, to compose it with other content"},
           {"progress", nullptr, "show progress on standard error even when it is not a terminal"}},
          runImage},
         {"calibrate", "calibrate", "Make the printer measure its media.", {}, runAction},
         {"feed", "feed", "Feed one label.", {}, runAction},
         {"reset", "reset", "Reset the printer.", {}, runAction},
-        {"test-label", "test-label", "Print a test label: a frame, the printer's model, the date, a barcode and a "
-                                     "QR code.",
-         {}, runTestLabel},
+        {"test-label", "test-label [--paper W,H[,MEDIA[,OFFSET[,GAP]]]]",
+         "Print a test label: a frame, the printer's model, the date, a barcode and a QR code, sized to the paper "
+         "given, else to the paper last set with this tool for the port, else 3 x 2 inches at 203 dpi.",
+         {{"paper", "W,H[,MEDIA[,OFFSET[,GAP]]]", "set the paper first and size the label to it"}}, runTestLabel},
         {"settings", "settings [--speed N] [--density N] [--paper W,H[,MEDIA[,OFFSET[,GAP]]]]",
-         "Send print settings. MEDIA is gap (default), continuous or mark.",
+         "Send print settings; a value the printer cannot take is refused (exit status 2). MEDIA is gap "
+         "(default), continuous or mark. The paper is remembered for test-label.",
          {{"speed", "N", "print speed, 0 to 12"},
           {"density", "N", "print density, 0 to 20"},
           {"paper", "W,H[,MEDIA[,OFFSET[,GAP]]]", "label width and height in dots, media type, offset, gap length"}},
@@ -193,54 +170,11 @@ void printManPage() {
 // Commands
 // ---------------------------------------------------------------------------
 
-// Connected for the lifetime of the object.
-class Connection {
-public:
-    explicit Connection(const std::string &port) : result_(ConnectToPrinter(port.c_str())) {}
-    ~Connection() {
-        if (result_ == VDL_OK) DisconnectPrinter();
-    }
-    Connection(const Connection &) = delete;
-    Connection &operator=(const Connection &) = delete;
-
-    bool ok() const { return result_ == VDL_OK; }
-    // Says why the connect failed; the exit status to return.
-    int failure(const std::string &port) const { return fail("cannot connect to " + port, result_); }
-
-private:
-    int result_;
-};
-
-struct ErrorBit {
-    int bit;
-    const char *words;
-};
-
-constexpr ErrorBit kErrorBits[] = {
-    {VDL_STATUS_PAPER_PRESENCE, "paper presence error"}, {VDL_STATUS_RIBBON_END, "ribbon end"},
-    {VDL_STATUS_GAP_ERROR, "gap not found"},             {VDL_STATUS_HEAD_OVERHEAT, "print head overheated"},
-    {VDL_STATUS_CUTTER_JAM, "cutter jam"},               {VDL_STATUS_COVER_OPEN, "cover open"},
-    {VDL_STATUS_PAPER_EMPTY, "paper empty"},
-};
-
 int runStatus(const Invocation &in) {
-    Connection connection(in.port);
-    if (!connection.ok()) return connection.failure(in.port);
-    const int status = CheckPrinterStatus();
-    if (status < 0) return fail("status query", status);
-    std::cout << VELDRIN_DEVICE[gPrinterModel] << ": ";
-    if (status == 0) {
-        std::cout << "ready\n";
-        return kOk;
-    }
-    const char *separator = "";
-    for (const ErrorBit &e : kErrorBits) {
-        if ((status & e.bit) == 0) continue;
-        std::cout << separator << e.words;
-        separator = ", ";
-    }
-    std::cout << "\n";
-    return kPrinterError;
+    vdl::Printer printer(in.port);
+    const vdl::Status status = printer.status();
+    std::cout << printer.model() << ": " << vdl::to_string(status) << "\n";
+    return status.ready() ? kOk : kPrinterError;
 }
 
 bool readAll(const std::string &name, std::string &bytes) {
@@ -255,18 +189,16 @@ bool readAll(const std::string &name, std::string &bytes) {
 }
 
 // Sends in pieces so that a long send over a slow line shows how far it got.
-int sendWithProgress(const std::string &bytes, bool progress) {
+void sendWithProgress(vdl::Printer &printer, const std::string &bytes, bool progress) {
     constexpr std::size_t kPiece = 4096;
     for (std::size_t sent = 0; sent < bytes.size();) {
         const std::size_t n = std::min(kPiece, bytes.size() - sent);
-        const int written = WriteBuffer(bytes.data() + sent, uint32_t(n));
-        if (written != int(n)) return written < 0 ? written : VDL_ERR_WRITE;
+        printer.write(std::string_view(bytes).substr(sent, n));
         sent += n;
         if (progress)
             std::fprintf(stderr, "\rsent %zu of %zu bytes (%zu%%)", sent, bytes.size(), sent * 100 / bytes.size());
     }
     if (progress) std::fputc('\n', stderr);
-    return VDL_OK;
 }
 
 int runSend(const Invocation &in) {
@@ -276,12 +208,9 @@ int runSend(const Invocation &in) {
         std::cerr << "vdl-label: cannot read " << in.operands[0] << ": " << std::strerror(errno) << "\n";
         return kFailed;
     }
-    Connection connection(in.port);
-    if (!connection.ok()) return connection.failure(in.port);
+    vdl::Printer printer(in.port);
     constexpr std::size_t kWorthShowing = 64 * 1024;
-    const bool progress = in.has("progress") || (bytes.size() > kWorthShowing && isatty(STDERR_FILENO));
-    const int result = sendWithProgress(bytes, progress);
-    if (result != VDL_OK) return fail("send", result);
+    sendWithProgress(printer, bytes, in.has("progress") || (bytes.size() > kWorthShowing && isatty(STDERR_FILENO)));
     std::cout << "sent " << bytes.size() << " bytes\n";
     return kOk;
 }
@@ -327,47 +256,46 @@ bool parseNumber(const std::string &text, int &value);
 
 int runImage(const Invocation &in) {
     if (in.operands.size() != 1) return usageError("image takes one FILE");
+    const std::string &file = in.operands[0];
     int x = 0, y = 0;
     if (in.has("x") && !parseNumber(in.options.at("x"), x)) return usageError("--x wants a number");
     if (in.has("y") && !parseNumber(in.options.at("y"), y)) return usageError("--y wants a number");
-    Connection connection(in.port);
-    if (!connection.ok()) return connection.failure(in.port);
-    int result;
-    {
-        ProgressTicker ticker(in.has("progress") || isatty(STDERR_FILENO), "sending " + in.operands[0]);
-        result = PrintBitmap(in.operands[0].c_str(), x, y, in.has("compress") ? 1 : 0);
+    if (access(file.c_str(), R_OK) != 0) {
+        std::cerr << "vdl-label: cannot read " << file << ": " << std::strerror(errno) << "\n";
+        return kFailed;
     }
-    if (result != VDL_OK) return fail("image " + in.operands[0], result);
-    std::cout << "image " << in.operands[0] << " sent\n";
+    // PNG is read here, not by the library: reduced to one bit and sent as a raster.
+    std::optional<vdl::Raster> png;
+    if (isPngFile(file)) {
+        std::string problem;
+        png = readPngRaster(file, problem);
+        if (!png) {
+            std::cerr << "vdl-label: " << file << ": " << problem << "\n";
+            return kFailed;
+        }
+    }
+    vdl::Printer printer(in.port);
+    {
+        ProgressTicker ticker(in.has("progress") || isatty(STDERR_FILENO), "sending " + file);
+        if (png) printer.printRaster(*png, x, y, in.has("compress"));
+        else printer.printBitmap(file, x, y, in.has("compress"));
+    }
+    if (in.has("no-print")) {
+        std::cout << "image " << file << " sent, not printed\n";
+        return kOk;
+    }
+    printer.print();
+    std::cout << "image " << file << " printed\n";
     return kOk;
 }
 
 int runAction(const Invocation &in) {
-    static const std::map<std::string, int (*)()> actions = {
-        {"calibrate", CalibrateMedia}, {"feed", FeedOneLabel}, {"reset", ResetPrinter}};
-    const std::string &name = in.options.at("command");
-    Connection connection(in.port);
-    if (!connection.ok()) return connection.failure(in.port);
-    const int result = actions.at(name)();
-    return result == VDL_OK ? kOk : fail(name, result);
-}
-
-int runTestLabel(const Invocation &in) {
-    Connection connection(in.port);
-    if (!connection.ok()) return connection.failure(in.port);
-    char date[32];
-    const std::time_t now = std::time(nullptr);
-    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", std::localtime(&now));
-    const std::string model = std::string("MODEL ") + VELDRIN_DEVICE[gPrinterModel];
-    int result = PrintBlock(10, 10, 600, 400, 4, 3);
-    if (result == VDL_OK) result = PrintDeviceFont("VDL-LABEL TEST", 30, 30, 4, 1, 1, 0, 1);
-    if (result == VDL_OK) result = PrintDeviceFont(model.c_str(), 30, 90, 3, 1, 1, 0, 0);
-    if (result == VDL_OK) result = PrintDeviceFont(date, 30, 130, 3, 1, 1, 0, 0);
-    if (result == VDL_OK) result = Print1DBarcode("VDL0123456789", 30, 180, 1, 2, 4, 100, 0, 0);
-    if (result == VDL_OK) result = PrintQRCode(model.c_str(), 440, 180, 2, 1, 4, 0);
-    if (result == VDL_OK) result = Prints(1, 1);
-    if (result != VDL_OK) return fail("test label", result);
-    std::cout << "test label printed on " << VELDRIN_DEVICE[gPrinterModel] << "\n";
+    using Action = void (vdl::Printer::*)();
+    static const std::map<std::string, Action> actions = {{"calibrate", &vdl::Printer::calibrateMedia},
+                                                          {"feed", &vdl::Printer::feedOneLabel},
+                                                          {"reset", &vdl::Printer::reset}};
+    vdl::Printer printer(in.port);
+    (printer.*actions.at(in.options.at("command")))();
     return kOk;
 }
 
@@ -394,33 +322,115 @@ bool parsePaper(const std::string &text, Paper &paper) {
     static const std::map<std::string, int> media = {{"gap", 0}, {"continuous", 1}, {"mark", 2}};
     if (parts.size() > 2 && media.count(parts[2]) == 0) return false;
     if (parts.size() > 2) paper.media = media.at(parts[2]);
-    return parseNumber(parts[0], paper.width) && parseNumber(parts[1], paper.height) &&
+    return parseNumber(parts[0], paper.width) && parseNumber(parts[1], paper.height) && paper.width > 0 &&
+           paper.height > 0 &&
            (parts.size() < 4 || parseNumber(parts[3], paper.offset)) &&
            (parts.size() < 5 || parseNumber(parts[4], paper.gap));
 }
 
-int runSettings(const Invocation &in) {
-    int speed = 0, density = 0;
+// Values the printer takes: the library would clamp anything else without a
+// word, so the tool refuses it instead.
+struct Range {
+    const char *option;
+    int low, high;
+};
+constexpr Range kRanges[] = {{"speed", 0, 12}, {"density", 0, 20}};
+
+// The paper last set through `settings --paper` for each port, so that a test
+// label fits the media without being told again. One "PORT WIDTH HEIGHT" line a port.
+std::string paperMemoryPath() {
+    const char *state = std::getenv("XDG_STATE_HOME");
+    const char *home = std::getenv("HOME");
+    if (state != nullptr && *state == '/') return std::string(state) + "/vdl-label-paper";
+    return home != nullptr && *home != '\0' ? std::string(home) + "/.local/state/vdl-label-paper" : "";
+}
+
+std::optional<Paper> rememberedPaper(const std::string &port) {
+    std::ifstream file(paperMemoryPath());
+    std::string name;
     Paper paper;
-    if (in.has("speed") && !parseNumber(in.options.at("speed"), speed)) return usageError("--speed wants a number");
-    if (in.has("density") && !parseNumber(in.options.at("density"), density))
-        return usageError("--density wants a number");
-    if (in.has("paper") && !parsePaper(in.options.at("paper"), paper))
-        return usageError("--paper wants WIDTH,HEIGHT[,gap|continuous|mark[,OFFSET[,GAP]]]");
+    while (file >> name >> paper.width >> paper.height)
+        if (name == port) return paper;
+    return std::nullopt;
+}
+
+void rememberPaper(const std::string &port, const Paper &paper) {
+    const std::string path = paperMemoryPath();
+    if (path.empty()) return;
+    std::error_code ignored;  // without the memory the tool still works
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    std::string kept, line;
+    for (std::ifstream file(path); std::getline(file, line);)
+        if (line.compare(0, port.size() + 1, port + " ") != 0) kept += line + "\n";
+    std::ofstream(path, std::ios::trunc) << kept << port << " " << paper.width << " " << paper.height << "\n";
+}
+
+int runSettings(const Invocation &in) {
     if (!in.has("speed") && !in.has("density") && !in.has("paper")) return usageError("settings: nothing to set");
-    Connection connection(in.port);
-    if (!connection.ok()) return connection.failure(in.port);
-    if (in.has("paper")) {
-        const int r = SetPaper(paper.width, paper.height, paper.media, paper.offset, paper.gap);
-        if (r != VDL_OK) return fail("paper", r);
+    std::map<std::string, int> values;
+    for (const Range &r : kRanges) {
+        if (!in.has(r.option)) continue;
+        int &value = values[r.option];
+        if (!parseNumber(in.options.at(r.option), value) || value < r.low || value > r.high)
+            return usageError("--" + std::string(r.option) + " takes " + std::to_string(r.low) + " to " +
+                              std::to_string(r.high) + ", not " + in.options.at(r.option));
     }
-    if (in.has("speed") && SetSpeed(speed) != VDL_OK) return fail("speed", VDL_ERR_WRITE);
-    if (in.has("density") && SetDensity(density) != VDL_OK) return fail("density", VDL_ERR_WRITE);
+    Paper paper;
+    if (in.has("paper") && !parsePaper(in.options.at("paper"), paper))
+        return usageError("--paper wants WIDTH,HEIGHT[,gap|continuous|mark[,OFFSET[,GAP]]] with sizes above 0");
+    vdl::Printer printer(in.port);
+    if (in.has("paper")) {
+        printer.setPaper(paper.width, paper.height, vdl::MediaType(paper.media), paper.offset, paper.gap);
+        rememberPaper(in.port, paper);
+    }
+    if (in.has("speed")) printer.setSpeed(values["speed"]);
+    if (in.has("density")) printer.setDensity(values["density"]);
     std::cout << "settings sent";
     if (in.has("speed")) std::cout << "; speed " << gSpeed;
     if (in.has("density")) std::cout << "; density " << gDensity;
     if (in.has("paper")) std::cout << "; paper " << gPaperWidth << " x " << gPaperHeight;
     std::cout << "\n";
+    return kOk;
+}
+
+// A frame around the label and what fits inside it: title, model, date, a
+// barcode, and a QR code when the label is wide enough.
+void composeTestLabel(vdl::Printer &printer, const Paper &paper) {
+    constexpr int kMargin = 10, kInset = 30;
+    char date[32];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", std::localtime(&now));
+    const std::string model = "MODEL " + std::string(printer.model());
+    printer.printBlock(kMargin, kMargin, paper.width - kMargin, paper.height - kMargin, vdl::BlockOption::box, 3);
+    const struct {
+        const char *text;
+        int y;
+        vdl::DeviceFont font;
+    } lines[] = {{"VDL-LABEL TEST", 30, vdl::DeviceFont::f4}, {model.c_str(), 90, vdl::DeviceFont::f3},
+                 {date, 130, vdl::DeviceFont::f3}};
+    for (const auto &line : lines)
+        if (line.y + 40 < paper.height - kMargin) printer.printDeviceFont(line.text, kInset, line.y, line.font);
+    const int barHeight = std::min(100, paper.height - kMargin - 200);
+    if (barHeight >= 30) printer.print1DBarcode("VDL0123456789", kInset, 180, vdl::Symbology::code128, 2, 4, barHeight);
+    if (paper.width >= 560 && paper.height >= 340)
+        printer.printQRCode(model, paper.width - 170, 180, 2, 1, 4);
+}
+
+int runTestLabel(const Invocation &in) {
+    // Without --paper: the paper last set through this tool, else 3 x 2 inches at 203 dpi.
+    Paper paper{609, 406};
+    if (in.has("paper") && !parsePaper(in.options.at("paper"), paper))
+        return usageError("--paper wants WIDTH,HEIGHT[,gap|continuous|mark[,OFFSET[,GAP]]] with sizes above 0");
+    if (!in.has("paper")) paper = rememberedPaper(in.port).value_or(paper);
+    vdl::Printer printer(in.port);
+    if (in.has("paper")) {
+        printer.setPaper(paper.width, paper.height, vdl::MediaType(paper.media), paper.offset, paper.gap);
+        rememberPaper(in.port, paper);
+    }
+    composeTestLabel(printer, paper);
+    printer.print();
+    std::cout << "test label of " << paper.width << " x " << paper.height << " dots printed on " << printer.model()
+              << "\n";
     return kOk;
 }
 
@@ -546,5 +556,9 @@ int main(int argc, char **argv) {
         if (option->argument != nullptr && i + 1 >= argc) return usageError(arg + " wants " + option->argument);
         in.options[option->name] = option->argument != nullptr ? argv[++i] : "";
     }
-    return command->run(in);
+    try {
+        return command->run(in);
+    } catch (const std::system_error &error) {
+        return fail(error);
+    }
 }

@@ -10,18 +10,20 @@
         printer.print_label()
         print(printer.status())
 
-The library is found through the environment variable VDL_LIBRARY (a path),
-then the system's library search path. It holds one connection per process:
-use one Printer at a time.
+The library is loaded by its soname, libVdlLabelAPI.so.1, from the system's
+library search path (LD_LIBRARY_PATH for a private prefix); the environment
+variable VDL_LIBRARY (a path) takes precedence. It holds one connection per
+process: use one Printer at a time.
 """
 
 from __future__ import annotations
 
 import ctypes
-import ctypes.util
 import enum
 import os
-from typing import Optional
+from typing import Dict, List, Optional
+
+from ._words import ERROR_WORDS, STATUS_WORDS
 
 __all__ = ["Printer", "VdlError", "Status", "CodePage", "load_library"]
 
@@ -49,27 +51,15 @@ class Status(enum.IntFlag):
     COVER_OPEN = 0x40
     PAPER_EMPTY = 0x80
 
+    def __str__(self) -> str:
+        """"ready", or the words of each error bit, as vdl-label says them."""
+        if not self:
+            return "ready"
+        return ", ".join(words for bit, words in STATUS_WORDS.items() if self & bit)
 
-MEANINGS = {
-    -99: "the port could not be set up (serial settings refused, or the TCP connection was refused or timed out)",
-    -100: "the device could not be opened",
-    -101: "the printer did not answer the model query, or is not a supported label printer",
-    -102: "the printer did not take the data",
-    -104: "the serial port refused its settings",
-    -105: "the printer did not take the whole command, or a text could not be converted",
-    -106: "the printer did not answer",
-    -107: "no Bluetooth connection to the printer's service directory",
-    -108: "the Bluetooth printer offers no serial port service",
-    -109: "no Bluetooth socket could be created",
-    -110: "the Bluetooth socket could not be bound",
-    -111: "the Bluetooth printer refused the connection",
-    -112: "the port name is not valid",
-    -113: "no network socket could be created",
-    -118: "the image file cannot be opened",
-    -119: "the image file is not a supported picture",
-    -120: "out of memory",
-    -124: "invalid block option",
-}
+
+# The words for each result code, generated from the table of VdlLabelAPI.hpp.
+MEANINGS: Dict[int, str] = ERROR_WORDS
 
 
 class VdlError(Exception):
@@ -78,15 +68,16 @@ class VdlError(Exception):
     def __init__(self, operation: str, code: int):
         self.operation = operation
         self.code = code
-        self.meaning = MEANINGS.get(code, "unexpected result")
+        self.meaning = MEANINGS.get(code, f"unexpected result {code}")
         super().__init__(f"{operation}: {self.meaning} ({code})")
 
 
 _c = ctypes
 _INT, _STR, _FLAG, _U32 = _c.c_int, _c.c_char_p, _c.c_ubyte, _c.c_uint32
 
-# Argument types of the functions used here, by name.
-_SIGNATURES = {
+# Argument types of the functions used here, by name (a test holds them
+# against the prototypes of VdlLabelAPI.h).
+SIGNATURES: Dict[str, List[type]] = {
     "ConnectToPrinter": [_STR],
     "DisconnectPrinter": [],
     "Prints": [_INT, _INT],
@@ -101,7 +92,7 @@ _SIGNATURES = {
     "PrintCircle": [_INT] * 4,
     "Print1DBarcode": [_STR] + [_INT] * 8,
     "PrintQRCode": [_STR] + [_INT] * 6,
-    "PrintPDF417": [_STR] + [_INT] * 5 + [_FLAG] + [_INT] * 4,
+    "PrintPDF417": [_STR] + [_INT] * 6 + [_FLAG] + [_INT] * 4,
     "PrintDataMatrix": [_STR, _INT, _INT, _INT, _FLAG, _INT],
     "InitializePrinter": [],
     "CalibrateMedia": [],
@@ -118,10 +109,9 @@ _SIGNATURES = {
 
 
 def load_library(path: Optional[str] = None) -> ctypes.CDLL:
-    """Loads libVdlLabelAPI and declares the functions the binding uses."""
-    path = path or os.environ.get("VDL_LIBRARY") or ctypes.util.find_library("VdlLabelAPI") or "libVdlLabelAPI.so.1"
-    library = ctypes.CDLL(path)
-    for name, argtypes in _SIGNATURES.items():
+    """Loads libVdlLabelAPI (by its soname unless a path is given) and declares the functions the binding uses."""
+    library = ctypes.CDLL(path or os.environ.get("VDL_LIBRARY") or "libVdlLabelAPI.so.1")
+    for name, argtypes in SIGNATURES.items():
         function = getattr(library, name)
         function.argtypes = argtypes
         function.restype = None if name == "DisconnectPrinter" else _INT
@@ -142,15 +132,23 @@ class Printer:
 
     # --- connection -------------------------------------------------------
 
+    # The library holds one connection per process: the Printer holding it.
+    _holder: Optional["Printer"] = None
+
     def connect(self) -> "Printer":
+        """Connects; refused with RuntimeError while another Printer is connected."""
+        if Printer._holder is not None and Printer._holder is not self:
+            raise RuntimeError("another Printer is connected: the library holds one connection per process")
         self._check("connect", self._lib.ConnectToPrinter(_text(self.port)))
         self.connected = True
+        Printer._holder = self
         return self
 
     def disconnect(self) -> None:
         if self.connected:
             self._lib.DisconnectPrinter()
             self.connected = False
+            Printer._holder = None
 
     def __enter__(self) -> "Printer":
         return self.connect()
