@@ -45,7 +45,7 @@ protected:
     }
 };
 
-TEST_F(BluetoothTest, ConnectsEndToEndAndWritesIn512ByteChunks) {
+TEST_F(BluetoothTest, ConnectsEndToEnd) {
     fakeBluez().records = {5};
     bluetoothSockets().printer = &printer;
 
@@ -68,14 +68,6 @@ TEST_F(BluetoothTest, ConnectsEndToEndAndWritesIn512ByteChunks) {
     EXPECT_EQ(s.bound, std::vector<std::string>{rfcommAddress(kAnyAdapter, 0)});
     EXPECT_EQ(s.connected, std::vector<std::string>{rfcommAddress(kPrinterBytes, 5)});
 
-    printer.clearReceived();
-    resetPauses();
-    sendScript().fd = connection().fd;
-    const std::string data = pattern(4096);
-    ASSERT_EQ(writeData(data.data(), uint32_t(data.size())), 4096);
-    EXPECT_EQ(sendScript().asked, std::vector<std::size_t>(8, 512));
-    EXPECT_EQ(pauses(), std::vector<unsigned>{10} + repeated(30, 15));
-    EXPECT_TRUE(sameBytes(printer.received(), data));
 }
 
 // One open: what BlueZ and the sockets do, and what comes of it.

@@ -1,29 +1,12 @@
 // Faults of the printer and of the connection: each ends in a documented
 // code, loses nothing the library keeps, and leaves the process alive.
 #include "command.h"
-#include "image_files.h"
 #include "library_test.h"
 
 namespace vdltest {
 namespace {
 
 using FaultTest = LibraryTest;
-
-TEST_F(FaultTest, PrinterResettingInTheMiddleOfABitmapEndsTheConnectionNotTheProcess) {
-    TempDir dir;
-    const Picture picture = randomPicture(800, 400, {kWhite, kBlack}, 3);
-    const std::string path = dir.write("big.bmp", bmpFile(800, 400, picture.argb, {24}));
-    connectToFake();
-    connection().interfaceType = vdl::kSerial;  // several chunks, the fake reading between them
-    printer.options().resetAfter = 3000;
-    ASSERT_EQ(PrintDeviceFont("KEPT", 1, 2, 3, 1, 1, 0, 0), 0);
-
-    // Once loaded, the bitmap counts as handed over whatever the writes gave.
-    EXPECT_EQ(PrintBitmap(path.c_str(), 0, 0, 0), 0);
-    EXPECT_LT(printer.received().size(), 100u * 400u);  // the printer took only part of it
-    EXPECT_EQ(Prints(1, 1), VDL_ERR_WRITE);
-    EXPECT_EQ(buffered(), "T1,2,3,1,1,0,0,N,N,'KEPT'\rP1,1\r");
-}
 
 TEST_F(FaultTest, PrinterThatStopsReadingFailsTheWriteWithinItsBound) {
     printer.options().receiveBuffer = 4096;

@@ -26,7 +26,7 @@ struct Pacing {
 class PacingTest : public RawIoTest, public ::testing::WithParamInterface<Pacing> {};
 
 // The pacing pause comes before every chunk and between chunks, never after
-// the last one. USB and parallel are covered with their transports.
+// the last one.
 TEST_P(PacingTest, CutsTheDataIntoChunksAndPausesBeforeAndBetweenThem) {
     const Pacing &p = GetParam();
     connection().interfaceType = p.type;
@@ -41,7 +41,9 @@ TEST_P(PacingTest, CutsTheDataIntoChunksAndPausesBeforeAndBetweenThem) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ByInterface, PacingTest,
-                         ::testing::Values(Pacing{vdl::kSerial, 512, 30}, Pacing{vdl::kNetwork, 8192, 10}));
+                         ::testing::Values(Pacing{vdl::kUsb, 4096, 10}, Pacing{vdl::kSerial, 512, 30},
+                                           Pacing{vdl::kParallel, 1024, 10}, Pacing{vdl::kNetwork, 8192, 10},
+                                           Pacing{vdl::kBluetooth, 512, 30}));
 
 TEST_F(RawIoTest, ZeroLengthOrNoConnectionWritesNothing) {
     EXPECT_EQ(writeData("", 0), 0);

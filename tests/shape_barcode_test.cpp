@@ -21,70 +21,39 @@ TEST_P(AppendedTest, AppendsExactlyTheseBytes) {
     EXPECT_EQ(buffered(), a.bytes.empty() ? "" : a.bytes + "\r");
 }
 
-const int kMin = INT32_MIN, kMax = INT32_MAX;
+const int kMin = INT32_MIN;
 using A = Appended;
 
+// Normalisation at and beyond the bounds; the emulator round trip decodes the
+// typical cases.
 INSTANTIATE_TEST_SUITE_P(
-    Shapes, AppendedTest,
-    ::testing::Values(A{[] { return PrintBlock(10, 10, 200, 100, 0, 7); }, "BD10,10,200,100,O"},
-                      A{[] { return PrintBlock(1, 2, 3, 4, 1, 7); }, "BD1,2,3,4,E"},
-                      A{[] { return PrintBlock(1, 2, 3, 4, 2, 7); }, "BD1,2,3,4,D"},
-                      A{[] { return PrintBlock(1, 2, 3, 4, 3, -7); }, "BD1,2,3,4,S,-7"},
-                      A{[] { return PrintBlock(1, 2, 3, 4, 5, 0); }, "", VDL_ERR_BLOCK_OPTION},
-                      A{[] { return PrintBlock(1, 2, 3, 4, -1, 0); }, "", VDL_ERR_BLOCK_OPTION},
-                      A{[] { return PrintBlock(kMin, kMin, kMin, kMin, 4, kMin); },
-                        "BD-2147483648,-2147483648,-2147483648,-2147483648,B,-2147483648"},
-                      A{[] { return PrintCircle(50, 60, 0, 9); }, "CD50,60,2,1"},
-                      A{[] { return PrintCircle(50, 60, 6, 4); }, "CD50,60,6,4"},
-                      A{[] { return PrintCircle(-1, 0, 7, 0); }, "CD-1,0,2,1"}));
-
-INSTANTIATE_TEST_SUITE_P(
-    Linear, AppendedTest,
-    ::testing::Values(A{[] { return Print1DBarcode("12345", 50, 100, 20, 2, 4, 80, 5, 1); }, "B150,100,1,2,4,80,0,1,'12345'"},
-                      A{[] { return Print1DBarcode("1", 0, 0, 16, 0, 0, 0, 3, 8); }, "B10,0,16,0,0,0,3,8,'1'"},
-                      A{[] { return Print1DBarcode("1", -5, 0, -1, 0, 0, 0, -1, 9); }, "B1-5,0,1,0,0,0,0,0,'1'"},
-                      A{[] { return Print1DBarcode("1", 0, 0, 17, 0, 0, 0, 4, -1); }, "B10,0,1,0,0,0,0,0,'1'"},
-                      A{[] { return Print1DBarcode("A'B,C", 0, 0, 0, kMin, kMax, -1, 0, 0); },
-                        "B10,0,0,-2147483648,2147483647,-1,0,0,'A'B,C'"}));
-
-INSTANTIATE_TEST_SUITE_P(
-    TwoDimensional, AppendedTest,
+    Symbols, AppendedTest,
     ::testing::Values(
-        A{[] { return PrintQRCode("HELLO", 10, 20, 3, 2, 0, 1); }, "B210,20,Q,1,Q,4,1,'HELLO'"},
-        A{[] { return PrintQRCode("", 0, 0, 2, 3, 1, 3); }, "B20,0,Q,2,H,1,3,''"},
+        A{[] { return PrintBlock(1, 2, 3, 4, 5, 0); }, "", VDL_ERR_BLOCK_OPTION},
+        A{[] { return PrintBlock(1, 2, 3, 4, -1, 0); }, "", VDL_ERR_BLOCK_OPTION},
+        A{[] { return PrintCircle(-1, 0, 7, 0); }, "CD-1,0,2,1"},
+        A{[] { return Print1DBarcode("1", 0, 0, 17, 0, 0, 0, 4, -1); }, "B10,0,1,0,0,0,0,0,'1'"},
         A{[] { return PrintQRCode("", 0, 0, 0, 1, 5, 4); }, "B20,0,Q,1,M,4,0,''"},
         A{[] { return PrintQRCode("", 0, 0, 1, 4, 4, 0); }, "B20,0,Q,1,L,4,0,''"},
         A{[] { return PrintQRCode("", 0, 0, 1, -1, 4, 0); }, "B20,0,Q,1,L,4,0,''"},
-        A{[] { return PrintMaxiCode("M", 1, 2, 1); }, "B21,2,M,0,'M'"},
         A{[] { return PrintMaxiCode("M", 1, 2, 4); }, "B21,2,M,4,'M'"},
         A{[] { return PrintMaxiCode("M", 1, 2, 5); }, "B21,2,M,0,'M'"},
-        A{[] { return PrintPDF417("P", 0, 0, 3, 30, 8, 2, 5, 0, 9, 99, 3); }, "B20,0,P,3,30,8,2,1,0,9,99,3,'P'"},
         A{[] { return PrintPDF417("P", 0, 0, 2, 0, -1, -1, 0, -1, 1, 3, -1); }, "B20,0,P,30,5,0,0,0,1,3,10,0,'P'"},
-        A{[] { return PrintPDF417("P", 0, 0, 91, 31, 9, 3, 1, 5, 10, 100, 4); }, "B20,0,P,30,5,0,0,1,1,3,10,0,'P'"},
-        A{[] { return PrintDataMatrix("D", 0, 0, 4, 1, 2); }, "B20,0,D,4,R,2,'D'"},
         A{[] { return PrintDataMatrix("D", 0, 0, 0, 0, 0); }, "B20,0,D,2,N,0,'D'"},
-        A{[] { return PrintDataMatrix("D", 0, 0, 5, 0, 0); }, "B20,0,D,2,N,0,'D'"},
         A{[] { return PrintAztec("A", 0, 0, 10, 1, 300, 2, 26, kMin, 1); }, "B20,0,A,10,1,300,1,26,-2147483648,1,'A'"},
-        A{[] { return PrintAztec("A", 0, 0, 0, 2, 301, 0, 27, -1, 5); }, "B20,0,A,2,0,0,0,15,-1,0,'A'"},
         A{[] { return PrintAztec("A", 0, 0, 11, -1, -1, 0, 0, 0, 0); }, "B20,0,A,2,0,0,0,15,0,0,'A'"},
-        A{[] { return PrintCode49("C", 0, 0, kMin, -1, 99, 3, 8, 2); }, "B20,0,F,-2147483648,-1,99,0,0,2,'C'"},
         A{[] { return PrintCode49("C", 0, 0, 1, 2, 3, 2, 7, 0); }, "B20,0,F,1,2,3,2,7,0,'C'"},
-        A{[] { return PrintCODABLOCK("ABC", 0, 0, 1, 2, 3, 1, 70, 0, 25); }, "B20,0,C,1,2,3,1,30,A,10,0,'ABC'"},
-        A{[] { return PrintCODABLOCK("", 0, 0, 0, 0, 0, 0, 2, 2, 5); }, "B20,0,C,0,0,0,0,2,F,3,0,''"},
         A{[] { return PrintCODABLOCK("", 0, 0, 0, 0, 0, 0, 62, 0, 0); }, "B20,0,C,0,0,0,0,62,A,10,0,''"},
         A{[] { return PrintCODABLOCK("", 0, 0, 0, 0, 0, 0, 1, 0, 18); }, "B20,0,C,0,0,0,0,30,A,18,0,''"},
         A{[] { return PrintCODABLOCK("", 0, 0, 0, 0, 0, 0, 63, 7, 4); }, "B20,0,C,0,0,0,0,30,E,4,0,''"},
         A{[] { return PrintCODABLOCK("", 0, 0, 0, 0, 0, 0, 30, 1, 18); }, "B20,0,C,0,0,0,0,30,E,3,0,''"},
         A{[] { return PrintCODABLOCK(nullptr, kMin, kMin, kMin, kMin, kMin, 1, 2, 0, 1); },
           "B2-2147483648,-2147483648,C,-2147483648,-2147483648,-2147483648,1,2,A,1,0,''"},
-        A{[] { return PrintMicroPDF("m", 0, 0, 1, 0, 34, 9); }, "B20,0,B,5,50,0,0,'m'"},
         A{[] { return PrintMicroPDF("m", 0, 0, 9, 100, -1, 0); }, "B20,0,B,5,50,0,0,'m'"},
         A{[] { return PrintMicroPDF("m", 0, 0, 8, 99, 33, 3); }, "B20,0,B,8,99,33,3,'m'"},
-        A{[] { return PrintGS1DataBar("g", 0, 0, 6, 0, 0, kMin, 7, 0); }, "B30,0,R,5,1,1,-2147483648,6,0,'g'"},
         A{[] { return PrintGS1DataBar("g", 0, 0, 0, 11, 3, 0, 24, 0); }, "B30,0,R,0,1,1,0,6,0,'g'"},
         A{[] { return PrintGS1DataBar("g", 0, 0, 5, 10, 2, 0, -2, 0); }, "B30,0,R,5,10,2,0,6,0,'g'"},
-        A{[] { return PrintGS1DataBar("g", 0, 0, 0, 1, 1, 0, 0, 3); }, "B30,0,R,0,1,1,0,0,3,'g'"},
-        A{[] { return PrintGS1DataBar("g", 0, 0, 0, 1, 1, 0, 22, 4); }, "B30,0,R,0,1,1,0,22,0,'g'"}));
+        A{[] { return PrintGS1DataBar("g", 0, 0, 0, 1, 1, 0, 0, 3); }, "B30,0,R,0,1,1,0,0,3,'g'"}));
 
 TEST_F(LibraryTest, ContentThatPassesTheThresholdSendsTheWholeBuffer) {
     connectToFake();

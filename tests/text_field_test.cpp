@@ -71,45 +71,31 @@ Field vector(int font, unsigned char bold, unsigned char reverse, unsigned char 
 
 const int kMin = INT32_MIN;
 
+// The fonts at the edges of their ranges; the emulator round trip decodes the
+// typical ones.
 INSTANTIATE_TEST_SUITE_P(
     DeviceFonts, FieldTest,
     ::testing::Values(device(0, 1, 1, 0, 0, "it's 1,5 'x'", "0,1,1,0,0,N,N,'it's 1,5 'x'"),
-                      device(9, 4, 4, 3, 1, "A", "9,4,4,0,3,N,B,'A"), device(10, 0, 5, 4, 7, "A", "3,1,1,0,0,N,B,'A"),
-                      device(96, -1, 2, -1, 0, "A", "3,1,2,0,0,N,N,'A"), device(111, 1, 1, 0, 0, "A", "3,1,1,0,0,N,N,'A"),
-                      device('a', 1, 1, 0, 0, "한", "a,1,1,0,0,N,N,'" + hex("C7 D1")),
+                      device(10, 0, 5, 4, 7, "A", "3,1,1,0,0,N,B,'A"), device(96, -1, 2, -1, 0, "A", "3,1,2,0,0,N,N,'A"),
                       device('f', 1, 1, 0, 0, "한", "f,1,1,0,0,N,N,'" + hex("C7 D1")),
-                      device('g', 1, 1, 0, 0, "한", "g,1,1,0,0,N,N,'한"), device('l', 1, 1, 0, 0, "한", "l,1,1,0,0,N,N,'한"),
-                      device('m', 1, 1, 0, 0, "标", "m,1,1,0,0,N,N,'" + hex("B1 EA")),
-                      device('n', 1, 1, 0, 0, "標", "n,1,1,0,0,N,N,'" + hex("BC D0")),
-                      device('a', 1, 1, 0, 0, nullptr, "a,1,1,0,0,N,N,'")));
+                      device('l', 1, 1, 0, 0, "한", "l,1,1,0,0,N,N,'한"), device('a', 1, 1, 0, 0, nullptr, "a,1,1,0,0,N,N,'")));
 
 INSTANTIATE_TEST_SUITE_P(
     VectorFonts, FieldTest,
-    ::testing::Values(vector(1, 1, 0, 0, 0, 0, 0, "한", "K,30,-40,5,B,N,N,0,L,0,'" + hex("C7 D1")),
-                      vector(2, 0, 9, 0, 3, 1, 1, "標", "B,30,-40,5,N,R,N,3,C,1,'" + hex("BC D0")),
+    ::testing::Values(vector(2, 0, 9, 0, 3, 1, 1, "標", "B,30,-40,5,N,R,N,3,C,1,'" + hex("BC D0")),
                       vector(3, 0, 0, 1, 4, 2, 2, "标", "G,30,-40,5,N,N,I,0,R,0,'" + hex("B1 EA")),
                       vector(4, 0, 0, 0, -1, 3, -1, "印", "J,30,-40,5,N,N,N,0,L,0,'" + hex("88 F3")),
-                      vector(5, 0, 0, 0, 0, 0, 0, "é", "a,30,-40,5,N,N,N,0,L,0,'é"),
-                      vector(6, 0, 0, 0, 0, 0, 0, "é", "b,30,-40,5,N,N,N,0,L,0,'é"),
-                      vector(7, 0, 0, 0, 0, 0, 0, "é", "U,30,-40,5,N,N,N,0,L,0,'é"),
                       vector(0, 0, 0, 0, 0, 0, 0, "é", "U,30,-40,5,N,N,N,0,L,0,'é"),
                       Field{[] { return PrintVectorFont("", kMin, kMin, 1, kMin, kMin, kMin, 0, 0, 0, 0, 0, 0); },
                             "V-2147483648,-2147483648,K,-2147483648,-2147483648,-2147483648,N,N,N,0,L,0,''\r"}));
 
-// The wide variants convert with the caller's code page: a digit device font
-// and vector font 0 never convert, a letter font and any other vector font do;
-// a code page outside the table sends the text unconverted.
+// A code page outside the table sends the text unconverted.
 INSTANTIATE_TEST_SUITE_P(
     WideVariants, FieldTest,
-    ::testing::Values(Field{[] { return PrintDeviceFontW("é", 0, 0, 2, 1, 1, 0, 0, 1); }, "T0,0,2,1,1,0,0,N,N,'é'\r"},
-                      Field{[] { return PrintDeviceFontW("한", 0, 0, 'g', 1, 1, 0, 0, 1); },
-                            "T0,0,g,1,1,0,0,N,N,'" + hex("C7 D1") + "'\r"},
-                      Field{[] { return PrintDeviceFontW("é'", 0, 0, 'a', 1, 1, 0, 0, 9); }, "T0,0,a,1,1,0,0,N,N,'é''\r"},
+    ::testing::Values(Field{[] { return PrintDeviceFontW("é'", 0, 0, 'a', 1, 1, 0, 0, 9); }, "T0,0,a,1,1,0,0,N,N,'é''\r"},
                       Field{[] { return PrintDeviceFontW("é", 0, 0, 'a', 1, 1, 0, 0, -1); }, "T0,0,a,1,1,0,0,N,N,'é'\r"},
                       Field{[] { return PrintVectorFontW("é", 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 6); },
                             "V0,0,U,1,1,0,N,N,N,0,L,0,'é'\r"},
-                      Field{[] { return PrintVectorFontW("印", 0, 0, 7, 1, 1, 0, 0, 0, 0, 0, 0, 0, 6); },
-                            "V0,0,U,1,1,0,N,N,N,0,L,0,'" + hex("B0 F5") + "'\r"},
                       Field{[] { return convertData("", 0, 0); }, "''\r"}));
 
 TEST_F(TextFieldTest, LongConvertedTextPassesThroughTheBufferInOrder) {

@@ -74,7 +74,6 @@ void FakePrinter::acceptPending() {
             ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &options_.receiveBuffer, sizeof options_.receiveBuffer);
         peer_ = fd;
         peerIsSocket_ = true;
-        ++accepted_;
     }
 }
 

@@ -46,7 +46,6 @@ public:
     // Everything received on all connections so far (pumps first).
     const std::string &received();
     void clearReceived() { received_.clear(); }
-    int connectionsAccepted() const { return accepted_; }
     bool connected() const { return peer_ >= 0; }
 
     // Sends bytes unasked at the next pump (replies of any shape).
@@ -78,7 +77,6 @@ private:
     int peer_ = -1;
     bool peerIsSocket_ = true;
     uint16_t port_ = 0;
-    int accepted_ = 0;
     std::string received_;
     std::string conversation_;  // this connection's bytes, scanned for queries
     std::size_t scanned_ = 0;
