@@ -149,21 +149,15 @@ TEST_F(ParallelTest, OpensTheNamedNodeOnly) {
 
 }
 
-TEST_F(ParallelTest, ScanTakesTheFirstNodeThatOpens) {
-    addDevice("/dev/lp2", std::nullopt, 0, &printer);
-    addDevice("/dev/lp3");
-    ASSERT_EQ(ConnectToPrinter("parallel"), VDL_OK);
-    EXPECT_EQ(openedPaths(), (std::vector<std::string>{"/dev/lp0", "/dev/lp1", "/dev/lp2"}));
-}
-
-TEST_F(ParallelTest, ANamedNodeThatDoesNotExistIsNotScannedPast) {
+TEST_F(ParallelTest, ScanTakesTheFirstNodeThatOpensAndANamedNodeIsNotScannedPast) {
     EXPECT_EQ(ConnectToPrinter("PARALLEL"), VDL_ERR_OPEN);
     EXPECT_EQ(openedPaths().size(), 10u);
     deviceNodes().opened.clear();
     addDevice("/dev/lp1");
     EXPECT_EQ(ConnectToPrinter("/dev/lp0"), VDL_ERR_OPEN);
     EXPECT_EQ(openedPaths(), std::vector<std::string>{"/dev/lp0"});
-    EXPECT_EQ(openDeviceParallel(nullptr), VDL_ERR_OPEN);
+    ASSERT_EQ(ConnectToPrinter("parallel"), VDL_OK);  // the first node that opens
+    EXPECT_EQ(openedPaths(), (std::vector<std::string>{"/dev/lp0", "/dev/lp0", "/dev/lp1"}));
 }
 
 }  // namespace
