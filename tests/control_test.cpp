@@ -128,21 +128,5 @@ TEST_F(LibraryTest, OversizedRfidCommandsAreRefusedWholeRatherThanCut) {
     }
 }
 
-TEST_F(LibraryTest, StatusQueryReturnsTheErrorBitsOfTheReply) {
-    const struct {
-        int reply, result;  // reply negative: none
-    } cases[] = {{0x01, 0}, {0xC0, 192}, {0xFF, 254}, {-1, VDL_ERR_NO_REPLY}};
-    connectToFake();
-    for (const auto &c : cases) {
-        printer.options().statusReply = 0x40;
-        ASSERT_EQ(CheckPrinterStatus(), 0x40);
-        printer.options().statusReply = c.reply;
-        printer.clearReceived();
-        EXPECT_EQ(CheckPrinterStatus(), c.result);
-        EXPECT_EQ(gStatus, c.result < 0 ? 0 : c.result);
-        EXPECT_EQ(printer.received(), "^cu\r");
-    }
-}
-
 }  // namespace
 }  // namespace vdltest

@@ -80,12 +80,7 @@ void FakePrinter::acceptPending() {
 void FakePrinter::readAvailable() {
     char chunk[65536];
     for (;;) {
-        const std::size_t allowed = std::min(sizeof chunk, options_.resetAfter - receivedOnPeer_);
-        if (allowed == 0) {
-            closePeer(true);
-            return;
-        }
-        const ssize_t n = ::read(peer_, chunk, allowed);
+        const ssize_t n = ::read(peer_, chunk, sizeof chunk);
         if (n == 0) {
             closePeer(false);
             return;
@@ -97,7 +92,6 @@ void FakePrinter::readAvailable() {
         }
         received_.append(chunk, std::size_t(n));
         conversation_.append(chunk, std::size_t(n));
-        receivedOnPeer_ += std::size_t(n);
     }
 }
 
@@ -167,7 +161,6 @@ void FakePrinter::closePeer(bool reset) {
     peer_ = -1;
     conversation_.clear();
     scanned_ = 0;
-    receivedOnPeer_ = 0;
     pendingReplies_.clear();
 }
 

@@ -25,8 +25,6 @@ struct FakePrinterOptions {
     int statusReply = 0x00;
     // false: never read, so the socket buffers fill up.
     bool reading = true;
-    // Reset the connection once this many bytes were received.
-    std::size_t resetAfter = SIZE_MAX;
     // SO_RCVBUF of accepted connections when non-zero.
     int receiveBuffer = 0;
 };
@@ -80,7 +78,6 @@ private:
     std::string received_;
     std::string conversation_;  // this connection's bytes, scanned for queries
     std::size_t scanned_ = 0;
-    std::size_t receivedOnPeer_ = 0;
     std::deque<std::string> pendingReplies_;
 };
 
