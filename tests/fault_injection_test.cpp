@@ -8,21 +8,6 @@ namespace {
 
 using FaultTest = LibraryTest;
 
-TEST_F(FaultTest, PrinterThatStopsReadingFailsTheWriteWithinItsBound) {
-    printer.options().receiveBuffer = 4096;
-    connectToFake();
-    printer.options().reading = false;
-    const std::string data = pattern(32u << 20);
-
-    EXPECT_EQ(WriteBuffer(data.data(), uint32_t(data.size())), VDL_ERR_WRITE_CHUNK);
-
-    // Partial writes while the buffers filled, then 150 refusals 200 ms apart.
-    std::size_t retries = 0;
-    for (unsigned pause : pauses()) retries += pause == 200;
-    EXPECT_GE(retries, 149u);
-    EXPECT_LT(retries, 5000u);
-}
-
 TEST_F(FaultTest, StatusRepliesOfTheWrongShape) {
     connectToFake();
     printer.options().statusReply = -1;
@@ -48,23 +33,6 @@ TEST_F(FaultTest, PrinterVanishingBetweenOperations) {
     uint32_t length = sizeof reply;
     EXPECT_EQ(DirectIO("x", 1, reply, &length), VDL_ERR_WRITE);
     EXPECT_EQ(buffered(), "T1,2,3,1,1,0,0,N,N,'KEPT'\rP1,1\r");
-}
-
-// Descriptors and (in the sanitized build) heap end where they started.
-TEST_F(FaultTest, ManyConnectsAndFailedConnectsLeakNothing) {
-    const int before = openDescriptorCount();
-    for (int i = 0; i < 300; ++i) {
-        ASSERT_EQ(ConnectToPrinter(printer.portName().c_str()), VDL_OK);
-        DisconnectPrinter();
-        printer.pump();
-    }
-    printer.options().modelReply = "VRP-110\r\n";  // not a label printer
-    const std::string names[] = {printer.portName(), "127.0.0.1:1", "no-such-host:1"};
-    for (int i = 0; i < 300; ++i) {
-        ASSERT_LT(ConnectToPrinter(names[i % 3].c_str()), 0);
-        printer.pump();
-    }
-    EXPECT_EQ(openDescriptorCount(), before);
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ void FakePrinter::pumpAll() {
 void FakePrinter::pump() {
     acceptPending();
     if (peer_ < 0) return;
-    if (options_.reading) readAvailable();
+    readAvailable();
     if (peer_ < 0) return;
     answerQueries();
     sendNextReplies();
@@ -70,8 +70,6 @@ void FakePrinter::acceptPending() {
         const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return;
         closePeer(false);
-        if (options_.receiveBuffer > 0)
-            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &options_.receiveBuffer, sizeof options_.receiveBuffer);
         peer_ = fd;
         peerIsSocket_ = true;
     }

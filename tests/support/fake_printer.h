@@ -23,10 +23,6 @@ struct FakePrinterOptions {
     int replyPieces = 1;
     // Answer to the status query "^cu\r"; negative: no answer.
     int statusReply = 0x00;
-    // false: never read, so the socket buffers fill up.
-    bool reading = true;
-    // SO_RCVBUF of accepted connections when non-zero.
-    int receiveBuffer = 0;
 };
 
 class FakePrinter {
