@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "command.h"
+#include "fake_bluez.h"
 #include "library_test.h"
 
 namespace vdltest {
@@ -69,6 +70,8 @@ TEST_F(TraceLogTest, RecordsHaveTheFixedLayout) {
     EXPECT_TRUE(logged("[ConnectToPrinter         ] address : " + printer.portName() + "\n"));
     EXPECT_TRUE(logged("[writeData                ] i : 0, 5e, ^ \n"));
     EXPECT_TRUE(logged("[readData                 ] 56, V \n"));
+    EXPECT_TRUE(logged("[modelCheck               ] model = VRL-408\r\n, 0\n"));  // the model before and after
+    EXPECT_TRUE(logged("[modelCheck               ] model = VRL-408\r\n, 159\n"));
     EXPECT_TRUE(logged("[modelCheck               ] success\n"));
     vdl::append(vdl::defaultPrinter(), {"x"});
     EXPECT_TRUE(logged("[bufferCheck              ] start\n"));
@@ -85,6 +88,28 @@ TEST_F(TraceLogTest, MicrosecondsKeepTheirLeadingZerosAndMessagesTheirLineFeed) 
     const std::time_t zero = 0;
     std::strftime(date, sizeof date, "%Y/%m/%d %H:%M:%S", std::localtime(&zero));
     EXPECT_EQ(log(), std::string(date) + ".000500  : [someFunctionWithAVeryLongName] value 42\n\n");
+}
+
+TEST_F(TraceLogTest, BluetoothFailuresAreTracedAtEveryAttempt) {
+    touch("log.tmp");
+    initWriteLog();
+    fakeBluez().inRange = true;  // no Serial Port record
+    EXPECT_EQ(openDeviceBluetooth(VdlBluetoothAddress{}), VDL_ERR_BT_NO_CHANNEL);
+    fakeBluez().records = {1};
+    bluetoothSockets().connectErrors = std::deque<int>(5, ECONNREFUSED);
+    EXPECT_EQ(openDeviceBluetooth(VdlBluetoothAddress{}), VDL_ERR_BT_CONNECT);
+    fakeBluez().inRange = false;
+    EXPECT_EQ(openDeviceBluetooth(VdlBluetoothAddress{}), VDL_ERR_BT_SDP);
+    const std::pair<const char *, int> traces[] = {
+        {"[openDeviceBluetooth      ] Failed to get service info.\n", 5}, {"] Retry to get service info.\n", 4},
+        {"[spp_connect              ] Failed to call connect().\n", 5}, {"] Failed to connect.\n", 5},
+        {"] Retry to connect.\n", 4}, {"] Failed to sdp_connect().\n", 1}};
+    const std::string text = log();
+    for (const auto &[trace, times] : traces) {
+        int found = 0;
+        for (std::size_t at = text.find(trace); at != std::string::npos; at = text.find(trace, at + 1)) ++found;
+        EXPECT_EQ(found, times) << trace;
+    }
 }
 
 TEST_F(TraceLogTest, ScanTracesEachPortThatFailedToOpen) {

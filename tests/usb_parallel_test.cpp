@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <memory>
 
 #include "library_test.h"
@@ -158,6 +159,13 @@ TEST_F(ParallelTest, ScanTakesTheFirstNodeThatOpensAndANamedNodeIsNotScannedPast
     EXPECT_EQ(openedPaths(), std::vector<std::string>{"/dev/lp0"});
     ASSERT_EQ(ConnectToPrinter("parallel"), VDL_OK);  // the first node that opens
     EXPECT_EQ(openedPaths(), (std::vector<std::string>{"/dev/lp0", "/dev/lp0", "/dev/lp1"}));
+    // A node name too long for a path is not opened at all.
+    DisconnectPrinter();
+    deviceNodes().opened.clear();
+    const std::string longest = "/dev/lp" + std::string(PATH_MAX - 8, '0');
+    EXPECT_EQ(ConnectToPrinter(longest.c_str()), VDL_ERR_OPEN);
+    EXPECT_EQ(ConnectToPrinter((longest + "0").c_str()), VDL_ERR_OPEN);
+    EXPECT_EQ(openedPaths(), std::vector<std::string>{longest});
 }
 
 }  // namespace
