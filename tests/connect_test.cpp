@@ -114,8 +114,10 @@ TEST_F(ConnectTest, RefusedOrTimedOutConnectionFailsAndLeavesNoDescriptor) {
     EXPECT_EQ(openDescriptorCount(), before);
 }
 
-TEST_F(ConnectTest, PortNumberUsesItsLow16Bits) {
+TEST_F(ConnectTest, PortNumberUsesItsLow16BitsAndASignalDoesNotEndTheConnect) {
+    pollLog().interruptions = 1;
     EXPECT_EQ(ConnectToPrinter(("127.0.0.1:" + std::to_string(printer.port() + 65536)).c_str()), VDL_OK);
+    EXPECT_EQ(pollLog().timeouts.size(), 2u);
 }
 
 // The application disconnects before it connects again; the library does not

@@ -47,6 +47,11 @@ extern "C" int poll(struct pollfd *fds, nfds_t count, int timeout) {
     vdltest::PollLog &log = vdltest::pollLog();
     log.timeouts.push_back(timeout);
     if (log.pretendTimeout) return 0;
+    if (log.interruptions > 0) {
+        --log.interruptions;
+        errno = EINTR;
+        return -1;
+    }
     return realPoll(fds, count, timeout);
 }
 

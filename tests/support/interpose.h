@@ -36,6 +36,7 @@ inline void resetPauses() { pauses().clear(), pausesMicroseconds().clear(); }
 struct PollLog {
     std::vector<int> timeouts;
     bool pretendTimeout = false;
+    int interruptions = 0;  // calls interrupted by a signal (EINTR) first
 };
 inline PollLog &pollLog() { static PollLog log; return log; }
 
