@@ -31,12 +31,6 @@ TEST_F(CommandBufferTest, FlushesOnceTheFillReaches3584) {
     EXPECT_EQ(gDataIndex, 0u);
 }
 
-TEST_F(CommandBufferTest, PrintCommandTakesBothNumbersSigned) {
-    ASSERT_EQ(Prints(-1, 0), 0);
-    ASSERT_EQ(Prints(INT32_MIN, INT32_MAX), 0);
-    EXPECT_EQ(printer.received(), "P-1,0\rP-2147483648,2147483647\r");
-}
-
 TEST_F(CommandBufferTest, FailedPrintKeepsEverythingForTheNextPrint) {
     ASSERT_EQ(append("LABEL"), 0);
     failNextWrite();
@@ -54,14 +48,6 @@ TEST_F(CommandBufferTest, FailedFlushKeepsTheBufferAndTheNextAppendRetriesIt) {
     EXPECT_EQ(append(second), 0);  // fits behind, and the flush is tried again
     EXPECT_TRUE(sameBytes(printer.received(), first + second));
     EXPECT_EQ(gDataIndex, 0u);
-}
-
-TEST_F(CommandBufferTest, UnitThatDoesNotFitIsPrecededByTheBufferedContent) {
-    const std::string first = pattern(3000, 1), second = pattern(2000, 2);
-    ASSERT_EQ(append(first), 0);
-    ASSERT_EQ(append(second), 0);
-    EXPECT_TRUE(sameBytes(printer.received(), first));
-    EXPECT_TRUE(sameBytes(buffered(), second));
 }
 
 // A content operation that fails leaves the buffer and its fill as they were

@@ -55,14 +55,5 @@ INSTANTIATE_TEST_SUITE_P(
         A{[] { return PrintGS1DataBar("g", 0, 0, 5, 10, 2, 0, -2, 0); }, "B30,0,R,5,10,2,0,6,0,'g'"},
         A{[] { return PrintGS1DataBar("g", 0, 0, 0, 1, 1, 0, 0, 3); }, "B30,0,R,0,1,1,0,0,3,'g'"}));
 
-TEST_F(LibraryTest, ContentThatPassesTheThresholdSendsTheWholeBuffer) {
-    connectToFake();
-    ASSERT_EQ(vdl::append(vdl::defaultPrinter(), {pattern(3500)}), 0);
-    const std::string data(100 - 21, 'D');  // a header of 18 characters, two quotes and CR
-    ASSERT_EQ(Print1DBarcode(data.c_str(), 0, 0, 0, 0, 0, 0, 0, 0), 0);
-    EXPECT_EQ(printer.received().size(), 3600u);
-    EXPECT_EQ(gDataIndex, 0u);
-}
-
 }  // namespace
 }  // namespace vdltest

@@ -98,17 +98,5 @@ INSTANTIATE_TEST_SUITE_P(
                             "V0,0,U,1,1,0,N,N,N,0,L,0,'é'\r"},
                       Field{[] { return convertData("", 0, 0); }, "''\r"}));
 
-TEST_F(TextFieldTest, LongConvertedTextPassesThroughTheBufferInOrder) {
-    connectToFake();
-    std::string text, converted;
-    for (int i = 0; i < 20000; ++i) text += "한";  // 60000 bytes of UTF-8, 40000 in EUC-KR
-    for (int i = 0; i < 20000; ++i) converted += hex("C7 D1");
-    ASSERT_EQ(PrintDeviceFont("first", 0, 0, 3, 1, 1, 0, 0), 0);
-    ASSERT_EQ(PrintDeviceFont(text.c_str(), 0, 0, 'a', 1, 1, 0, 0), 0);
-    EXPECT_TRUE(sameBytes(printer.received() + buffered(),
-                          "T0,0,3,1,1,0,0,N,N,'first'\rT0,0,a,1,1,0,0,N,N,'" + converted + "'\r"));
-    EXPECT_LT(gDataIndex, 3584u);
-}
-
 }  // namespace
 }  // namespace vdltest
