@@ -58,6 +58,7 @@ TEST_F(Application, WithoutLibbluetoothABluetoothConnectFailsWithNoSdpConnection
     std::stringstream log;
     log << std::ifstream("log.txt").rdbuf();
     EXPECT_NE(log.str().find("] libbluetooth is not linked into the application.\n"), std::string::npos);
+    EXPECT_NE(log.str().find("] Failed to sdp_connect().\n"), std::string::npos);
     ASSERT_EQ(chdir(previous), 0);
     std::filesystem::remove_all(directory);
 
