@@ -99,7 +99,10 @@ enum VdlResult {
  *   "/dev/lpN"                   that parallel port; "PARALLEL" scans lp0-9
  *   "XX:XX:XX:XX:XX:XX"          a Bluetooth device address (Serial Port Profile)
  *   "a.b.c.d:PORT"               a printer on TCP (no host names, no IPv6)
- * Call DisconnectPrinter before connecting again.
+ * A connection that is already open is not closed: call DisconnectPrinter
+ * before connecting again. Connecting again without it leaves the earlier
+ * descriptor open and out of the library's reach (the application's leak);
+ * a connect that fails before it opens a device keeps the earlier connection.
  * @return VDL_OK, or VDL_ERR_PORT_NAME, VDL_ERR_NOT_ACCEPTED, VDL_ERR_OPEN,
  *         VDL_ERR_PORT_SETUP, VDL_ERR_PORT_APPLY, VDL_ERR_SOCKET or a Bluetooth code.
  */

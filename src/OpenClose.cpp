@@ -309,7 +309,7 @@ int openPort(Connection &c, const PortName &port, const char *portName) {
         }
         case kNetwork:
             printDebugLog(kConnect, "Request a network connection.");
-            printDebugLog(kConnect, "address : %s", port.networkName);
+            printDebugLog(kConnect, "address : %s", portName);
             if (!port.valid) {
                 printDebugLog(kConnect, "Invalid IP address.");
                 return VDL_ERR_PORT_NAME;
@@ -426,11 +426,10 @@ int readFrom(Connection &c, void *buffer, int size) {
     return stored;
 }
 
+// A connection that is still open is not closed here: the application
+// disconnects before it connects again. Its descriptor is then no longer the
+// library's; the library only ever closes the descriptor in gFD.
 void adoptDescriptor(Connection &c, int fd, int interfaceType) {
-    if (c.isOpen() && c.fd != fd) {
-        printDebugLog("ConnectToPrinter", "Closed the earlier connection.");
-        ::close(c.fd);
-    }
     c.fd = fd;
     c.interfaceType = interfaceType;
     struct stat st {};

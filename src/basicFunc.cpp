@@ -3,6 +3,7 @@
 // WriteBuffer, DirectIO and ClearBuffer talk to the printer at once.
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "VdlLabelAPI.h"
 #include "command.h"
@@ -65,12 +66,41 @@ bool copyPiece(Printer &p, std::string_view piece) {
 
 }  // namespace
 
-int append(Printer &p, std::initializer_list<std::string_view> pieces, AfterAppend after) {
+BufferSnapshot::BufferSnapshot(const CommandBuffer &b) : fillLevel(b.fillLevel) {
+    std::memcpy(bytes, b.bytes, kBufferCapacity);
+}
+
+void BufferSnapshot::restore(CommandBuffer &b) const {
+    std::memcpy(b.bytes, bytes, kBufferCapacity);
+    b.fillLevel = fillLevel;
+}
+
+int append(Printer &p, std::initializer_list<std::string_view> pieces, AfterAppend after,
+           const BufferSnapshot *undo) {
     std::size_t total = 0;
     for (std::string_view piece : pieces) total += piece.size();
-    if (total > p.buffer.room() && !makeRoom(p)) return VDL_ERR_WRITE;
-    for (std::string_view piece : pieces)
-        if (!copyPiece(p, piece)) return VDL_ERR_WRITE;
+    if (total <= p.buffer.room()) {
+        for (std::string_view piece : pieces) copyPiece(p, piece);
+    } else {
+        // A unit that does not fit goes out through the buffer in full-buffer
+        // sends. When one of them fails the call is undone as a whole: the
+        // buffer gets back exactly what it held before the call, even bytes of
+        // it that the first send had already delivered, so that no part of a
+        // command is ever left behind in it. Those bytes go out again with the
+        // next flush or print, as after any failed flush.
+        std::optional<BufferSnapshot> own;
+        const BufferSnapshot &before = undo != nullptr ? *undo : own.emplace(p.buffer);
+        if (!makeRoom(p)) {
+            before.restore(p.buffer);
+            return VDL_ERR_WRITE;
+        }
+        for (std::string_view piece : pieces) {
+            if (!copyPiece(p, piece)) {
+                before.restore(p.buffer);
+                return VDL_ERR_WRITE;
+            }
+        }
+    }
     return after == AfterAppend::CheckFlush ? flushIfFull(p) : 0;
 }
 
@@ -171,7 +201,9 @@ constexpr int kCodePageCount = int(sizeof kCodePages / sizeof kCodePages[0]);
 
 // The data part that ends every text and barcode command: the bytes between
 // single quotes, then CR. Nothing inside is escaped.
-int appendDataPart(Printer &p, std::string_view bytes) { return append(p, {"'", bytes, "'\r"}); }
+int appendDataPart(Printer &p, std::string_view bytes, const BufferSnapshot *undo) {
+    return append(p, {"'", bytes, "'\r"}, AfterAppend::CheckFlush, undo);
+}
 
 struct FreeDeleter {
     void operator()(char *area) const { std::free(area); }
@@ -200,7 +232,10 @@ long convertText(const char *text, std::size_t length, const char *target, char 
     return long(capacity - outLeft);
 }
 
-int convertAndAppend(Printer &p, const char *text, uint32_t length, int codePage) {
+// undo: the buffer before the field's header, which a data part that fails
+// half-way restores, so that the header does not stay behind alone.
+int convertAndAppend(Printer &p, const char *text, uint32_t length, int codePage,
+                     const BufferSnapshot *undo = nullptr) {
     constexpr const char *kName = "convertData";
     if (text == nullptr) text = "";
     // The caller's length never reaches past the text's own end.
@@ -214,7 +249,7 @@ int convertAndAppend(Printer &p, const char *text, uint32_t length, int codePage
     printDebugLog(kName, "dataLen = %d", int(length));
     if (codePage < 0 || codePage >= kCodePageCount) {
         printDebugLog(kName, "Wrong code page.");
-        return appendDataPart(p, text);
+        return appendDataPart(p, text, undo);
     }
     const CodePage &target = kCodePages[codePage];
     printDebugLog(kName, "%s", target.trace);
@@ -223,7 +258,7 @@ int convertAndAppend(Printer &p, const char *text, uint32_t length, int codePage
         printDebugLog(kName, "Failed to convert. errno : %d", errno);
         return VDL_ERR_WRITE;
     }
-    return appendDataPart(p, std::string_view(area.get(), std::size_t(converted)));
+    return appendDataPart(p, std::string_view(area.get(), std::size_t(converted)), undo);
 }
 
 // Whether a field's text goes through the conversion, and to which code page.
@@ -239,9 +274,10 @@ constexpr Conversion convertedTo(int codePage) { return {true, codePage}; }
 int appendTextField(Printer &p, std::string_view header, const char *text, Conversion conversion) {
     if (text == nullptr) text = "";
     if (!conversion.converted) return append(p, {header, "'", text, "'\r"});
-    const int appended = append(p, {header}, AfterAppend::Nothing);
+    const BufferSnapshot beforeField(p.buffer);
+    const int appended = append(p, {header}, AfterAppend::Nothing, &beforeField);
     if (appended != 0) return appended;
-    return convertAndAppend(p, text, uint32_t(std::strlen(text)), conversion.codePage);
+    return convertAndAppend(p, text, uint32_t(std::strlen(text)), conversion.codePage, &beforeField);
 }
 
 // Fonts whose text is converted, with their code page; every other font

@@ -5,7 +5,9 @@
 // does not depend on libbluetooth: its functions are weak references, filled
 // in by the dynamic linker when the application links libbluetooth and left
 // null otherwise. Without them every other transport works as usual and a
-// Bluetooth connect fails with VDL_ERR_BT_SDP.
+// Bluetooth connect fails with VDL_ERR_BT_SDP. The search needs seven of them;
+// sdp_list_free and sdp_record_free are used when present to release what the
+// search built, and an application that leaves them out still connects.
 #include <bluetooth/bluetooth.h>
 #include <bluetooth/rfcomm.h>
 #include <bluetooth/sdp.h>
@@ -48,8 +50,8 @@ constexpr int kNoChannel = -1;
 
 bool libbluetoothLinked() {
     return sdp_connect != nullptr && sdp_close != nullptr && sdp_uuid16_create != nullptr &&
-           sdp_list_append != nullptr && sdp_list_free != nullptr && sdp_service_search_attr_req != nullptr &&
-           sdp_record_free != nullptr && sdp_get_access_protos != nullptr && sdp_get_proto_port != nullptr;
+           sdp_list_append != nullptr && sdp_service_search_attr_req != nullptr && sdp_get_access_protos != nullptr &&
+           sdp_get_proto_port != nullptr;
 }
 
 bdaddr_t toBlueZ(const VdlBluetoothAddress &address) {
@@ -62,13 +64,20 @@ bdaddr_t toBlueZ(const VdlBluetoothAddress &address) {
 void freeRecord(void *record) { sdp_record_free(static_cast<sdp_record_t *>(record)); }
 void freeList(void *list) { sdp_list_free(static_cast<sdp_list_t *>(list), nullptr); }
 
+// Releases a list, and its elements with freeElement, when the application
+// supplied the release functions; without them the lists are left as they are.
+void releaseList(sdp_list_t *list, sdp_free_func_t freeElement) {
+    if (sdp_list_free != nullptr) sdp_list_free(list, freeElement);
+}
+sdp_free_func_t recordRelease() { return sdp_record_free != nullptr ? freeRecord : nullptr; }
+
 // The RFCOMM channel of one service record, or 0 when it names none.
 uint8_t rfcommChannel(const sdp_record_t *record) {
     sdp_list_t *protocols = nullptr;
     if (sdp_get_access_protos(record, &protocols) != 0) return 0;
     const int port = sdp_get_proto_port(protocols, RFCOMM_UUID);
     // A list of protocol sequences; the elements themselves belong to the record.
-    sdp_list_free(protocols, freeList);
+    releaseList(protocols, freeList);
     return uint8_t(port & 0xFF);
 }
 
@@ -89,9 +98,9 @@ int searchSerialPort(sdp_session_t *session) {
             if (found != 0) channel = found;
         }
     }
-    sdp_list_free(records, freeRecord);
-    sdp_list_free(attributes, nullptr);
-    sdp_list_free(search, nullptr);
+    releaseList(records, recordRelease());
+    releaseList(attributes, nullptr);
+    releaseList(search, nullptr);
     return channel;
 }
 

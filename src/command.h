@@ -28,12 +28,25 @@ enum class AfterAppend {
 //
 // A unit that fits the room left is copied and, with CheckFlush, followed by
 // bufferCheck. A unit that does not fit first has the buffered content sent;
-// if that send fails nothing of the unit is appended and the result is -105
-// (the buffer keeps what it held). A unit longer than the whole buffer then
-// passes through it in full-buffer sends; its last part stays buffered.
+// a unit longer than the whole buffer then passes through it in full-buffer
+// sends, and its last part stays buffered. If any of these sends fails the
+// result is -105 and the buffer and its fill are as they were before the call.
 // The buffer is never written past its end and no byte is reordered.
+// undo, when given, is the state to go back to instead: that of the buffer
+// before the operation began, for operations that append in several steps.
+struct BufferSnapshot;
 int append(Printer &p, std::initializer_list<std::string_view> pieces,
-           AfterAppend after = AfterAppend::CheckFlush);
+           AfterAppend after = AfterAppend::CheckFlush, const BufferSnapshot *undo = nullptr);
+
+// A copy of the command buffer and its fill, to undo a content operation
+// that failed half-way.
+struct BufferSnapshot {
+    explicit BufferSnapshot(const CommandBuffer &b);
+    void restore(CommandBuffer &b) const;
+
+    unsigned char bytes[kBufferCapacity];
+    uint32_t fillLevel;
+};
 
 // Writes the whole buffer in one writeData call and empties it when every byte
 // went out. Returns false, leaving the buffer as it was, when the write fails.

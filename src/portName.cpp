@@ -1,11 +1,15 @@
 #include "portName.h"
 
 #include <arpa/inet.h>
+#include <bluetooth/bluetooth.h>
 #include <strings.h>
 
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+
+// BlueZ's address parser, supplied by the application's libbluetooth, or null.
+#pragma weak str2ba
 
 namespace vdl {
 namespace {
@@ -78,13 +82,25 @@ bool parseBluetoothAddress(const char *text, BluetoothAddress *out) {
     return true;
 }
 
+// A Bluetooth address as BlueZ's str2ba reads it, with ':' at positions 2
+// and 8. Without libbluetooth the library's own parser, of the same syntax,
+// stands in, so that the name still reaches the Bluetooth transport (which
+// then reports that there is no SDP connection).
+static bool isBluetoothAddress(const char *name, BluetoothAddress *out) {
+    if (str2ba == nullptr) return parseBluetoothAddress(name, out);
+    bdaddr_t parsed{};
+    if (std::strlen(name) <= 8 || name[2] != ':' || name[8] != ':' || str2ba(name, &parsed) != 0) return false;
+    std::memcpy(out->b, parsed.b, sizeof out->b);
+    return true;
+}
+
 PortName classifyPortName(const char *name) {
     PortName port{};
     if (startsWithNoCase(name, "USB")) {
         port.type = kUsb;
     } else if (classifySerial(name, port) || classifyParallel(name, port)) {
         // classified
-    } else if (parseBluetoothAddress(name, &port.bluetooth)) {
+    } else if (isBluetoothAddress(name, &port.bluetooth)) {
         port.type = kBluetooth;
     } else {
         classifyNetwork(name, port);

@@ -41,8 +41,8 @@ struct PortName {
 PortName classifyPortName(const char *name);
 
 // BlueZ's address syntax: exactly six two-digit hexadecimal groups separated
-// by ':'. Kept here so that addresses are recognised whether or not the
-// application links libbluetooth.
+// by ':'. Stands in for str2ba when the application does not link
+// libbluetooth, so that addresses are recognised either way.
 bool parseBluetoothAddress(const char *text, BluetoothAddress *out);
 
 // Reads a decimal the way atoi does: leading blanks and a sign allowed, no

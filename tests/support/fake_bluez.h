@@ -1,12 +1,20 @@
 // Fake BlueZ functions: the test program supplies the libbluetooth functions
 // that the library references (an application supplies the real ones by
 // linking libbluetooth). They answer from a script and record their calls.
+//
+// Built with VDL_FAKE_BLUEZ_WITHOUT_RELEASE the fake supplies only the eight
+// functions an application must provide, without sdp_list_free and
+// sdp_record_free.
 #ifndef VDL_TEST_FAKE_BLUEZ_H
 #define VDL_TEST_FAKE_BLUEZ_H
 
-#include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
+
+#include <bluetooth/bluetooth.h>
+#include <bluetooth/sdp.h>
+#include <bluetooth/sdp_lib.h>
 
 namespace vdltest {
 
@@ -16,7 +24,6 @@ struct FakeBluez {
     bool inRange = false;
     // ... and never on this attempt (1-based; 0: every attempt succeeds).
     int sdpConnectFailsAt = 0;
-    // sdp_service_search_attr_req fails.
     bool searchFails = false;
     // The service records found: the RFCOMM port of each, or kNoProtocolList
     // for a record whose protocol descriptor list cannot be read.
@@ -24,22 +31,26 @@ struct FakeBluez {
     static constexpr int kNoProtocolList = -1;
 
     // --- recorded ---
+    // One line per call: "connect <source> <destination> <flags>" (addresses
+    // in hexadecimal, stored byte order), "search <service> <attribute>
+    // <request type>", "port <protocol>", "str2ba <text>".
+    std::vector<std::string> calls;
     int sdpConnects = 0;
     int sdpCloses = 0;
-    int searches = 0;
-    std::vector<std::string> sdpSources;       // the 6 address bytes given to sdp_connect
-    std::vector<std::string> sdpDestinations;  // likewise
-    std::vector<uint32_t> sdpFlags;
-    std::vector<uint16_t> searchedServices;    // the 16-bit UUID of each search list
-    std::vector<uint16_t> searchedAttributes;  // the attribute ID of each attribute list
-    std::vector<int> requestTypes;
-    std::vector<int> portProtocols;            // the protocol asked of sdp_get_proto_port
-    int listsAlive = 0;                        // list nodes allocated and not yet freed
-    int recordsAlive = 0;                      // records handed out and not yet freed
+    int listsAlive = 0;    // list nodes handed out and not released
+    int recordsAlive = 0;  // records handed out and not released
     int sessionsAlive = 0;
+
+    // Storage of everything handed out, so that nothing leaks whether or not
+    // the library releases it.
+    std::deque<sdp_list_t> lists;
+    std::deque<sdp_record_t> recordStore;
+    std::deque<sdp_session_t> sessions;
 };
 
 FakeBluez &fakeBluez();
+// Whether this build of the fake supplies the release functions.
+bool fakeBluezReleases();
 
 }  // namespace vdltest
 

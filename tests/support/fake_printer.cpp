@@ -59,7 +59,7 @@ void FakePrinter::pumpAll() {
 void FakePrinter::pump() {
     acceptPending();
     if (peer_ < 0) return;
-    if (options_.reading) readAvailable();
+    readAvailable();
     if (peer_ < 0) return;
     answerQueries();
     sendNextReplies();
@@ -70,23 +70,15 @@ void FakePrinter::acceptPending() {
         const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return;
         closePeer(false);
-        if (options_.receiveBuffer > 0)
-            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &options_.receiveBuffer, sizeof options_.receiveBuffer);
         peer_ = fd;
         peerIsSocket_ = true;
-        ++accepted_;
     }
 }
 
 void FakePrinter::readAvailable() {
     char chunk[65536];
     for (;;) {
-        const std::size_t allowed = std::min(sizeof chunk, options_.resetAfter - receivedOnPeer_);
-        if (allowed == 0) {
-            closePeer(true);
-            return;
-        }
-        const ssize_t n = ::read(peer_, chunk, allowed);
+        const ssize_t n = ::read(peer_, chunk, sizeof chunk);
         if (n == 0) {
             closePeer(false);
             return;
@@ -98,7 +90,6 @@ void FakePrinter::readAvailable() {
         }
         received_.append(chunk, std::size_t(n));
         conversation_.append(chunk, std::size_t(n));
-        receivedOnPeer_ += std::size_t(n);
     }
 }
 
@@ -168,7 +159,6 @@ void FakePrinter::closePeer(bool reset) {
     peer_ = -1;
     conversation_.clear();
     scanned_ = 0;
-    receivedOnPeer_ = 0;
     pendingReplies_.clear();
 }
 

@@ -23,12 +23,6 @@ struct FakePrinterOptions {
     int replyPieces = 1;
     // Answer to the status query "^cu\r"; negative: no answer.
     int statusReply = 0x00;
-    // false: never read, so the socket buffers fill up.
-    bool reading = true;
-    // Reset the connection once this many bytes were received.
-    std::size_t resetAfter = SIZE_MAX;
-    // SO_RCVBUF of accepted connections when non-zero.
-    int receiveBuffer = 0;
 };
 
 class FakePrinter {
@@ -46,7 +40,6 @@ public:
     // Everything received on all connections so far (pumps first).
     const std::string &received();
     void clearReceived() { received_.clear(); }
-    int connectionsAccepted() const { return accepted_; }
     bool connected() const { return peer_ >= 0; }
 
     // Sends bytes unasked at the next pump (replies of any shape).
@@ -78,11 +71,9 @@ private:
     int peer_ = -1;
     bool peerIsSocket_ = true;
     uint16_t port_ = 0;
-    int accepted_ = 0;
     std::string received_;
     std::string conversation_;  // this connection's bytes, scanned for queries
     std::size_t scanned_ = 0;
-    std::size_t receivedOnPeer_ = 0;
     std::deque<std::string> pendingReplies_;
 };
 

@@ -21,35 +21,11 @@
 
 namespace vdltest {
 
-std::vector<unsigned> &pauses() {
-    static std::vector<unsigned> recorded;
-    return recorded;
-}
 
-void resetPauses() {
-    pauses().clear();
-    pausesMicroseconds().clear();
-}
 
-std::vector<unsigned> &pausesMicroseconds() {
-    static std::vector<unsigned> recorded;
-    return recorded;
-}
 
-PollLog &pollLog() {
-    static PollLog log;
-    return log;
-}
 
-FixedTime &fixedTime() {
-    static FixedTime time;
-    return time;
-}
 
-SendScript &sendScript() {
-    static SendScript script;
-    return script;
-}
 
 template <typename F>
 F realFunction(const char *name) {
@@ -71,6 +47,11 @@ extern "C" int poll(struct pollfd *fds, nfds_t count, int timeout) {
     vdltest::PollLog &log = vdltest::pollLog();
     log.timeouts.push_back(timeout);
     if (log.pretendTimeout) return 0;
+    if (log.interruptions > 0) {
+        --log.interruptions;
+        errno = EINTR;
+        return -1;
+    }
     return realPoll(fds, count, timeout);
 }
 
@@ -110,10 +91,6 @@ extern "C" int gettimeofday(struct timeval *tv, void *zone) {
 
 namespace vdltest {
 
-DeviceNodes &deviceNodes() {
-    static DeviceNodes nodes;
-    return nodes;
-}
 
 void resetDeviceNodes() {
     DeviceNodes &d = deviceNodes();
@@ -170,7 +147,6 @@ int answerDeviceId(int fd, unsigned long request, void *argument) {
     DeviceNodes &d = deviceNodes();
     const std::string &node = d.descriptors[fd];
     const std::optional<std::string> &id = d.nodes[node].deviceId;
-    d.idRequests.push_back(node);
     if (!id) return failWith(ENOTTY);
     const std::size_t size = _IOC_SIZE(request);
     auto *area = static_cast<unsigned char *>(argument);
@@ -220,12 +196,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) {
 
 namespace vdltest {
 
-BluetoothSockets &bluetoothSockets() {
-    static BluetoothSockets sockets;
-    return sockets;
-}
 
-void resetBluetoothSockets() { bluetoothSockets() = BluetoothSockets(); }
 
 namespace {
 

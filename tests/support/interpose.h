@@ -27,14 +27,18 @@
 namespace vdltest {
 
 // Pauses requested since the last reset, in milliseconds.
-std::vector<unsigned> &pauses();
-void resetPauses();
+inline std::vector<unsigned> &pauses() { static std::vector<unsigned> recorded; return recorded; }
+// Every pause with its exact length in microseconds (pauses() rounds down to
+// milliseconds).
+inline std::vector<unsigned> &pausesMicroseconds() { static std::vector<unsigned> recorded; return recorded; }
+inline void resetPauses() { pauses().clear(), pausesMicroseconds().clear(); }
 
 struct PollLog {
     std::vector<int> timeouts;
     bool pretendTimeout = false;
+    int interruptions = 0;  // calls interrupted by a signal (EINTR) first
 };
-PollLog &pollLog();
+inline PollLog &pollLog() { static PollLog log; return log; }
 
 // When set, gettimeofday reports this time.
 struct FixedTime {
@@ -42,7 +46,7 @@ struct FixedTime {
     long seconds = 0;
     long microseconds = 0;
 };
-FixedTime &fixedTime();
+inline FixedTime &fixedTime() { static FixedTime time; return time; }
 
 // One scripted result of send(): take `take` bytes (0 or more, at most what
 // was asked), or fail with `error` when it is non-zero.
@@ -56,7 +60,7 @@ struct SendScript {
     std::deque<SendStep> steps;      // consumed first; then calls pass through
     std::vector<std::size_t> asked;  // length of every send() on fd
 };
-SendScript &sendScript();
+inline SendScript &sendScript() { static SendScript script; return script; }
 
 // What one device node opens as.
 struct DeviceNode {
@@ -87,10 +91,8 @@ struct DeviceNodes {
     std::vector<OpenCall> opened;
     // Descriptors handed out for mapped nodes, for the ioctl.
     std::map<int, std::string> descriptors;
-    // Device-ID requests answered, by node.
-    std::vector<std::string> idRequests;
 };
-DeviceNodes &deviceNodes();
+inline DeviceNodes &deviceNodes() { static DeviceNodes nodes; return nodes; }
 // Forgets the map, closing descriptors that were never handed out.
 void resetDeviceNodes();
 // The paths of deviceNodes().opened, in order.
@@ -119,12 +121,9 @@ struct BluetoothSockets {
     int created = 0;
     std::set<int> placeholders;
 };
-BluetoothSockets &bluetoothSockets();
-void resetBluetoothSockets();
+inline BluetoothSockets &bluetoothSockets() { static BluetoothSockets sockets; return sockets; }
+inline void resetBluetoothSockets() { bluetoothSockets() = BluetoothSockets(); }
 
-// Every pause with its exact length in microseconds (pauses() rounds down to
-// milliseconds).
-std::vector<unsigned> &pausesMicroseconds();
 
 }  // namespace vdltest
 

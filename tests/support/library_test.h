@@ -23,10 +23,6 @@ protected:
     // Connects to the fake printer and forgets the connect's pauses and bytes.
     void connectToFake();
 
-    // The library leaves Nagle's algorithm on, as a printer expects; with no
-    // real time passing in the tests, small writes would wait for an ACK for
-    // ever, so the tests switch it off once connected.
-    void sendWithoutDelay();
 
     vdl::Connection &connection() { return vdl::defaultPrinter().connection; }
     std::string buffered() const { return std::string(reinterpret_cast<const char *>(gPrintData), gDataIndex); }
