@@ -26,8 +26,12 @@ struct Field {
     std::string text;   // Letter and Flag: as sent; Text: UTF-8 for label text, raw bytes for data
 };
 
-// A bitmap as the printer received it: rows of widthBytes bytes, top row
-// first, most significant bit leftmost, 1 = black.
+// The largest paper side the emulator draws on, in dots.
+constexpr int kMaxPaperSide = 6000;
+
+// A bitmap as the printer keeps it: rows of widthBytes bytes, top row first,
+// most significant bit leftmost, 1 = black. It may be the top left part of
+// a larger bitmap (see RasterBuilder).
 struct Raster {
     int widthBytes = 0;
     int height = 0;

@@ -2,32 +2,26 @@
 
 #include <cstdint>
 
+#include "text_encoding.h"
+
 namespace vdlemu {
 
 namespace {
 
 constexpr std::size_t kShownBytes = 64;  // bytes of a problem command shown in the log
 
-// Length of the valid UTF-8 sequence at bytes[i], or 0 when there is none.
-std::size_t utf8SequenceAt(const std::string &bytes, std::size_t i) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > bytes.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k)
-        if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return 0;
-    return length;
-}
-
-// Text for the log: UTF-8 kept, quotes and backslashes escaped, control
-// bytes and bytes that are not UTF-8 written as \xNN (JSON: \u00NN).
-std::string escaped(const std::string &bytes, LogFormat format) {
+// Text for the log: valid UTF-8 kept, quotes and backslashes escaped,
+// control bytes and every byte of what is not valid UTF-8 written as \xNN
+// (JSON: \u00NN), so that each line is valid UTF-8 and valid JSON.
+// Outside quotes (text lines' problems and notes) quotes stay as they are.
+std::string escaped(const std::string &bytes, LogFormat format, bool inQuotes = true) {
     std::string out;
     std::size_t i = 0;
     while (i < bytes.size()) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
         const std::size_t sequence = utf8SequenceAt(bytes, i);
         char code[8];
-        if (byte == '"' || byte == '\\') {
+        if (inQuotes && (byte == '"' || byte == '\\')) {
             out += '\\';
             out += char(byte);
         } else if (sequence > 1 || (sequence == 1 && byte >= 0x20 && byte != 0x7F)) {
@@ -86,11 +80,11 @@ std::string textLine(int connection, int sequence, const Command &c) {
         line += ":";
         for (const Field &field : c.fields) line += " " + field.name + "=" + textValue(field);
     } else {
-        line += (c.code.empty() ? "" : ": ") + c.problem + "; " + std::to_string(c.length) + " bytes " +
+        line += (c.code.empty() ? "" : ": ") + escaped(c.problem, LogFormat::Text, false) + "; " + std::to_string(c.length) + " bytes " +
                 shownBytes(c, LogFormat::Text);
         if (c.length > kShownBytes) line += "...";
     }
-    for (const auto &note : c.notes) line += " | " + note.first + ": " + escaped(note.second, LogFormat::Text);
+    for (const auto &note : c.notes) line += " | " + note.first + ": " + escaped(note.second, LogFormat::Text, false);
     return line;
 }
 
