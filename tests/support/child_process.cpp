@@ -1,11 +1,9 @@
 #include "child_process.h"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -143,17 +142,13 @@ TempDirectory::TempDirectory() {
 }
 
 TempDirectory::~TempDirectory() {
-    if (path_.empty()) return;
-    nftw(
-        path_.c_str(), [](const char *file, const struct stat *, int, struct FTW *) { return remove(file); }, 8,
-        FTW_DEPTH | FTW_PHYS);
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
 std::string readFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::string waitForFileContaining(const std::string &path, const std::vector<std::string> &texts, int timeoutMs) {
