@@ -33,17 +33,11 @@ protected:
         emulator = std::make_unique<ChildProcess>(arguments);
         ASSERT_TRUE(emulator->started());
         const std::string said = emulator->waitForError("listening on", kWaitMs);
-        const std::size_t at = said.find("127.0.0.1:");
-        ASSERT_NE(at, std::string::npos) << said;
-        port = std::atoi(said.c_str() + at + 10);
-        ASSERT_GT(port, 0);
+        port = std::atoi(said.substr(said.find(':', said.find("listening on")) + 1).c_str());
+        ASSERT_GT(port, 0) << said;
     }
 
-    void TearDown() override {
-        if (emulator) {
-            EXPECT_EQ(emulator->stop(), 0) << "the emulator did not end cleanly";
-        }
-    }
+    void TearDown() override { EXPECT_TRUE(!emulator || emulator->stop() == 0) << "the emulator did not end cleanly"; }
 
     std::string logPath() const { return directory.path() + "/emulator.log"; }
     std::string previews() const { return directory.path() + "/previews"; }

@@ -66,19 +66,18 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTrip{"device font W in EUC-KR", [] { return PrintDeviceFontW("한글", 1, 2, 'b', 1, 1, 0, 0, VDL_CP_EUC_KR); }, "T 1 2 98 1 1 0 0 '한글'"},
         RoundTrip{"device font W in CP932 read with the code-page option",
                   [] { return PrintDeviceFontW("日本語", 1, 2, 'h', 1, 1, 0, 0, VDL_CP_CP932); }, "T 1 2 104 1 1 0 0 '日本語'", VDL_CP_CP932},
-        RoundTrip{"vector font", [] { return PrintVectorFont("ABC", 10, 20, 0, 30, 40, 0, 0, 0, 0, 0, 1, 0); },
-                  "V 10 20 0 30 40 0 0 0 0 0 1 0 'ABC'"},
-        RoundTrip{"vector font flags and ranges", [] { return PrintVectorFont("a,b", -1, 2, 7, kMin, kMax, -3, 9, 1, 255, 4, 3, 2); },
+        RoundTrip{"vector", [] { return PrintVectorFont("ABC", 10, 20, 0, 30, 40, 0, 0, 0, 0, 0, 1, 0); }, "V 10 20 0 30 40 0 0 0 0 0 1 0 'ABC'"},
+        RoundTrip{"vector flags and ranges", [] { return PrintVectorFont("a,b", -1, 2, 7, kMin, kMax, -3, 9, 1, 255, 4, 3, 2); },
                   "V -1 2 0 -2147483648 2147483647 -3 1 1 1 0 0 0 'a,b'"},
-        RoundTrip{"vector font K in EUC-KR", [] { return PrintVectorFont("배송지", 1, 2, 1, 30, 30, 0, 0, 0, 0, 0, 0, 0); },
+        RoundTrip{"vector K in EUC-KR", [] { return PrintVectorFont("배송지", 1, 2, 1, 30, 30, 0, 0, 0, 0, 0, 0, 0); },
                   "V 1 2 1 30 30 0 0 0 0 0 0 0 '배송지'"},
-        RoundTrip{"vector font right vertical", [] { return PrintVectorFont("R", 1, 2, 6, 3, 4, 5, 0, 0, 0, 3, 2, 1); }, "V 1 2 6 3 4 5 0 0 0 3 2 1 'R'"},
-        RoundTrip{"vector font J in CP932", [] { return PrintVectorFont("お届け先", 1, 2, 4, 30, 30, 0, 0, 0, 0, 0, 0, 0); },
+        RoundTrip{"vector right vertical", [] { return PrintVectorFont("R", 1, 2, 6, 3, 4, 5, 0, 0, 0, 3, 2, 1); }, "V 1 2 6 3 4 5 0 0 0 3 2 1 'R'"},
+        RoundTrip{"vector J in CP932", [] { return PrintVectorFont("お届け先", 1, 2, 4, 30, 30, 0, 0, 0, 0, 0, 0, 0); },
                   "V 1 2 4 30 30 0 0 0 0 0 0 0 'お届け先'"},
-        RoundTrip{"vector font W in CP874 read with the code-page option",
+        RoundTrip{"vector W in CP874 read with the code-page option",
                   [] { return PrintVectorFontW("ภาษาไทย", 1, 2, 7, 30, 30, 0, 0, 0, 0, 0, 0, 0, VDL_CP_CP874); },
                   "V 1 2 0 30 30 0 0 0 0 0 0 0 'ภาษาไทย'", VDL_CP_CP874},
-        RoundTrip{"vector font W U never converts", [] { return PrintVectorFontW("Ünïcode", 1, 2, 0, 30, 30, 0, 0, 0, 0, 0, 0, 0, VDL_CP_BIG5); },
+        RoundTrip{"vector W U never converts", [] { return PrintVectorFontW("Ünïcode", 1, 2, 0, 30, 30, 0, 0, 0, 0, 0, 0, 0, VDL_CP_BIG5); },
                   "V 1 2 0 30 30 0 0 0 0 0 0 0 'Ünïcode'"},
         RoundTrip{"block O drops its value", [] { return PrintBlock(10, 10, 200, 100, 0, 7); }, "BD 10 10 200 100 0"},
         RoundTrip{"block S", [] { return PrintBlock(10, 10, 200, 100, 3, -7); }, "BD 10 10 200 100 3 -7"},
@@ -86,7 +85,6 @@ INSTANTIATE_TEST_SUITE_P(
                   "BD -2147483648 -2147483648 -2147483648 -2147483648 4 -2147483648"},
         RoundTrip{"circle out of range", [] { return PrintCircle(50, 60, 0, 9); }, "CD 50 60 2 1"},
         RoundTrip{"linear example", [] { return Print1DBarcode("12345", 50, 100, 20, 2, 4, 80, 5, 1); }, "B1 50 100 1 2 4 80 0 1 '12345'"},
-        RoundTrip{"linear outside", [] { return Print1DBarcode("A'B,C", 0, 0, -1, 0, 0, 0, -1, 9); }, "B1 0 0 1 0 0 0 0 0 'A'B,C'"},
         RoundTrip{"MaxiCode", [] { return PrintMaxiCode("M", 1, 2, 1); }, "B2 M 1 2 0 'M'"},
         RoundTrip{"PDF417 outside", [] { return PrintPDF417("P", 1, 2, 91, 0, 9, 3, 0, 5, 1, 3, 4); }, "B2 P 1 2 30 5 0 0 0 1 3 10 0 'P'"},
         RoundTrip{"QR example", [] { return PrintQRCode("HELLO", 1, 2, 3, 2, 0, 1); }, "B2 Q 1 2 1 2 4 1 'HELLO'"},
@@ -115,17 +113,11 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTrip{"EPC structure", [] { return SetEPCDataStructure(-3, "96,8,3,3,20,24"); }, ">RFES -3 '96,8,3,3,20,24'"},
         RoundTrip{"RFID write H", [] { return WriteRFID(2, 0, 99, "0A1B2C"); }, ">RFW 2 0 3 '0A1B2C'"},
         RoundTrip{"RFID write E", [] { return WriteRFID(4, 5, 6, "ABC"); }, ">RFW 4 'ABC'"},
-        RoundTrip{"RFID write other type sends nothing", [] { return WriteRFID(5, 0, 0, "X"); }, ""},
         RoundTrip{"RFID password", [] { return SetRFIDPassword("a1", "b2", "c3", "d4"); }, ">RFZ 'a1' 'b2' 'c3' 'd4'"},
         RoundTrip{"RFID unlock", [] { return UnlockRFID(); }, ">RFU"},
         RoundTrip{"label in sending order",
                   [] { return std::min({SetSpeed(4), PrintDeviceFont("TOP", 1, 2, 3, 1, 1, 0, 0), PrintQRCode("Q", 3, 4, 2, 1, 4, 0), Prints(1, 1)}); },
                   "SS 4 | T 1 2 3 1 1 0 0 'TOP' | B2 Q 3 4 2 1 4 0 'Q' | P 1 1"}));
-
-TEST_F(LibraryTest, ModelQueryOfTheConnectDecodes) {
-    ASSERT_EQ(ConnectToPrinter(printer.portName().c_str()), 0);
-    EXPECT_EQ(decodedValues(printer.received(), -1), "^PI0");
-}
 
 }  // namespace
 }  // namespace vdltest
