@@ -30,6 +30,15 @@ void Canvas::fill(int64_t x1, int64_t y1, int64_t x2, int64_t y2, Ink ink) {
     }
 }
 
+bool Placement::pastCanvas(const Canvas &canvas) const {
+    switch (rotation & 3) {
+    case 0: return y >= canvas.height();
+    case 1: return x < 0;
+    case 2: return y < 0;
+    default: return x >= canvas.width();
+    }
+}
+
 void Placement::fill(Canvas &canvas, int64_t u, int64_t v, int64_t w, int64_t h, Ink ink) const {
     if (w <= 0 || h <= 0) return;
     // The frame's corners (u, v) and (u + w - 1, v + h - 1) on the canvas.

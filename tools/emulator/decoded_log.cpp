@@ -20,7 +20,6 @@ std::string escaped(const std::string &bytes, LogFormat format, bool inQuotes = 
     while (i < bytes.size()) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
         const std::size_t sequence = utf8SequenceAt(bytes, i);
-        char code[8];
         if (inQuotes && (byte == '"' || byte == '\\')) {
             out += '\\';
             out += char(byte);
@@ -29,8 +28,10 @@ std::string escaped(const std::string &bytes, LogFormat format, bool inQuotes = 
             i += sequence;
             continue;
         } else {
-            std::snprintf(code, sizeof code, format == LogFormat::Json ? "\\u%04X" : "\\x%02X", byte);
-            out += code;
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            out += format == LogFormat::Json ? "\\u00" : "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
         }
         ++i;
     }

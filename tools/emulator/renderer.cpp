@@ -97,9 +97,10 @@ void Renderer::noteMissingFonts(const TextImage &image, std::vector<std::string>
 
 // The bitmap font's pixels, each drawn as a block of the two multipliers.
 void Renderer::deviceText(Canvas &canvas, const Command &c, std::vector<std::string> &problems) {
+    const Placement at{c.number("x"), c.number("y"), within(c.number("rotation"), 0, 3, 0)};
+    if (at.pastCanvas(canvas)) return;
     const TextImage image = fonts_.render(codePoints(c.text("text")), deviceFontStyle(c.number("font"), c.number("bold") != 0));
     noteMissingFonts(image, problems);
-    const Placement at{c.number("x"), c.number("y"), within(c.number("rotation"), 0, 3, 0)};
     at.stamp(canvas, image.sprite, 0, 0, within(c.number("horizontalMultiplier"), 1, 4, 1),
              within(c.number("verticalMultiplier"), 1, 4, 1), Ink::Black);
 }
@@ -134,6 +135,8 @@ void Renderer::vectorText(Canvas &canvas, const Command &c, std::vector<std::str
     style.spacing = int(std::clamp<int64_t>(c.number("spacing"), -1000, 1000));
     style.italic = c.number("italic") != 0;
     style.vertical = c.number("direction") == 1;
+    const Placement at{c.number("x"), c.number("y"), within(c.number("rotation"), 0, 3, 0)};
+    if ((!style.vertical || c.number("alignment") == 0) && at.pastCanvas(canvas)) return;
     const TextImage image = fonts_.render(codePoints(c.text("text")), style);
     noteMissingFonts(image, problems);
 
@@ -142,7 +145,6 @@ void Renderer::vectorText(Canvas &canvas, const Command &c, std::vector<std::str
     const int64_t shift = c.number("alignment") == 1 ? -length / 2 : c.number("alignment") == 2 ? -length : 0;
     const int64_t u = style.vertical ? 0 : shift;
     const int64_t v = style.vertical ? shift : 0;
-    const Placement at{c.number("x"), c.number("y"), within(c.number("rotation"), 0, 3, 0)};
     const bool reverse = c.number("reverse") != 0;
     if (reverse) at.fill(canvas, u, v, sprite.width, sprite.height, Ink::Black);
     at.stamp(canvas, sprite, u, v, 1, 1, reverse ? Ink::White : Ink::Black);
@@ -213,6 +215,7 @@ void Renderer::circle(Canvas &canvas, const Command &c) {
 // asked for, is centred under the bars in device font 2.
 void Renderer::barcode(Canvas &canvas, const Command &c, std::vector<std::string> &problems) {
     const Placement at{c.number("x"), c.number("y"), within(c.number("rotation"), 0, 3, 0)};
+    if (at.pastCanvas(canvas)) return;
     BarcodeImage image;
     std::string problem;
     if (!encodeBarcode(c, dotsPerInch_, image, problem)) {
