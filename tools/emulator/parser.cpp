@@ -447,9 +447,15 @@ enum class Match { Found, None, NeedMore };
 // still become a longer command's letters ("L" of "LD" and "LCR").
 Match identify(std::string_view bytes, const CommandLayout *&layout) {
     layout = nullptr;
+    if (bytes.empty()) return Match::None;
+    // Only bytes shorter than the longest letters can still grow into a command's.
+    static const std::size_t longestPrefix = [] {
+        std::size_t n = 0;
+        for (const CommandLayout &c : kCommands) n = std::max(n, std::string_view(c.prefix).size());
+        return n;
+    }();
     std::size_t longest = 0;
-    constexpr std::size_t kLongestPrefix = 6;  // ">RFTP,": only bytes shorter than it can still grow into one
-    const bool lineEnded = bytes.substr(0, kLongestPrefix).find_first_of("\r\n") != std::string_view::npos;
+    const bool lineEnded = bytes.substr(0, longestPrefix).find_first_of("\r\n") != std::string_view::npos;
     for (const CommandLayout &candidate : kCommands) {
         const std::string_view prefix = candidate.prefix;
         if (prefix[0] != bytes[0]) continue;
