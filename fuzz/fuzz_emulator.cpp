@@ -44,6 +44,7 @@ std::vector<Command> decode(const uint8_t *stream, std::size_t size, std::vector
     options.maxCommandBytes = 48;  // small, so that over-long commands are reached
     vdlemu::Parser parser(options);
     std::vector<Command> commands;
+    commands.reserve(size / 4 + 1);
     Command command;
     cuts.push_back(size);
     std::size_t from = 0;

@@ -16,6 +16,7 @@ constexpr std::size_t kShownBytes = 64;  // bytes of a problem command shown in 
 // Outside quotes (text lines' problems and notes) quotes stay as they are.
 std::string escaped(const std::string &bytes, LogFormat format, bool inQuotes = true) {
     std::string out;
+    out.reserve(bytes.size() + 8);
     std::size_t i = 0;
     while (i < bytes.size()) {
         const auto byte = static_cast<unsigned char>(bytes[i]);

@@ -114,6 +114,7 @@ Field decodeToken(const FieldLayout &layout, std::string_view token) {
 std::vector<std::string_view> splitFields(std::string_view header) {
     std::vector<std::string_view> tokens;
     if (header.empty()) return tokens;
+    tokens.reserve(16);  // more than any command has
     std::size_t from = 0;
     for (;;) {
         const std::size_t comma = header.find(',', from);
@@ -128,6 +129,7 @@ void decodeFields(const Schema &schema, const std::vector<std::string_view> &tok
     if (tokens.size() - first != schema.size())
         throw Malformed{std::to_string(schema.size()) + " fields expected, " + std::to_string(tokens.size() - first) +
                         " found"};
+    command.fields.reserve(command.fields.size() + schema.size() + 1);  // and the data part
     for (std::size_t i = 0; i < schema.size(); ++i) {
         const FieldLayout &layout = schema[i];
         const std::string_view token = tokens[first + i];
