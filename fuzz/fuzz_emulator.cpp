@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "decoded_log.h"
@@ -59,9 +60,9 @@ std::vector<Command> decode(const uint8_t *stream, std::size_t size, std::vector
 
 HARNESS bool same(const Command &a, const Command &b) {
     const auto sameField = [](const vdlemu::Field &f, const vdlemu::Field &g) {
-        return f.name == g.name && f.number == g.number && f.text == g.text;
+        return std::string_view(f.name) == g.name && f.number == g.number && f.text == g.text;
     };
-    return a.outcome == b.outcome && a.code == b.code && a.length == b.length && a.problem == b.problem &&
+    return a.outcome == b.outcome && a.code == b.code && std::string_view(a.name) == b.name && a.length == b.length && a.problem == b.problem &&
            a.bytes == b.bytes && a.notes == b.notes &&
            std::equal(a.fields.begin(), a.fields.end(), b.fields.begin(), b.fields.end(), sameField) &&
            !a.raster == !b.raster && (!a.raster || a.raster->bytes == b.raster->bytes);

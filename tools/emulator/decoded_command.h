@@ -20,7 +20,7 @@ enum class FieldKind {
 };
 
 struct Field {
-    std::string name;   // the library's argument name: "x", "eccLevel", "text"
+    const char *name = "";  // the library's argument name: "x", "eccLevel", "text" (static text)
     FieldKind kind = FieldKind::Number;
     int64_t number = 0; // Number: the value; Letter: the value it stands for; Flag: 0 or 1
     std::string text;   // Letter and Flag: as sent; Text: UTF-8 for label text, raw bytes for data
@@ -50,7 +50,7 @@ enum class Outcome {
 struct Command {
     Outcome outcome = Outcome::Decoded;
     std::string code;     // the command letters as sent: "T", "B2", "SS", ">RFW", "LCR"
-    std::string name;     // what it is: "device-font text"
+    const char *name = "";  // what it is: "device-font text" (static text)
     char symbology = 0;   // two-dimensional barcodes: the symbology letter ('Q' for QR Code)
     std::vector<Field> fields;
     // Facts about the command that are not fields: the code page a text was

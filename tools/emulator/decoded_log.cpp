@@ -80,7 +80,7 @@ std::string textLine(int connection, int sequence, const Command &c) {
     if (!c.code.empty()) line += c.code + " " + c.name;
     if (c.outcome == Outcome::Decoded) {
         line += ":";
-        for (const Field &field : c.fields) line += " " + field.name + "=" + textValue(field);
+        for (const Field &field : c.fields) line.append(" ").append(field.name).append("=").append(textValue(field));
     } else {
         line += (c.code.empty() ? "" : ": ") + escaped(c.problem, LogFormat::Text, false) + "; " + std::to_string(c.length) + " bytes " +
                 shownBytes(c, LogFormat::Text);

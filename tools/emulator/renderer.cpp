@@ -16,7 +16,7 @@ int within(int64_t value, int low, int high, int fallback) {
 }
 
 std::string where(const Command &c) {
-    return c.name + " at " + std::to_string(c.number("x", c.number("x1"))) + "," +
+    return std::string(c.name) + " at " + std::to_string(c.number("x", c.number("x1"))) + "," +
            std::to_string(c.number("y", c.number("y1")));
 }
 
