@@ -18,8 +18,14 @@ constexpr std::size_t kShownBytes = 64;  // bytes of a problem command shown in 
 // Lines are built by appending to one string, the log's hot path.
 void appendEscaped(std::string &out, std::string_view bytes, LogFormat format, bool inQuotes = true) {
     static constexpr char kHex[] = "0123456789ABCDEF";
+    const auto plain = [inQuotes](char c) { return c >= 0x20 && c < 0x7F && !(inQuotes && (c == '"' || c == '\\')); };
     std::size_t i = 0;
     while (i < bytes.size()) {
+        std::size_t end = i;  // printable ASCII goes out in runs
+        while (end < bytes.size() && plain(bytes[end])) ++end;
+        out.append(bytes.substr(i, end - i));
+        if (end == bytes.size()) return;
+        i = end;
         const auto byte = static_cast<unsigned char>(bytes[i]);
         const std::size_t sequence = utf8SequenceAt(bytes, i);
         if (inQuotes && (byte == '"' || byte == '\\')) {
