@@ -8,7 +8,9 @@
 // - a bitmap command takes exactly the raster its header announces (worked
 //   out here from the bytes, independently of the parser) and its CR, so no
 //   byte of a raster is ever run as a command;
-// - every log line, text and JSON, is valid UTF-8.
+// - every log line, text and JSON, is valid UTF-8;
+// - memory stays within the emulator's bounds (-rss_limit_mb in
+//   fuzz/emulator.options).
 //
 // Input: byte 0 (low 3 bits) the number of cuts, then two bytes per cut (a
 // position, modulo the stream's length), then the stream.
