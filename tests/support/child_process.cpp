@@ -1,11 +1,9 @@
 #include "child_process.h"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -30,28 +29,23 @@ int remainingMs(Clock::time_point deadline) {
     return left > 0 ? int(left) : 0;
 }
 
-std::vector<char *> argumentVector(const std::vector<std::string> &arguments) {
-    std::vector<char *> argv;
-    for (const std::string &a : arguments) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    return argv;
-}
-
 // Spawns with one end of a pipe as the child's descriptor `target`; returns
-// the parent's end (non-blocking) through readEnd.
+// the parent's end (non-blocking) through readEnd, -1 when it failed.
 pid_t spawnWithPipe(const std::vector<std::string> &arguments, int target, int &readEnd) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], target);
-    std::vector<char *> argv = argumentVector(arguments);
+    std::vector<char *> argv;
+    for (const std::string &a : arguments) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
     pid_t pid = -1;
     if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
-    readEnd = fds[0];
+    readEnd = pid > 0 ? fds[0] : (close(fds[0]), -1);
     return pid;
 }
 
@@ -66,12 +60,18 @@ bool readSome(int fd, std::string &into, int timeoutMs) {
     return n != 0;
 }
 
-int waitFor(pid_t pid, Clock::time_point deadline) {
+// Its exit code; -1 when it did not exit normally or had to be killed at the deadline.
+int reap(pid_t pid, Clock::time_point deadline) {
     for (;;) {
         int status = 0;
         const pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        if (done < 0 || remainingMs(deadline) == 0) return -2;
+        if (done < 0) return -1;
+        if (remainingMs(deadline) == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            return -1;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
@@ -91,20 +91,12 @@ ProgramResult runProgram(const std::vector<std::string> &arguments, int timeoutM
     ProgramResult result;
     int out = -1;
     const pid_t pid = spawnWithPipe(arguments, STDOUT_FILENO, out);
-    if (pid < 0) {
-        if (out >= 0) close(out);
-        return result;
-    }
+    if (pid < 0) return result;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (remainingMs(deadline) > 0 && readSome(out, result.output, remainingMs(deadline))) {
     }
     close(out);
-    result.exitCode = waitFor(pid, deadline);
-    if (result.exitCode == -2) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        result.exitCode = -1;
-    }
+    result.exitCode = reap(pid, deadline);
     return result;
 }
 
@@ -127,12 +119,7 @@ std::string ChildProcess::waitForError(const std::string &text, int timeoutMs) {
 int ChildProcess::stop(int timeoutMs) {
     if (pid_ <= 0) return -1;
     kill(pid_, SIGTERM);
-    int code = waitFor(pid_, Clock::now() + std::chrono::milliseconds(timeoutMs));
-    if (code == -2) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        code = -1;
-    }
+    const int code = reap(pid_, Clock::now() + std::chrono::milliseconds(timeoutMs));
     pid_ = -1;
     return code;
 }
@@ -143,17 +130,13 @@ TempDirectory::TempDirectory() {
 }
 
 TempDirectory::~TempDirectory() {
-    if (path_.empty()) return;
-    nftw(
-        path_.c_str(), [](const char *file, const struct stat *, int, struct FTW *) { return remove(file); }, 8,
-        FTW_DEPTH | FTW_PHYS);
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
 std::string readFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::string waitForFileContaining(const std::string &path, const std::vector<std::string> &texts, int timeoutMs) {

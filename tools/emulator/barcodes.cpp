@@ -60,6 +60,7 @@ struct Plan {
     int moduleHeight = 1;    // dots per module down
     bool humanReadable = false;
     bool atPrintSize = false;  // MaxiCode: drawn by zint at its fixed physical size
+    bool quietZones = false;   // ITF-14: its quiet zones lie inside its bearer box
 };
 
 int moduleField(const Command &c, const char *field, int fallback) {
@@ -76,6 +77,7 @@ Plan linearPlan(const Command &c) {
     plan.height = float(std::max(barHeight / plan.moduleWidth, 1));
     plan.humanReadable = c.number("field8") != 0;
     if (plan.symbology == BARCODE_GS1_128) plan.inputMode = GS1_MODE | GS1PARENS_MODE;
+    plan.quietZones = plan.symbology == BARCODE_ITF14;
     return plan;
 }
 
@@ -165,15 +167,16 @@ struct SymbolDeleter {
 };
 using Symbol = std::unique_ptr<zint_symbol, SymbolDeleter>;
 
-// zint's raster at one pixel per module (or at print size), no quiet zones,
-// no text: the renderer scales it and prints its own text.
+// zint's raster at one pixel per module (or at print size), no text (the
+// renderer scales it and prints its own text), and no quiet zones but those
+// a symbol holds inside itself.
 Symbol encode(const Plan &plan, const std::string &data, bool withOptions, int dotsPerInch) {
     Symbol symbol(ZBarcode_Create());
     if (!symbol) return symbol;
     symbol->symbology = plan.symbology;
     symbol->input_mode = plan.inputMode;
     symbol->show_hrt = 0;
-    symbol->output_options = BARCODE_NO_QUIET_ZONES;
+    symbol->output_options = plan.quietZones ? 0 : BARCODE_NO_QUIET_ZONES;
     symbol->guard_descent = 0;
     symbol->scale = plan.atPrintSize ? float(dotsPerInch) / 300.0f : 0.5f;  // 0.5: one pixel per module
     if (plan.height > 0) symbol->height = plan.height;

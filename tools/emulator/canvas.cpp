@@ -30,6 +30,15 @@ void Canvas::fill(int64_t x1, int64_t y1, int64_t x2, int64_t y2, Ink ink) {
     }
 }
 
+bool Placement::pastCanvas(const Canvas &canvas) const {
+    switch (rotation & 3) {
+    case 0: return y >= canvas.height();
+    case 1: return x < 0;
+    case 2: return y < 0;
+    default: return x >= canvas.width();
+    }
+}
+
 void Placement::fill(Canvas &canvas, int64_t u, int64_t v, int64_t w, int64_t h, Ink ink) const {
     if (w <= 0 || h <= 0) return;
     // The frame's corners (u, v) and (u + w - 1, v + h - 1) on the canvas.
@@ -45,8 +54,20 @@ void Placement::fill(Canvas &canvas, int64_t u, int64_t v, int64_t w, int64_t h,
 
 void Placement::stamp(Canvas &canvas, const Sprite &sprite, int64_t u, int64_t v, int scaleX, int scaleY,
                       Ink ink) const {
-    for (int sy = 0; sy < sprite.height; ++sy) {
-        for (int sx = 0; sx < sprite.width; ++sx) {
+    // Only the sprite's pixels that can land on the canvas are walked: the
+    // canvas seen from the element's frame is a rectangle of u and v.
+    const int turn = rotation & 3;
+    const int64_t across = turn % 2 == 0 ? canvas.width() : canvas.height();
+    const int64_t down = turn % 2 == 0 ? canvas.height() : canvas.width();
+    const int64_t uFrom = turn == 0 ? -x : turn == 1 ? -y : turn == 2 ? x - across + 1 : y - across + 1;
+    const int64_t vFrom = turn == 0 ? -y : turn == 1 ? x - down + 1 : turn == 2 ? y - down + 1 : -x;
+    const auto first = [](int64_t from, int64_t scale, int count) {
+        return int(std::clamp<int64_t>(from >= 0 ? from / scale : -((-from + scale - 1) / scale), 0, count));
+    };
+    const int sxFrom = first(uFrom - u, scaleX, sprite.width), sxTo = first(uFrom + across - u + scaleX - 1, scaleX, sprite.width);
+    const int syFrom = first(vFrom - v, scaleY, sprite.height), syTo = first(vFrom + down - v + scaleY - 1, scaleY, sprite.height);
+    for (int sy = syFrom; sy < syTo; ++sy) {
+        for (int sx = sxFrom; sx < sxTo; ++sx) {
             if (sprite.black(sx, sy)) fill(canvas, u + int64_t(sx) * scaleX, v + int64_t(sy) * scaleY, scaleX, scaleY, ink);
         }
     }

@@ -54,6 +54,10 @@ struct Placement {
     int64_t y = 0;
     int rotation = 0;
 
+    // True when nothing of the frame's half v >= 0, where elements draw
+    // (but for vertical text aligned on its middle or end), can land on the
+    // canvas: such an element need not even be laid out.
+    bool pastCanvas(const Canvas &canvas) const;
     // Fills the rectangle of w x h pixels at (u, v) of the element's frame.
     void fill(Canvas &canvas, int64_t u, int64_t v, int64_t w, int64_t h, Ink ink) const;
     // Draws a sprite's black pixels at (u, v), each as a block of scaleX x scaleY.

@@ -20,14 +20,18 @@ enum class FieldKind {
 };
 
 struct Field {
-    std::string name;   // the library's argument name: "x", "eccLevel", "text"
+    const char *name = "";  // the library's argument name: "x", "eccLevel", "text" (static text)
     FieldKind kind = FieldKind::Number;
     int64_t number = 0; // Number: the value; Letter: the value it stands for; Flag: 0 or 1
     std::string text;   // Letter and Flag: as sent; Text: UTF-8 for label text, raw bytes for data
 };
 
-// A bitmap as the printer received it: rows of widthBytes bytes, top row
-// first, most significant bit leftmost, 1 = black.
+// The largest paper side the emulator draws on, in dots.
+constexpr int kMaxPaperSide = 6000;
+
+// A bitmap as the printer keeps it: rows of widthBytes bytes, top row first,
+// most significant bit leftmost, 1 = black. It may be the top left part of
+// a larger bitmap (see RasterBuilder).
 struct Raster {
     int widthBytes = 0;
     int height = 0;
@@ -46,7 +50,7 @@ enum class Outcome {
 struct Command {
     Outcome outcome = Outcome::Decoded;
     std::string code;     // the command letters as sent: "T", "B2", "SS", ">RFW", "LCR"
-    std::string name;     // what it is: "device-font text"
+    const char *name = "";  // what it is: "device-font text" (static text)
     char symbology = 0;   // two-dimensional barcodes: the symbology letter ('Q' for QR Code)
     std::vector<Field> fields;
     // Facts about the command that are not fields: the code page a text was

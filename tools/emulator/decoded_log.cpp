@@ -1,6 +1,9 @@
 #include "decoded_log.h"
 
 #include <cstdint>
+#include <string_view>
+
+#include "text_encoding.h"
 
 namespace vdlemu {
 
@@ -8,42 +11,44 @@ namespace {
 
 constexpr std::size_t kShownBytes = 64;  // bytes of a problem command shown in the log
 
-// Length of the valid UTF-8 sequence at bytes[i], or 0 when there is none.
-std::size_t utf8SequenceAt(const std::string &bytes, std::size_t i) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > bytes.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k)
-        if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return 0;
-    return length;
-}
-
-// Text for the log: UTF-8 kept, quotes and backslashes escaped, control
-// bytes and bytes that are not UTF-8 written as \xNN (JSON: \u00NN).
-std::string escaped(const std::string &bytes, LogFormat format) {
-    std::string out;
+// Text for the log: valid UTF-8 kept, quotes and backslashes escaped,
+// control bytes and every byte of what is not valid UTF-8 written as \xNN
+// (JSON: \u00NN), so that each line is valid UTF-8 and valid JSON.
+// Outside quotes (text lines' problems and notes) quotes stay as they are.
+// Lines are built by appending to one string, the log's hot path.
+void appendEscaped(std::string &out, std::string_view bytes, LogFormat format, bool inQuotes = true) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const auto plain = [inQuotes](char c) { return c >= 0x20 && c < 0x7F && !(inQuotes && (c == '"' || c == '\\')); };
     std::size_t i = 0;
     while (i < bytes.size()) {
+        std::size_t end = i;  // printable ASCII goes out in runs
+        while (end < bytes.size() && plain(bytes[end])) ++end;
+        out.append(bytes.substr(i, end - i));
+        if (end == bytes.size()) return;
+        i = end;
         const auto byte = static_cast<unsigned char>(bytes[i]);
         const std::size_t sequence = utf8SequenceAt(bytes, i);
-        char code[8];
-        if (byte == '"' || byte == '\\') {
+        if (inQuotes && (byte == '"' || byte == '\\')) {
             out += '\\';
             out += char(byte);
         } else if (sequence > 1 || (sequence == 1 && byte >= 0x20 && byte != 0x7F)) {
-            out.append(bytes, i, sequence);
+            out.append(bytes.substr(i, sequence));
             i += sequence;
             continue;
         } else {
-            std::snprintf(code, sizeof code, format == LogFormat::Json ? "\\u%04X" : "\\x%02X", byte);
-            out += code;
+            out += format == LogFormat::Json ? "\\u00" : "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
         }
         ++i;
     }
-    return out;
 }
 
-std::string quoted(const std::string &bytes, LogFormat format) { return "\"" + escaped(bytes, format) + "\""; }
+void appendQuoted(std::string &out, std::string_view bytes, LogFormat format) {
+    out += '"';
+    appendEscaped(out, bytes, format);
+    out += '"';
+}
 
 const char *outcomeName(Outcome outcome) {
     switch (outcome) {
@@ -55,85 +60,97 @@ const char *outcomeName(Outcome outcome) {
     return "?";
 }
 
-std::string shownBytes(const Command &c, LogFormat format) {
-    std::string shown = c.bytes.substr(0, kShownBytes);
-    return quoted(shown, format);
-}
-
-std::string textValue(const Field &field) {
-    return field.kind == FieldKind::Text ? quoted(field.text, LogFormat::Text) : field.text;
-}
-
-std::string jsonValue(const Field &field) {
-    switch (field.kind) {
-    case FieldKind::Number: return std::to_string(field.number);
-    case FieldKind::Flag: return field.number != 0 ? "true" : "false";
-    case FieldKind::Letter:
-    case FieldKind::Text: break;
-    }
-    return quoted(field.text, LogFormat::Json);
-}
+std::string_view shownBytes(const Command &c) { return std::string_view(c.bytes).substr(0, kShownBytes); }
 
 std::string textLine(int connection, int sequence, const Command &c) {
     std::string line = std::to_string(connection) + "." + std::to_string(sequence) + " ";
     if (c.outcome != Outcome::Decoded) {
-        std::string label = outcomeName(c.outcome);
-        for (char &letter : label) letter = char(letter - 'a' + 'A');
-        line += label + " ";
+        for (const char *letter = outcomeName(c.outcome); *letter != '\0'; ++letter) line += char(*letter - 'a' + 'A');
+        line += ' ';
     }
-    if (!c.code.empty()) line += c.code + " " + c.name;
+    if (!c.code.empty()) line.append(c.code).append(" ").append(c.name);
     if (c.outcome == Outcome::Decoded) {
-        line += ":";
-        for (const Field &field : c.fields) line += " " + field.name + "=" + textValue(field);
+        line += ':';
+        for (const Field &field : c.fields) {
+            line.append(" ").append(field.name).append("=");
+            if (field.kind == FieldKind::Text) appendQuoted(line, field.text, LogFormat::Text);
+            else line += field.text;
+        }
     } else {
-        line += (c.code.empty() ? "" : ": ") + c.problem + "; " + std::to_string(c.length) + " bytes " +
-                shownBytes(c, LogFormat::Text);
+        line += c.code.empty() ? "" : ": ";
+        appendEscaped(line, c.problem, LogFormat::Text, false);
+        line.append("; ").append(std::to_string(c.length)).append(" bytes ");
+        appendQuoted(line, shownBytes(c), LogFormat::Text);
         if (c.length > kShownBytes) line += "...";
     }
-    for (const auto &note : c.notes) line += " | " + note.first + ": " + escaped(note.second, LogFormat::Text);
+    for (const auto &note : c.notes) {
+        line.append(" | ").append(note.first).append(": ");
+        appendEscaped(line, note.second, LogFormat::Text, false);
+    }
     return line;
 }
 
 // Notes with the same key (several problems) become one array.
-std::string jsonNotes(const Command &c) {
-    std::string out = "{";
-    std::vector<std::string> seen;
-    for (const auto &note : c.notes) {
-        bool done = false;
-        for (const std::string &key : seen) done = done || key == note.first;
-        if (done) continue;
-        seen.push_back(note.first);
-        std::vector<std::string> values;
-        for (const auto &other : c.notes)
-            if (other.first == note.first) values.push_back(quoted(other.second, LogFormat::Json));
-        if (out.size() > 1) out += ",";
-        out += quoted(note.first, LogFormat::Json) + ":";
-        if (values.size() == 1) {
-            out += values.front();
-        } else {
-            out += "[";
-            for (std::size_t i = 0; i < values.size(); ++i) out += (i > 0 ? "," : "") + values[i];
-            out += "]";
+void appendJsonNotes(std::string &line, const Command &c) {
+    line += ",\"notes\":{";
+    for (std::size_t n = 0; n < c.notes.size(); ++n) {
+        const std::string &key = c.notes[n].first;
+        bool seen = false;
+        std::size_t count = 0;
+        for (std::size_t k = 0; k < c.notes.size(); ++k) {
+            seen = seen || (k < n && c.notes[k].first == key);
+            count += c.notes[k].first == key ? 1 : 0;
         }
+        if (seen) continue;
+        if (line.back() != '{') line += ',';
+        appendQuoted(line, key, LogFormat::Json);
+        line += count > 1 ? ":[" : ":";
+        bool first = true;
+        for (const auto &other : c.notes) {
+            if (other.first != key) continue;
+            if (!first) line += ',';
+            appendQuoted(line, other.second, LogFormat::Json);
+            first = false;
+        }
+        if (count > 1) line += ']';
     }
-    return out + "}";
+    line += '}';
+}
+
+void appendJsonValue(std::string &line, const Field &field) {
+    switch (field.kind) {
+    case FieldKind::Number: line += std::to_string(field.number); return;
+    case FieldKind::Flag: line += field.number != 0 ? "true" : "false"; return;
+    case FieldKind::Letter:
+    case FieldKind::Text: appendQuoted(line, field.text, LogFormat::Json); return;
+    }
 }
 
 std::string jsonLine(int connection, int sequence, const Command &c) {
     std::string line = "{\"connection\":" + std::to_string(connection) + ",\"sequence\":" + std::to_string(sequence) +
                        ",\"outcome\":\"" + outcomeName(c.outcome) + "\"";
-    if (!c.code.empty())
-        line += ",\"code\":" + quoted(c.code, LogFormat::Json) + ",\"command\":" + quoted(c.name, LogFormat::Json);
+    if (!c.code.empty()) {
+        line += ",\"code\":";
+        appendQuoted(line, c.code, LogFormat::Json);
+        line += ",\"command\":";
+        appendQuoted(line, c.name, LogFormat::Json);
+    }
     if (c.outcome == Outcome::Decoded) {
         line += ",\"fields\":{";
-        for (std::size_t i = 0; i < c.fields.size(); ++i)
-            line += (i > 0 ? "," : "") + quoted(c.fields[i].name, LogFormat::Json) + ":" + jsonValue(c.fields[i]);
-        line += "}";
+        for (const Field &field : c.fields) {
+            if (line.back() != '{') line += ',';
+            appendQuoted(line, field.name, LogFormat::Json);
+            line += ':';
+            appendJsonValue(line, field);
+        }
+        line += '}';
     } else {
-        line += ",\"problem\":" + quoted(c.problem, LogFormat::Json) + ",\"length\":" + std::to_string(c.length) +
-                ",\"bytes\":" + shownBytes(c, LogFormat::Json);
+        line += ",\"problem\":";
+        appendQuoted(line, c.problem, LogFormat::Json);
+        line.append(",\"length\":").append(std::to_string(c.length)).append(",\"bytes\":");
+        appendQuoted(line, shownBytes(c), LogFormat::Json);
     }
-    if (!c.notes.empty()) line += ",\"notes\":" + jsonNotes(c);
+    if (!c.notes.empty()) appendJsonNotes(line, c);
     return line + "}";
 }
 
@@ -144,9 +161,13 @@ std::string commandLine(LogFormat format, int connection, int sequence, const Co
 }
 
 std::string eventLine(LogFormat format, int connection, const std::string &event, const std::string &detail) {
-    if (format == LogFormat::Json)
-        return "{\"connection\":" + std::to_string(connection) + ",\"event\":" + quoted(event, format) +
-               ",\"detail\":" + quoted(detail, format) + "}";
+    if (format == LogFormat::Json) {
+        std::string line = "{\"connection\":" + std::to_string(connection) + ",\"event\":";
+        appendQuoted(line, event, format);
+        line += ",\"detail\":";
+        appendQuoted(line, detail, format);
+        return line + "}";
+    }
     return std::to_string(connection) + " " + event + " " + detail;
 }
 

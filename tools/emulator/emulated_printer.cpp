@@ -58,18 +58,19 @@ std::string EmulatedPrinter::handle(Command &command) {
 // The label keeps its content until it is printed, within bounds that keep a
 // stream that never prints from taking all memory.
 void EmulatedPrinter::keep(Command &command) {
-    const std::size_t rasterBytes = command.raster ? command.raster->bytes.size() : 0;
-    if (label_.size() >= kMaxLabelElements || labelRasterBytes_ + rasterBytes > kMaxLabelRasterBytes) {
+    std::size_t bytes = command.raster ? command.raster->bytes.size() : 0;
+    for (const Field &field : command.fields) bytes += field.text.size();
+    if (label_.size() >= kMaxLabelElements || labelBytes_ + bytes > kMaxLabelBytes) {
         command.note("problem", "the label already holds as much as the emulator draws; this element is left out");
         return;
     }
     label_.push_back(command);
-    labelRasterBytes_ += rasterBytes;
+    labelBytes_ += bytes;
 }
 
 void EmulatedPrinter::clearLabel() {
     label_.clear();
-    labelRasterBytes_ = 0;
+    labelBytes_ = 0;
 }
 
 void EmulatedPrinter::setPaperSide(int &side, Command &command, const char *field) {

@@ -34,11 +34,10 @@ public:
     std::size_t pendingElements() const { return label_.size(); }
     int labelsPrinted() const { return labelsPrinted_; }
 
-    // Largest paper side in dots the previews are drawn at.
-    static constexpr int kMaxPaperSide = 6000;
-    // What one label holds at most; content past it is logged, not drawn.
+    // What one label holds at most (elements, and the bytes of their texts
+    // and rasters); content past it is logged, not drawn.
     static constexpr std::size_t kMaxLabelElements = 10000;
-    static constexpr std::size_t kMaxLabelRasterBytes = std::size_t(64) << 20;
+    static constexpr std::size_t kMaxLabelBytes = std::size_t(64) << 20;
 
 private:
     void setPaperSide(int &side, Command &command, const char *field);
@@ -49,7 +48,7 @@ private:
     PrinterConfig config_;
     Paper paper_;
     std::vector<Command> label_;  // the content received since the last print
-    std::size_t labelRasterBytes_ = 0;
+    std::size_t labelBytes_ = 0;
     Renderer renderer_;
     int labelsPrinted_ = 0;
 };

@@ -159,7 +159,7 @@ bool parseArguments(int argc, char **argv, Options &o) {
         if (usedValue) ++i;
     }
     const auto dots = [&](double inches) {
-        return int(std::lround(std::min(inches * o.printer.dotsPerInch, double(vdlemu::EmulatedPrinter::kMaxPaperSide))));
+        return int(std::lround(std::min(inches * o.printer.dotsPerInch, double(vdlemu::kMaxPaperSide))));
     };
     o.printer.paper.width = std::max(dots(o.paperWidthInches), 1);
     o.printer.paper.height = std::max(dots(o.paperHeightInches), 1);

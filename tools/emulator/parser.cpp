@@ -114,6 +114,7 @@ Field decodeToken(const FieldLayout &layout, std::string_view token) {
 std::vector<std::string_view> splitFields(std::string_view header) {
     std::vector<std::string_view> tokens;
     if (header.empty()) return tokens;
+    tokens.reserve(16);  // more than any command has
     std::size_t from = 0;
     for (;;) {
         const std::size_t comma = header.find(',', from);
@@ -128,6 +129,7 @@ void decodeFields(const Schema &schema, const std::vector<std::string_view> &tok
     if (tokens.size() - first != schema.size())
         throw Malformed{std::to_string(schema.size()) + " fields expected, " + std::to_string(tokens.size() - first) +
                         " found"};
+    command.fields.reserve(command.fields.size() + schema.size() + 1);  // and the data part
     for (std::size_t i = 0; i < schema.size(); ++i) {
         const FieldLayout &layout = schema[i];
         const std::string_view token = tokens[first + i];
@@ -447,10 +449,18 @@ enum class Match { Found, None, NeedMore };
 // still become a longer command's letters ("L" of "LD" and "LCR").
 Match identify(std::string_view bytes, const CommandLayout *&layout) {
     layout = nullptr;
+    if (bytes.empty()) return Match::None;
+    // Only bytes shorter than the longest letters can still grow into a command's.
+    static const std::size_t longestPrefix = [] {
+        std::size_t n = 0;
+        for (const CommandLayout &c : kCommands) n = std::max(n, std::string_view(c.prefix).size());
+        return n;
+    }();
     std::size_t longest = 0;
-    const bool lineEnded = bytes.find_first_of("\r\n") != std::string_view::npos;
+    const bool lineEnded = bytes.substr(0, longestPrefix).find_first_of("\r\n") != std::string_view::npos;
     for (const CommandLayout &candidate : kCommands) {
         const std::string_view prefix = candidate.prefix;
+        if (prefix[0] != bytes[0]) continue;
         if (!lineEnded && prefix.size() > bytes.size() && prefix.substr(0, bytes.size()) == bytes) return Match::NeedMore;
         if (prefix.size() > longest && bytes.substr(0, prefix.size()) == prefix) {
             layout = &candidate;
@@ -477,6 +487,46 @@ Field numberField(const char *name, int64_t value) {
 // ---------------------------------------------------------------------------
 // Framing
 
+// What a bitmap or an over-long command has taken so far: its length, and
+// its first bytes for the log.
+struct Parser::Passage {
+    std::size_t length = 0;
+    std::string shown;
+};
+
+struct Parser::Bitmap {
+    const CommandLayout *layout;
+    std::vector<Field> fields;
+    RasterBuilder raster;
+    std::unique_ptr<RunLengthDecoder> runs;  // LCR only
+    std::string problem;                     // a fault that does not change the framing
+    Passage passage;
+};
+
+// The end of an over-long command is found by the same rules as that of any
+// other, one byte at a time: a line ends at CR or LF; a quoted command at a
+// line end before its opening quote, else at a quote and CR after it.
+struct Parser::Overlong {
+    Overlong(const CommandLayout *layout, bool quoted) : layout(layout), quoted(quoted) {}
+
+    const CommandLayout *layout;  // null: bytes that start no command
+    bool quoted;
+    bool inData = false;
+    bool afterQuote = false;
+    Passage passage;
+
+    bool ends(char byte) {
+        const bool lineEnd = byte == '\r' || byte == '\n';
+        if (!quoted || !inData) {
+            inData = byte == '\'';
+            return lineEnd;
+        }
+        const bool closing = afterQuote && byte == '\r';
+        afterQuote = byte == '\'';
+        return closing;
+    }
+};
+
 Parser::Parser(ParserOptions options) : options_(options) {}
 Parser::~Parser() = default;
 
@@ -494,6 +544,8 @@ void Parser::skipLineEnds() {
 }
 
 bool Parser::next(Command &command) {
+    if (bitmap_) return receiveBitmap(command) == Step::Done;
+    if (overlong_) return passOverlong(command) == Step::Done;
     skipLineEnds();
     if (rest().empty()) return false;
     command = Command();
@@ -509,25 +561,31 @@ bool Parser::next(Command &command) {
 }
 
 bool Parser::finish(Command &command) {
-    skipLineEnds();
-    const std::string_view left = rest();
-    const bool any = !left.empty();
-    if (any) {
-        command = Command();
-        const CommandLayout *layout = nullptr;
-        identify(left, layout);
-        command.outcome = Outcome::Truncated;
-        if (layout != nullptr) {
-            command.code = layout->code();
-            command.name = layout->name;
-        }
-        command.problem = "the connection ended inside the command";
-        consume(left.size(), command);
+    const CommandLayout *layout = nullptr;
+    Passage passage;
+    if (bitmap_ || overlong_) {
+        layout = bitmap_ ? bitmap_->layout : overlong_->layout;
+        passage = std::move(bitmap_ ? bitmap_->passage : overlong_->passage);
+    } else {
+        skipLineEnds();
+        identify(rest(), layout);
     }
+    pass(available(), passage);
     pending_.clear();
     start_ = 0;
-    stream_.reset();
-    return any;
+    bitmap_.reset();
+    overlong_.reset();
+    if (passage.length == 0) return false;
+    command = Command();
+    command.outcome = Outcome::Truncated;
+    if (layout != nullptr) {
+        command.code = layout->code();
+        command.name = layout->name;
+    }
+    command.problem = "the connection ended inside the command";
+    command.length = passage.length;
+    command.bytes = std::move(passage.shown);
+    return true;
 }
 
 void Parser::consume(std::size_t count, Command &command) {
@@ -536,17 +594,27 @@ void Parser::consume(std::size_t count, Command &command) {
     start_ += count;
 }
 
+void Parser::pass(std::size_t count, Passage &passage) {
+    if (passage.shown.size() < kKeptBytes)
+        passage.shown.append(pending_, start_, std::min(count, kKeptBytes - passage.shown.size()));
+    passage.length += count;
+    start_ += count;
+}
+
 // A line ends at CR or LF; the LF of a CR LF pair is skipped before the next command.
 Parser::Step Parser::frameLine(const CommandLayout *layout, Command &command) {
-    const std::string_view bytes = rest();
-    const std::size_t end = bytes.find_first_of("\r\n");
-    if (end == std::string_view::npos) return bytes.size() > options_.maxCommandBytes ? tooLong(layout, command) : Step::NeedMore;
+    const std::size_t end = window().find_first_of("\r\n");
+    if (end == std::string_view::npos) {
+        if (available() < options_.maxCommandBytes) return Step::NeedMore;
+        overlong_.reset(new Overlong(layout, false));
+        return passOverlong(command);
+    }
     if (layout == nullptr) {
         command.outcome = Outcome::Unknown;
         command.problem = "no command starts with these bytes";
     } else {
-        decode(*layout, bytes.substr(std::string_view(layout->prefix).size(), end - std::string_view(layout->prefix).size()),
-               std::string_view(), command);
+        const std::size_t prefixLength = std::string_view(layout->prefix).size();
+        decode(*layout, rest().substr(prefixLength, end - prefixLength), std::string_view(), command);
     }
     consume(end + 1, command);
     return Step::Done;
@@ -555,7 +623,7 @@ Parser::Step Parser::frameLine(const CommandLayout *layout, Command &command) {
 // The data part ends at the first quote followed by CR: a quote inside the
 // data is taken as data, as the library sends it unescaped.
 Parser::Step Parser::frameQuoted(const CommandLayout &layout, Command &command) {
-    const std::string_view bytes = rest();
+    const std::string_view bytes = window();
     const std::size_t open = bytes.find('\'');
     const std::size_t lineEnd = bytes.find_first_of("\r\n");
     if (lineEnd < open) {
@@ -567,25 +635,39 @@ Parser::Step Parser::frameQuoted(const CommandLayout &layout, Command &command) 
         return Step::Done;
     }
     const std::size_t close = open == std::string_view::npos ? open : bytes.find("'\r", open + 1);
-    if (close == std::string_view::npos)
-        return bytes.size() > options_.maxCommandBytes ? tooLong(&layout, command) : Step::NeedMore;
+    if (close == std::string_view::npos) {
+        if (available() < options_.maxCommandBytes) return Step::NeedMore;
+        overlong_.reset(new Overlong(&layout, true));
+        return passOverlong(command);
+    }
     const std::size_t prefixLength = std::string_view(layout.prefix).size();
     decode(layout, bytes.substr(prefixLength, open - prefixLength), bytes.substr(open + 1, close - open - 1), command);
     consume(close + 2, command);
     return Step::Done;
 }
 
-Parser::Step Parser::tooLong(const CommandLayout *layout, Command &command) {
-    if (layout != nullptr) {
-        command.code = layout->code();
-        command.name = layout->name;
+Parser::Step Parser::passOverlong(Command &command) {
+    Overlong &o = *overlong_;
+    const std::string_view bytes = rest();
+    std::size_t used = 0;
+    bool ended = false;
+    while (used < bytes.size() && !ended) ended = o.ends(bytes[used++]);
+    pass(used, o.passage);
+    if (!ended) return Step::NeedMore;
+    command = Command();
+    const std::string limit = "more than " + std::to_string(options_.maxCommandBytes) + " bytes without ";
+    if (o.layout != nullptr) {
+        command.code = o.layout->code();
+        command.name = o.layout->name;
         command.outcome = Outcome::Malformed;
-        command.problem = "more than " + std::to_string(options_.maxCommandBytes) + " bytes without the command's end";
+        command.problem = limit + "the command's end";
     } else {
         command.outcome = Outcome::Unknown;
-        command.problem = "more than " + std::to_string(options_.maxCommandBytes) + " bytes without a line end";
+        command.problem = limit + "a line end";
     }
-    consume(available(), command);
+    command.length = o.passage.length;
+    command.bytes = std::move(o.passage.shown);
+    overlong_.reset();
     return Step::Done;
 }
 
@@ -596,50 +678,53 @@ Parser::Step Parser::frameBitmap(const CommandLayout &layout, Command &command) 
     const std::size_t headerSize = compressed ? 12 : 10;
     if (available() < headerSize) return Step::NeedMore;
     const char *header = pending_.data() + start_ + headerSize - 8;
-    command.code = layout.code();
-    command.name = layout.name;
-    const int widthBytes = littleEndian16(header + 4);
-    const int height = littleEndian16(header + 6);
-    const std::size_t rasterBytes = std::size_t(widthBytes) * std::size_t(height);
+    const int widthBytes = littleEndian16(header + 4), height = littleEndian16(header + 6);
+    bitmap_.reset(new Bitmap{&layout,
+                             {numberField("x", littleEndian16(header)), numberField("y", littleEndian16(header + 2)),
+                              numberField("widthBytes", widthBytes), numberField("height", height)},
+                             RasterBuilder(widthBytes, height),
+                             compressed ? std::make_unique<RunLengthDecoder>() : nullptr,
+                             {},
+                             {}});
+    if (compressed && pending_[start_ + 3] != '\0') bitmap_->problem = "the byte after LCR is not 0";
+    pass(headerSize, bitmap_->passage);
+    return receiveBitmap(command);
+}
 
-    auto malformed = [&](std::string why, std::size_t used) {
-        command.outcome = Outcome::Malformed;
-        command.problem = std::move(why);
-        stream_.reset();
-        consume(used, command);
-        return Step::Done;
-    };
-    if (compressed && pending_[start_ + 3] != '\0') return malformed("the byte after LCR is not 0", headerSize);
-    if (rasterBytes > options_.maxRasterBytes)
-        return malformed("a raster of " + std::to_string(rasterBytes) + " bytes is larger than the " +
-                             std::to_string(options_.maxRasterBytes) + " this emulator takes",
-                         headerSize);
-
-    auto raster = std::make_shared<Raster>();
-    raster->widthBytes = widthBytes;
-    raster->height = height;
-    std::size_t streamBytes = rasterBytes;
-    if (compressed) {
-        if (!stream_) stream_ = std::make_unique<RunLengthDecoder>(rasterBytes);
-        const auto *stream = reinterpret_cast<const uint8_t *>(pending_.data() + start_ + headerSize);
-        const RunLengthDecoder::State state = stream_->decode(stream, available() - headerSize);
-        if (state == RunLengthDecoder::State::NeedMore) return Step::NeedMore;
-        if (state == RunLengthDecoder::State::Malformed)
-            return malformed(stream_->problem(), headerSize + stream_->consumed());
-        streamBytes = stream_->consumed();
+// The raster (or the stream that makes it) is taken as it arrives; the
+// closing CR is looked for once the raster is whole.
+Parser::Step Parser::receiveBitmap(Command &command) {
+    Bitmap &b = *bitmap_;
+    while (b.raster.missing() > 0 && available() > 0) {
+        const auto *bytes = reinterpret_cast<const uint8_t *>(pending_.data() + start_);
+        std::size_t used = std::min(available(), b.raster.missing());
+        if (b.runs) used = b.runs->decode(bytes, available(), b.raster);
+        else b.raster.append(bytes, used);
+        pass(used, b.passage);
     }
-    const std::size_t end = headerSize + streamBytes;
-    if (available() <= end) return Step::NeedMore;  // the closing CR has not arrived
-    if (pending_[start_ + end] != '\r') return malformed("the bitmap data is not followed by CR", end);
+    if (b.raster.missing() > 0 || available() == 0) return Step::NeedMore;
+    if (pending_[start_] == '\r') pass(1, b.passage);
+    else if (b.problem.empty()) b.problem = "the bitmap data is not followed by CR";
+    if (b.problem.empty() && b.runs) b.problem = b.runs->problem();
 
-    if (compressed) raster->bytes = std::move(stream_->output());
-    else raster->bytes.assign(pending_.begin() + std::ptrdiff_t(start_ + headerSize), pending_.begin() + std::ptrdiff_t(start_ + end));
-    stream_.reset();
-    command.fields = {numberField("x", littleEndian16(header)), numberField("y", littleEndian16(header + 2)),
-                      numberField("widthBytes", widthBytes), numberField("height", height)};
-    if (compressed) command.note("stream", std::to_string(streamBytes) + " bytes");
-    command.raster = std::move(raster);
-    consume(end + 1, command);
+    command = Command();
+    command.code = b.layout->code();
+    command.name = b.layout->name;
+    command.length = b.passage.length;
+    if (b.problem.empty()) {
+        command.fields = std::move(b.fields);
+        if (b.runs) command.note("stream", std::to_string(b.runs->consumed()) + " bytes");
+        if (b.raster.cropped())
+            command.note("kept", "the first " + std::to_string(RasterBuilder::kKeptRows) + " rows and " +
+                                     std::to_string(RasterBuilder::kKeptWidthBytes) +
+                                     " bytes of each row, all that can land on paper");
+        command.raster = b.raster.take();
+    } else {
+        command.outcome = Outcome::Malformed;
+        command.problem = std::move(b.problem);
+        command.bytes = std::move(b.passage.shown);
+    }
+    bitmap_.reset();
     return Step::Done;
 }
 

@@ -16,7 +16,7 @@ int within(int64_t value, int low, int high, int fallback) {
 }
 
 std::string where(const Command &c) {
-    return c.name + " at " + std::to_string(c.number("x", c.number("x1"))) + "," +
+    return std::string(c.name) + " at " + std::to_string(c.number("x", c.number("x1"))) + "," +
            std::to_string(c.number("y", c.number("y1")));
 }
 
@@ -97,11 +97,33 @@ void Renderer::noteMissingFonts(const TextImage &image, std::vector<std::string>
 
 // The bitmap font's pixels, each drawn as a block of the two multipliers.
 void Renderer::deviceText(Canvas &canvas, const Command &c, std::vector<std::string> &problems) {
+    const Placement at{c.number("x"), c.number("y"), within(c.number("rotation"), 0, 3, 0)};
+    if (at.pastCanvas(canvas)) return;
     const TextImage image = fonts_.render(codePoints(c.text("text")), deviceFontStyle(c.number("font"), c.number("bold") != 0));
     noteMissingFonts(image, problems);
-    const Placement at{c.number("x"), c.number("y"), within(c.number("rotation"), 0, 3, 0)};
     at.stamp(canvas, image.sprite, 0, 0, within(c.number("horizontalMultiplier"), 1, 4, 1),
              within(c.number("verticalMultiplier"), 1, 4, 1), Ink::Black);
+}
+
+// Width and height are the em size in dots, drawn as asked up to the paper's
+// larger side (a glyph cannot be larger than the paper); width 0 (or less)
+// draws the characters as wide as they are high. What was not drawn as
+// asked is noted; a height below 1 dot draws nothing.
+bool Renderer::vectorSize(const Canvas &canvas, const Command &c, TextStyle &style, std::vector<std::string> &problems) {
+    const int64_t width = c.number("width"), height = c.number("height");
+    const int largest = std::max(canvas.width(), canvas.height());
+    const std::string asked = where(c) + ": width " + std::to_string(width) + " and height " + std::to_string(height);
+    if (height < 1) {
+        problems.push_back(asked + " dots: nothing drawn");
+        return false;
+    }
+    style.pixelHeight = int(std::min<int64_t>(height, largest));
+    style.pixelWidth = width < 1 ? style.pixelHeight : int(std::min<int64_t>(width, largest));
+    if (width < 0 || width > largest || height > largest)
+        problems.push_back(asked + " dots drawn as " + std::to_string(style.pixelWidth) + " and " +
+                           std::to_string(style.pixelHeight) + " (at most " + std::to_string(largest) +
+                           ", the paper's larger side; width 0 or less: as high)");
+    return true;
 }
 
 // x, y is the left end (alignment L), the middle (C) or the right end (R) of
@@ -109,11 +131,12 @@ void Renderer::deviceText(Canvas &canvas, const Command &c, std::vector<std::str
 // alignment then works along the column.
 void Renderer::vectorText(Canvas &canvas, const Command &c, std::vector<std::string> &problems) {
     TextStyle style = vectorFontStyle(c.number("font"), c.number("bold") != 0);
-    style.pixelHeight = within(c.number("height"), 1, 1000, 24);
-    style.pixelWidth = within(c.number("width"), 1, 1000, style.pixelHeight);
+    if (!vectorSize(canvas, c, style, problems)) return;
     style.spacing = int(std::clamp<int64_t>(c.number("spacing"), -1000, 1000));
     style.italic = c.number("italic") != 0;
     style.vertical = c.number("direction") == 1;
+    const Placement at{c.number("x"), c.number("y"), within(c.number("rotation"), 0, 3, 0)};
+    if ((!style.vertical || c.number("alignment") == 0) && at.pastCanvas(canvas)) return;
     const TextImage image = fonts_.render(codePoints(c.text("text")), style);
     noteMissingFonts(image, problems);
 
@@ -122,7 +145,6 @@ void Renderer::vectorText(Canvas &canvas, const Command &c, std::vector<std::str
     const int64_t shift = c.number("alignment") == 1 ? -length / 2 : c.number("alignment") == 2 ? -length : 0;
     const int64_t u = style.vertical ? 0 : shift;
     const int64_t v = style.vertical ? shift : 0;
-    const Placement at{c.number("x"), c.number("y"), within(c.number("rotation"), 0, 3, 0)};
     const bool reverse = c.number("reverse") != 0;
     if (reverse) at.fill(canvas, u, v, sprite.width, sprite.height, Ink::Black);
     at.stamp(canvas, sprite, u, v, 1, 1, reverse ? Ink::White : Ink::Black);
@@ -176,12 +198,15 @@ void Renderer::circle(Canvas &canvas, const Command &c) {
     const int diameter = kCircleDiameters[std::size_t(within(c.number("size"), 1, 6, 2) - 1)] * multiplier;
     const double outer = diameter / 2.0;
     const double inner = outer - 2.0 * multiplier;
-    const double centreX = double(c.number("x")) + outer - 0.5, centreY = double(c.number("y")) + outer - 0.5;
-    for (int dy = 0; dy < diameter; ++dy) {
-        for (int dx = 0; dx < diameter; ++dx) {
-            const double ex = double(c.number("x") + dx) - centreX, ey = double(c.number("y") + dy) - centreY;
+    const int64_t x = c.number("x"), y = c.number("y");
+    // Only the dots of the square that are on the canvas are walked.
+    const int64_t top = std::max<int64_t>(-y, 0), bottom = std::min<int64_t>(diameter, canvas.height() - y);
+    const int64_t left = std::max<int64_t>(-x, 0), right = std::min<int64_t>(diameter, canvas.width() - x);
+    for (int64_t dy = top; dy < bottom; ++dy) {
+        for (int64_t dx = left; dx < right; ++dx) {
+            const double ex = double(dx) + 0.5 - outer, ey = double(dy) + 0.5 - outer;
             const double distance = std::sqrt(ex * ex + ey * ey);
-            if (distance <= outer && distance >= inner) canvas.plot(c.number("x") + dx, c.number("y") + dy, Ink::Black);
+            if (distance <= outer && distance >= inner) canvas.plot(x + dx, y + dy, Ink::Black);
         }
     }
 }
@@ -190,6 +215,7 @@ void Renderer::circle(Canvas &canvas, const Command &c) {
 // asked for, is centred under the bars in device font 2.
 void Renderer::barcode(Canvas &canvas, const Command &c, std::vector<std::string> &problems) {
     const Placement at{c.number("x"), c.number("y"), within(c.number("rotation"), 0, 3, 0)};
+    if (at.pastCanvas(canvas)) return;
     BarcodeImage image;
     std::string problem;
     if (!encodeBarcode(c, dotsPerInch_, image, problem)) {
@@ -219,9 +245,11 @@ void Renderer::barcode(Canvas &canvas, const Command &c, std::vector<std::string
 void Renderer::bitmap(Canvas &canvas, const Command &c) {
     if (!c.raster) return;
     const Raster &raster = *c.raster;
-    const int64_t x0 = c.number("x"), y0 = c.number("y");
-    for (int y = 0; y < raster.height; ++y)
-        for (int x = 0; x < raster.widthBytes * 8; ++x)
+    const int64_t x0 = c.number("x"), y0 = c.number("y");  // never negative: 16-bit fields
+    const int64_t rows = std::clamp<int64_t>(canvas.height() - y0, 0, raster.height);
+    const int64_t columns = std::clamp<int64_t>(canvas.width() - x0, 0, int64_t(raster.widthBytes) * 8);
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < columns; ++x)
             if (raster.black(x, y)) canvas.plot(x0 + x, y0 + y, Ink::Black);
 }
 

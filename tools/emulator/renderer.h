@@ -32,6 +32,7 @@ public:
 private:
     void deviceText(Canvas &canvas, const Command &c, std::vector<std::string> &problems);
     void vectorText(Canvas &canvas, const Command &c, std::vector<std::string> &problems);
+    bool vectorSize(const Canvas &canvas, const Command &c, TextStyle &style, std::vector<std::string> &problems);
     void block(Canvas &canvas, const Command &c);
     void circle(Canvas &canvas, const Command &c);
     void barcode(Canvas &canvas, const Command &c, std::vector<std::string> &problems);

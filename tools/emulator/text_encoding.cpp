@@ -49,26 +49,46 @@ LabelText readLabelText(const std::string &bytes, const char *fontEncoding, int 
     return text;
 }
 
+std::size_t utf8SequenceAt(std::string_view bytes, std::size_t i) {
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(bytes[i + k]); };
+    const unsigned char lead = at(0);
+    if (lead < 0x80) return 1;
+    // The length, and the range of the second byte that rules out the
+    // overlong forms, the surrogates and what lies past U+10FFFF.
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : low;
+        high = lead == 0xED ? 0x9F : high;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : low;
+        high = lead == 0xF4 ? 0x8F : high;
+    }
+    if (length == 0 || i + length > bytes.size() || at(1) < low || at(1) > high) return 0;
+    for (std::size_t k = 2; k < length; ++k)
+        if ((at(k) & 0xC0) != 0x80) return 0;
+    return length;
+}
+
 std::vector<char32_t> codePoints(const std::string &utf8) {
     std::vector<char32_t> points;
     std::size_t i = 0;
     while (i < utf8.size()) {
-        const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-        int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-        char32_t point = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-        bool valid = length > 0 && i + std::size_t(length) <= utf8.size();
-        for (int k = 1; valid && k < length; ++k) {
-            const unsigned char next = static_cast<unsigned char>(utf8[i + std::size_t(k)]);
-            valid = (next & 0xC0) == 0x80;
-            point = (point << 6) | (next & 0x3F);
-        }
-        if (!valid) {
+        const std::size_t length = utf8SequenceAt(utf8, i);
+        if (length == 0) {
             points.push_back(0xFFFD);
             ++i;
             continue;
         }
+        static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+        char32_t point = static_cast<unsigned char>(utf8[i]) & kLeadBits[length];
+        for (std::size_t k = 1; k < length; ++k) point = (point << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
         points.push_back(point);
-        i += std::size_t(length);
+        i += length;
     }
     return points;
 }

@@ -4,6 +4,7 @@
 #define VDL_EMULATOR_TEXT_ENCODING_H
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vdlemu {
@@ -27,7 +28,12 @@ struct LabelText {
 // for none), else as ISO-8859-1, which takes any byte.
 LabelText readLabelText(const std::string &bytes, const char *fontEncoding, int fallbackCodePage);
 
-// The code points of a valid UTF-8 text (invalid sequences become U+FFFD).
+// The length of the valid UTF-8 sequence at bytes[i], or 0 when there is
+// none there (overlong forms, surrogates and code points past U+10FFFF are
+// not valid).
+std::size_t utf8SequenceAt(std::string_view bytes, std::size_t i);
+
+// The code points of a UTF-8 text (each byte of an invalid sequence becomes U+FFFD).
 std::vector<char32_t> codePoints(const std::string &utf8);
 
 }  // namespace vdlemu
