@@ -1,4 +1,5 @@
-// The BMP file reader (Windows BMP, little-endian, rows stored bottom-up).
+// The BMP file reader (Windows BMP, little-endian, rows stored bottom-up, or
+// top-down when the height is negative).
 #include "bmpReader.h"
 
 #include <cstring>
@@ -87,13 +88,18 @@ Status BmpReader::open(ByteView file, BmpDepths depths, ColourTableAt table) {
     const unsigned bits = info_.biBitCount;
     if (!depthAccepted(bits, depths)) return refused(message::kUnsupportedDepth);
     if (info_.biSize < kInfoHeaderSize) return refused(message::kInvalidHeader);
-    // A negative height (rows stored top-down) is refused here too.
-    const Status size = checkPictureSize(info_.biWidth, info_.biHeight);
+    // A negative height stores the rows top-down. The header handed on
+    // describes the raster, whose rows always run top-down: it reports the
+    // row count, positive.
+    topDown_ = info_.biHeight < 0;
+    const int64_t rows = topDown_ ? -int64_t(info_.biHeight) : int64_t(info_.biHeight);
+    const Status size = checkPictureSize(info_.biWidth, rows);
     if (!size.ok()) return size;
+    info_.biHeight = int32_t(rows);
 
     // Rows are padded to 4 bytes; only the last row's used bytes must be in
     // the file, as some writers leave its padding out. The sizes are small
-    // enough for 64-bit arithmetic (65535 pixels of 32 bits, 65535 rows).
+    // enough for 64-bit arithmetic (524,280 pixels of 32 bits, 65535 rows).
     const uint64_t rowBits = uint64_t(info_.biWidth) * bits;
     stride_ = (rowBits + 31) / 32 * 4;
     const uint64_t rowsEnd = uint64_t(info_.biHeight - 1) * stride_ + (rowBits + 7) / 8;
@@ -187,7 +193,7 @@ Status BmpReader::sendRows(RowSink &sink) const {
     const Status begun = sink.begin(width, height);
     if (!begun.ok()) return begun;
     for (int r = 0; r < height; ++r) {
-        const unsigned char *stored = storedRow(height - 1 - r);  // the last stored row is the top one
+        const unsigned char *stored = storedRow(topDown_ ? r : height - 1 - r);
         if (asStored) {
             sink.row(stored);
         } else {

@@ -34,7 +34,7 @@ public:
     Status open(ByteView file, BmpDepths depths, ColourTableAt table);
 
     // The file's info header, as far as it was read (zero when the file is
-    // too short to hold one).
+    // too short to hold one); once opened, biHeight is the row count.
     const BITMAPINFOHEADER &info() const { return info_; }
 
     // Sends the rows, top row first, to the sink. Only after a successful open.
@@ -61,6 +61,7 @@ private:
     std::array<unsigned char, 256 * 3> colours_{};  // blue, green, red per entry
     Channel blue_{}, green_{}, red_{}, alpha_{};
     bool hasAlpha_ = false;
+    bool topDown_ = false;
 };
 
 }  // namespace vdl
