@@ -123,18 +123,20 @@ void reduceRow(const unsigned char *bgr, int width, unsigned char *out) {
         if (!white(bgr)) out[x / 8] |= static_cast<unsigned char>(0x80u >> (x % 8));
 }
 
-// The same rule for palette pictures, decided once an index: which indices
-// print, and one that does not (to pass white stretches eight pixels at a
-// time), if any.
+// The same rule for palette pictures, decided once an index: the bit each
+// index sets at each of the eight places of a raster byte (so that eight
+// pixels make a byte without a chain of shifts), and an index that does not
+// print (to pass white stretches eight pixels at a time), if any.
 struct PaletteRule {
-    bool black[256] = {};
+    unsigned char bitAt[8][256] = {};
     int whiteIndex = -1;
 
     void decide(const Palette &palette) {
         whiteIndex = -1;
         for (int i = 255; i >= 0; --i) {
-            black[i] = !white(palette[i]);
-            if (!black[i]) whiteIndex = i;
+            const bool black = !white(palette[i]);
+            for (int k = 0; k < 8; ++k) bitAt[k][i] = static_cast<unsigned char>(black ? 0x80u >> k : 0u);
+            if (!black) whiteIndex = i;
         }
     }
 
@@ -142,19 +144,19 @@ struct PaletteRule {
     void reduce(const unsigned char *indices, int left, int count, unsigned char *out) const {
         int x = 0;
         if (left % 8 == 0) {
-            const uint64_t allWhite = whiteIndex < 0 ? 0 : uint64_t(whiteIndex) * 0x0101010101010101ull;
+            const uint64_t allWhite = whiteIndex < 0 ? ~uint64_t(0) : uint64_t(whiteIndex) * 0x0101010101010101ull;
+            const bool skipsWhite = whiteIndex >= 0;
             unsigned char *bytes = out + left / 8;
             for (; x + 8 <= count; x += 8, indices += 8) {
                 uint64_t eight;
                 std::memcpy(&eight, indices, sizeof eight);
-                if (whiteIndex >= 0 && eight == allWhite) continue;  // the raster is zero-filled
-                unsigned byte = 0;
-                for (int k = 0; k < 8; ++k) byte = byte << 1 | unsigned(black[indices[k]]);
-                bytes[x / 8] = static_cast<unsigned char>(byte);
+                if (skipsWhite && eight == allWhite) continue;  // the raster is zero-filled
+                bytes[x / 8] = static_cast<unsigned char>(
+                    (bitAt[0][indices[0]] | bitAt[1][indices[1]] | bitAt[2][indices[2]] | bitAt[3][indices[3]]) |
+                    (bitAt[4][indices[4]] | bitAt[5][indices[5]] | bitAt[6][indices[6]] | bitAt[7][indices[7]]));
             }
         }
-        for (; x < count; ++x, ++indices)
-            if (black[*indices]) out[(left + x) / 8] |= static_cast<unsigned char>(0x80u >> ((left + x) % 8));
+        for (; x < count; ++x, ++indices) out[(left + x) / 8] |= bitAt[(left + x) % 8][*indices];
     }
 };
 
