@@ -392,8 +392,8 @@ typedef struct BITMAPINFOHEADER {
  * to 0..65535. No print command is sent.
  *
  * Files: BMP of 1, 4, 8 or 24 bits, and of 32 bits when named *.bmp
- * (uncompressed, rows bottom-up); JPEG named *.jpg; GIF named *.gif (first
- * frame). Every pixel that is not pure white prints black; transparent pixels
+ * (uncompressed, rows bottom-up or top-down); JPEG named *.jpg; GIF named
+ * *.gif (first frame). Every pixel that is not pure white prints black; transparent pixels
  * count as white.
  *
  * @return VDL_OK once the command was handed to writeData (write failures are
@@ -525,11 +525,11 @@ VDL_API int spp_connect(const VdlBluetoothAddress *local, const VdlBluetoothAddr
  * picture's width rescales the raster to that width (nearest neighbour, the
  * height in proportion); 0 or a negative value leaves it as it is.
  * @return VDL_OK with *image set; otherwise *image is null and the result is
- *         VDL_ERR_IMAGE_OPEN (no such regular file, or unreadable),
- *         VDL_ERR_IMAGE_FORMAT (not a BMP, an unsupported depth, an invalid
- *         or inconsistent header, damaged JPEG or GIF data, a picture larger
- *         than 65535 pixels a side or 2^27 pixels in all, a null argument) or
- *         VDL_ERR_NO_MEMORY.
+ *         VDL_ERR_IMAGE_OPEN (no such regular file, or unreadable; a JPEG or
+ *         GIF that cannot be decoded), VDL_ERR_IMAGE_FORMAT (not a BMP, an
+ *         unsupported depth, an invalid or inconsistent header, a picture
+ *         with rows of more than 65535 bytes, more than 65535 rows or a
+ *         raster over 512 MiB, a null argument) or VDL_ERR_NO_MEMORY.
  */
 VDL_API int loadImage(const char *path, unsigned char **image, BITMAPINFOHEADER *info, int targetWidth);
 /** Like loadImage without rescaling; converts only "jpg" and "gif" names, to a dithered black and white
@@ -548,9 +548,10 @@ VDL_API int resizeImage(const unsigned char *pixels, unsigned char **resized, in
                         BITMAPINFOHEADER *info);
 /** Copies min(strlen(source), maxLength) bytes (all when maxLength < 0), a-z made A-Z; adds no NUL. */
 VDL_API void strToUpper(const char *source, char *destination, int maxLength);
-/** Writes the "LD" command for a raster; 0, or VDL_ERR_IMAGE_FORMAT (nothing sent) when info cannot be described. */
+/** Writes the "LD" command for a raster (width 0: no raster); 0, or VDL_ERR_IMAGE_FORMAT (nothing sent) when
+ *  info cannot be described: null, a negative size, rows of more than 65535 bytes or more than 65535 rows. */
 VDL_API int printLD(const unsigned char *raster, const BITMAPINFOHEADER *info, int x, int y);
-/** Writes the "LCR" command for a raster; 0, or VDL_ERR_IMAGE_FORMAT (nothing sent) when info cannot be described. */
+/** Writes the "LCR" command for a raster, as printLD does. */
 VDL_API int printLCR(const unsigned char *raster, const BITMAPINFOHEADER *info, int x, int y);
 /** Run-length encodes length bytes and writes the stream in one writeData call; 0 or VDL_ERR_NO_MEMORY. */
 VDL_API int compressData(const unsigned char *data, uint32_t length);

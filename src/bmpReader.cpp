@@ -1,4 +1,5 @@
-// The BMP file reader (Windows BMP, little-endian, rows stored bottom-up).
+// The BMP file reader (Windows BMP, little-endian, rows stored bottom-up, or
+// top-down when the height is negative).
 #include "bmpReader.h"
 
 #include <cstring>
@@ -87,13 +88,18 @@ Status BmpReader::open(ByteView file, BmpDepths depths, ColourTableAt table) {
     const unsigned bits = info_.biBitCount;
     if (!depthAccepted(bits, depths)) return refused(message::kUnsupportedDepth);
     if (info_.biSize < kInfoHeaderSize) return refused(message::kInvalidHeader);
-    // A negative height (rows stored top-down) is refused here too.
-    const Status size = checkPictureSize(info_.biWidth, info_.biHeight);
+    // A negative height stores the rows top-down. The header handed on
+    // describes the raster, whose rows always run top-down: it reports the
+    // row count, positive.
+    topDown_ = info_.biHeight < 0;
+    const int64_t rows = topDown_ ? -int64_t(info_.biHeight) : int64_t(info_.biHeight);
+    const Status size = checkPictureSize(info_.biWidth, rows);
     if (!size.ok()) return size;
+    info_.biHeight = int32_t(rows);
 
     // Rows are padded to 4 bytes; only the last row's used bytes must be in
     // the file, as some writers leave its padding out. The sizes are small
-    // enough for 64-bit arithmetic (65535 pixels of 32 bits, 65535 rows).
+    // enough for 64-bit arithmetic (524,280 pixels of 32 bits, 65535 rows).
     const uint64_t rowBits = uint64_t(info_.biWidth) * bits;
     stride_ = (rowBits + 31) / 32 * 4;
     const uint64_t rowsEnd = uint64_t(info_.biHeight - 1) * stride_ + (rowBits + 7) / 8;
@@ -111,10 +117,10 @@ Status BmpReader::readColourTable(ColourTableAt table) {
     const std::size_t entries = std::size_t(1) << info_.biBitCount;
     const uint64_t start = table == ColourTableAt::Offset54 ? kHeadersSize : kFileHeaderSize + uint64_t(info_.biSize);
     if (start + 4 > file_.size) return refused(message::kInvalidHeader);
-    colours_.fill(0);
+    std::memset(colours_, 0, sizeof colours_);
     for (std::size_t i = 0; i < entries && start + 4 * i + 3 <= file_.size; ++i) {
         const unsigned char *entry = file_.data + start + 4 * i;
-        std::memcpy(&colours_[3 * i], entry, 3);  // blue, green, red; the fourth byte is reserved
+        std::memcpy(colours_[i], entry, 3);  // blue, green, red; the fourth byte is reserved
     }
     return kSuccess;
 }
@@ -154,45 +160,53 @@ bool BmpReader::anyAlpha() const {
     return false;
 }
 
+// 32 bits: each pixel's channels by their masks, its alpha laid over white.
 void BmpReader::expandRow(const unsigned char *stored, unsigned char *bgr) const {
+    for (int x = 0; x < info_.biWidth; ++x, bgr += 3) {
+        const uint32_t pixel = le32(stored + 4 * x);
+        const unsigned alpha = hasAlpha_ ? alpha_.value(pixel) : 255u;
+        bgr[0] = overWhite(blue_.value(pixel), alpha);
+        bgr[1] = overWhite(green_.value(pixel), alpha);
+        bgr[2] = overWhite(red_.value(pixel), alpha);
+    }
+}
+
+// 1, 4 and 8 bits: the colour-table index of each pixel, a byte each (8-bit
+// rows already are that).
+const unsigned char *BmpReader::indicesOf(const unsigned char *stored, unsigned char *indices) const {
     const int width = info_.biWidth;
-    for (int x = 0; x < width; ++x, bgr += 3) {
-        unsigned index = 0;
-        switch (info_.biBitCount) {
-            case 1: index = stored[x / 8] >> (7 - x % 8) & 1u; break;
-            case 4: index = stored[x / 2] >> (x % 2 == 0 ? 4 : 0) & 0xFu; break;
-            case 8: index = stored[x]; break;
-            case 32: {
-                const uint32_t pixel = le32(stored + 4 * x);
-                const unsigned alpha = hasAlpha_ ? alpha_.value(pixel) : 255u;
-                bgr[0] = overWhite(blue_.value(pixel), alpha);
-                bgr[1] = overWhite(green_.value(pixel), alpha);
-                bgr[2] = overWhite(red_.value(pixel), alpha);
-                continue;
-            }
-        }
-        std::memcpy(bgr, &colours_[3 * index], 3);
+    switch (info_.biBitCount) {
+        case 1:
+            for (int x = 0; x < width; ++x) indices[x] = stored[x / 8] >> (7 - x % 8) & 1u;
+            return indices;
+        case 4:
+            for (int x = 0; x < width; ++x) indices[x] = stored[x / 2] >> (x % 2 == 0 ? 4 : 0) & 0xFu;
+            return indices;
+        default: return stored;
     }
 }
 
 Status BmpReader::sendRows(RowSink &sink) const {
     const int width = info_.biWidth, height = info_.biHeight;
-    // 24-bit rows already are blue, green, red and go out as stored.
-    const bool asStored = info_.biBitCount == 24;
+    const unsigned bits = info_.biBitCount;
+    // 24-bit rows already are blue, green, red and 8-bit rows indices: both
+    // go out as stored. The others need a row: of indices, or of colours.
     Bytes row;
-    if (!asStored) {
-        row = allocateBytes(std::size_t(width) * 3);
+    if (bits != 24 && bits != 8) {
+        row = allocateBytes(std::size_t(width) * (bits == 32 ? 3 : 1));
         if (!row) return noMemory(message::kNoMemoryForRows);
     }
     const Status begun = sink.begin(width, height);
     if (!begun.ok()) return begun;
     for (int r = 0; r < height; ++r) {
-        const unsigned char *stored = storedRow(height - 1 - r);  // the last stored row is the top one
-        if (asStored) {
+        const unsigned char *stored = storedRow(topDown_ ? r : height - 1 - r);
+        if (bits == 24) {
             sink.row(stored);
-        } else {
+        } else if (bits == 32) {
             expandRow(stored, row.get());
             sink.row(row.get());
+        } else {
+            sink.paletteRow(indicesOf(stored, row.get()), 0, width, colours_);
         }
     }
     return kSuccess;

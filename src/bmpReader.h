@@ -4,7 +4,6 @@
 #ifndef VDL_BMP_READER_H
 #define VDL_BMP_READER_H
 
-#include <array>
 #include <cstdint>
 
 #include "VdlLabelAPI.h"
@@ -34,7 +33,7 @@ public:
     Status open(ByteView file, BmpDepths depths, ColourTableAt table);
 
     // The file's info header, as far as it was read (zero when the file is
-    // too short to hold one).
+    // too short to hold one); once opened, biHeight is the row count.
     const BITMAPINFOHEADER &info() const { return info_; }
 
     // Sends the rows, top row first, to the sink. Only after a successful open.
@@ -53,14 +52,16 @@ private:
     bool anyAlpha() const;
     const unsigned char *storedRow(int k) const { return file_.data + pixelOffset_ + uint64_t(k) * stride_; }
     void expandRow(const unsigned char *stored, unsigned char *bgr) const;
+    const unsigned char *indicesOf(const unsigned char *stored, unsigned char *indices) const;
 
     ByteView file_{};
     BITMAPINFOHEADER info_{};
     uint32_t pixelOffset_ = 0;
     uint64_t stride_ = 0;
-    std::array<unsigned char, 256 * 3> colours_{};  // blue, green, red per entry
+    Palette colours_{};
     Channel blue_{}, green_{}, red_{}, alpha_{};
     bool hasAlpha_ = false;
+    bool topDown_ = false;
 };
 
 }  // namespace vdl

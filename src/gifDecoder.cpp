@@ -35,7 +35,7 @@ using GifFile = std::unique_ptr<GifFileType, GifCloser>;
 
 Status gifFailure(int error) {
     if (error == D_GIF_ERR_NOT_ENOUGH_MEM) return noMemory(message::kNoMemoryForRows);
-    return refused(message::kConvertFailed);
+    return notConverted();
 }
 
 // Reads one extension; a graphics control block sets the transparent colour
@@ -63,6 +63,8 @@ public:
 
     Status open() {
         const std::size_t rows = frame_.Interlace ? std::size_t(frame_.Height) : 1;
+        // An interlaced frame is held whole, a byte a pixel: it gets the bound of a raster.
+        if (uint64_t(frame_.Width) * rows > uint64_t(kMaxRasterBytes)) return refused(message::kTooLarge);
         indices_ = allocateBytes(std::size_t(frame_.Width) * rows);
         if (!indices_) return noMemory(message::kNoMemoryForRows);
         if (!frame_.Interlace) return kSuccess;
@@ -96,7 +98,7 @@ Status decodeFirstFrame(GifFileType *gif, int transparentColour, RowSink &sink) 
     if (DGifGetImageDesc(gif) == GIF_ERROR) return gifFailure(gif->Error);
     const GifImageDesc &frame = gif->Image;
     const ColorMapObject *colours = frame.ColorMap != nullptr ? frame.ColorMap : gif->SColorMap;
-    if (colours == nullptr || frame.Width < 0 || frame.Height < 0) return refused(message::kConvertFailed);
+    if (colours == nullptr || frame.Width < 0 || frame.Height < 0) return notConverted();
 
     // The canvas is the logical screen, grown if the frame reaches past it.
     const int64_t width = std::max<int64_t>(gif->SWidth, int64_t(frame.Left) + frame.Width);
@@ -107,14 +109,12 @@ Status decodeFirstFrame(GifFileType *gif, int transparentColour, RowSink &sink) 
     FrameRows frameRows(gif);
     const Status opened = frameRows.open();
     if (!opened.ok()) return opened;
-    Bytes row = allocateBytes(std::size_t(width) * 3);
-    if (!row) return noMemory(message::kNoMemoryForRows);
 
-    // Blue, green, red of each index: the transparent one white, one the
-    // file does not define black (it is not white).
-    unsigned char bgrOf[256][3];
+    // The transparent index is white; one the file does not define is black
+    // (it is not white).
+    Palette palette;
     for (int index = 0; index < 256; ++index) {
-        unsigned char *bgr = bgrOf[index];
+        unsigned char *bgr = palette[index];
         if (index == transparentColour) {
             std::memset(bgr, 0xFF, 3);
         } else if (index >= colours->ColorCount) {
@@ -130,15 +130,13 @@ Status decodeFirstFrame(GifFileType *gif, int transparentColour, RowSink &sink) 
     const Status begun = sink.begin(int(width), int(height));
     if (!begun.ok()) return begun;
     for (int y = 0; y < height; ++y) {
-        unsigned char *bgr = row.get();
-        std::memset(bgr, 0xFF, std::size_t(width) * 3);  // outside the frame
-        if (y >= frame.Top && y < frame.Top + frame.Height) {
-            const unsigned char *line = frameRows.next();
-            if (line == nullptr) return gifFailure(gif->Error);
-            unsigned char *pixel = bgr + 3 * std::size_t(frame.Left);
-            for (int x = 0; x < frame.Width; ++x, pixel += 3) std::memcpy(pixel, bgrOf[line[x]], 3);
+        if (y < frame.Top || y >= frame.Top + frame.Height) {
+            sink.paletteRow(nullptr, 0, 0, palette);  // outside the frame
+            continue;
         }
-        sink.row(bgr);
+        const unsigned char *line = frameRows.next();
+        if (line == nullptr) return gifFailure(gif->Error);
+        sink.paletteRow(line, frame.Left, frame.Width, palette);
     }
     return kSuccess;
 }
@@ -160,7 +158,7 @@ Status decodeGif(ByteView file, RowSink &sink) {
                 if (!readExtension(gif.get(), transparentColour)) return gifFailure(gif->Error);
                 break;
             case IMAGE_DESC_RECORD_TYPE: return decodeFirstFrame(gif.get(), transparentColour, sink);
-            default: return refused(message::kConvertFailed);  // the end, or garbage, before any frame
+            default: return notConverted();  // the end, or garbage, before any frame
         }
     }
 }

@@ -31,14 +31,15 @@ const CommandFormat &formatOf(BitmapCommand command) {
 }
 
 // The command's fields are 16 bits wide. A position outside 0..65535 is
-// clamped; a picture whose width in bytes or row count does not fit, or that
-// has no width, cannot be described and is refused.
+// clamped; a picture whose width in bytes or row count does not fit, or whose
+// size is negative, cannot be described and is refused. A width of 0 is an
+// empty picture: its command goes out with no raster.
 constexpr Range kPosition{0, int(kLargestField)};
 
 bool describable(const unsigned char *raster, const BITMAPINFOHEADER *info) {
-    if (info == nullptr || info->biWidth < 1 || info->biHeight < 0) return false;
+    if (info == nullptr || info->biWidth < 0 || info->biHeight < 0) return false;
     if (rasterRowBytes(uint32_t(info->biWidth)) > kLargestField || uint32_t(info->biHeight) > kLargestField) return false;
-    return raster != nullptr || info->biHeight == 0;
+    return raster != nullptr || info->biWidth == 0 || info->biHeight == 0;
 }
 
 void putField(unsigned char *at, uint32_t value) {

@@ -6,6 +6,7 @@
 // the row buffers come from libjpeg's own pools, released with its object.
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE
+#include <cstring>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -23,17 +24,23 @@ constexpr long kMaxDecoderMemory = 1L << 30;
 struct ErrorManager {
     jpeg_error_mgr base;
     std::jmp_buf escape;
+    bool fileEnded;   // the data ran out; libjpeg goes on as if the file ended there
+    bool dataMissed;  // ... and the picture needed more of it
 };
 
 [[noreturn]] void escapeOnError(j_common_ptr cinfo) {
     std::longjmp(reinterpret_cast<ErrorManager *>(cinfo->err)->escape, 1);
 }
 
-// Warnings (level -1) report corrupt data: a truncated file would decode its
-// missing part as grey, which prints as a black area, so such a file is
-// refused at the first warning. Only bytes found between markers are harmless.
-void refuseDamage(j_common_ptr cinfo, int level) {
-    if (level < 0 && cinfo->err->msg_code != JWRN_EXTRANEOUS_DATA) cinfo->err->error_exit(cinfo);
+// Warnings (level -1) do not refuse a file: an unknown JFIF revision, stray
+// bytes, or a missing end marker after complete data leave the picture whole,
+// as other image tools show it. A file cut short in its data is noted: libjpeg
+// would decode the part it lacks as grey, which prints black.
+void noteWarnings(j_common_ptr cinfo, int level) {
+    if (level >= 0) return;
+    auto *errors = reinterpret_cast<ErrorManager *>(cinfo->err);
+    if (errors->base.msg_code == JWRN_JPEG_EOF) errors->fileEnded = true;
+    if (errors->base.msg_code == JWRN_HIT_MARKER && errors->fileEnded) errors->dataMissed = true;
 }
 
 void stayQuiet(j_common_ptr) {}
@@ -63,7 +70,7 @@ public:
     JpegSession() {
         decoder_.err = jpeg_std_error(&errors_.base);
         errors_.base.error_exit = escapeOnError;
-        errors_.base.emit_message = refuseDamage;
+        errors_.base.emit_message = noteWarnings;
         errors_.base.output_message = stayQuiet;
         progress_.progress_monitor = limitScans;
     }
@@ -76,7 +83,7 @@ public:
     // Why the decode ended in a libjpeg error.
     Status failure() const {
         if (errors_.base.msg_code == JERR_OUT_OF_MEMORY) return noMemory(message::kNoMemoryForRows);
-        return refused(message::kConvertFailed);
+        return notConverted();
     }
 
     // Any libjpeg error leaves this function through longjmp; it holds only
@@ -98,11 +105,16 @@ public:
         const JDIMENSION width = decoder_.output_width;
         JSAMPARRAY decoded = allocateRows(width * JDIMENSION(decoder_.output_components));
         JSAMPARRAY converted = cmyk ? allocateRows(width * 3) : decoded;
+        // A file of one scan cut short holds the rows before the cut: the rows
+        // decoded after the data ran out are left white. (In a file of several
+        // scans the first ones already hold every row, coarsely.)
+        const bool blankWhatIsMissing = !jpeg_has_multiple_scans(&decoder_);
         const Status begun = sink.begin(int(width), int(decoder_.output_height));
         if (!begun.ok()) return begun;
         while (decoder_.output_scanline < decoder_.output_height) {
             jpeg_read_scanlines(&decoder_, decoded, 1);
             if (cmyk) cmykToBgr(decoded[0], converted[0], width, decoder_.saw_Adobe_marker);
+            if (blankWhatIsMissing && errors_.dataMissed) std::memset(converted[0], 0xFF, std::size_t(width) * 3);
             sink.row(converted[0]);
         }
         jpeg_finish_decompress(&decoder_);

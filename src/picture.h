@@ -13,12 +13,15 @@
 
 namespace vdl {
 
-// Pictures the library handles: 1 to 65535 pixels a side (the bitmap
-// commands carry the row count in 16 bits, JPEG and GIF cannot be larger)
-// and at most 2^27 pixels in all, so that no header, however hostile, makes a
-// load reserve more than a 16 MiB raster or decode for longer than a moment.
-constexpr int64_t kMaxPictureSide = 65535;
-constexpr int64_t kMaxPicturePixels = int64_t(1) << 27;
+// Pictures the library handles are those a bitmap command can carry: rows of
+// at most 65535 bytes (524,280 pixels) and at most 65535 rows, the widths of
+// the command's fields. Memory bounds them once more: the 1-bit raster of one
+// picture takes at most 512 MiB. Every picture of up to 65535 x 65535 pixels
+// fits that; only wider ones can pass it, and they are refused before any
+// allocation, so that no header, however hostile, makes a load reserve more.
+constexpr int64_t kMaxRowBytes = 65535;
+constexpr int64_t kMaxRows = 65535;
+constexpr int64_t kMaxRasterBytes = int64_t(1) << 29;
 
 // Image files are read whole; larger ones are refused before any allocation.
 constexpr int64_t kMaxImageFileSize = int64_t(1) << 30;
@@ -43,7 +46,6 @@ constexpr const char kUnsupportedDepth[] = "This is not supported bit image.";
 constexpr const char kInvalidHeader[] = "Invalid BMP header.";
 constexpr const char kInvalidSize[] = "Invalid image size.";
 constexpr const char kTooLarge[] = "Image too large.";
-constexpr const char kConvertFailed[] = "Failed to convert image.";
 constexpr const char kInvalidArgument[] = "Invalid argument.";
 constexpr const char kNoMemoryForFile[] = "Failed to alloc memory for bmpFileBuff";
 constexpr const char kNoMemoryForRows[] = "Failed to alloc memory for tmpBuff";
@@ -56,10 +58,15 @@ inline Status noMemory(const char *why) { return {VDL_ERR_NO_MEMORY, why}; }
 // A size that is not positive is invalid; one past the limits is too large.
 inline Status checkPictureSize(int64_t width, int64_t height) {
     if (width < 1 || height < 1) return refused(message::kInvalidSize);
-    if (width > kMaxPictureSide || height > kMaxPictureSide || width * height > kMaxPicturePixels)
+    const int64_t rowBytes = (width + 7) / 8;
+    if (rowBytes > kMaxRowBytes || height > kMaxRows || rowBytes * height > kMaxRasterBytes)
         return refused(message::kTooLarge);
     return kSuccess;
 }
+
+// A converter that cannot make a picture of a file: the converted copy the
+// loader would read does not exist, which is what this code has always meant.
+inline Status notConverted() { return {VDL_ERR_IMAGE_OPEN, message::kOpenFailed}; }
 
 // Bytes the library hands out are allocated with malloc, so that the caller
 // releases them with free; these never throw.
@@ -76,14 +83,20 @@ struct ByteView {
     std::size_t size;
 };
 
-// Receives a picture row by row, top row first. Each row is width pixels of
-// three bytes, blue, green, red, with any transparency already laid over
-// white (so a transparent pixel arrives as 255, 255, 255).
+// The colours of a palette picture: blue, green, red of each index.
+using Palette = unsigned char[256][3];
+
+// Receives a picture row by row, top row first, each row in one of two forms.
+// row: width pixels of three bytes, blue, green, red, with any transparency
+// already laid over white (so a transparent pixel arrives as 255, 255, 255).
+// paletteRow: white but for count pixels from left, given as indices into a
+// palette, which spares the sink the colours of every pixel.
 class RowSink {
 public:
     // Called once, before the rows; fails when the result cannot be allocated.
     virtual Status begin(int width, int height) = 0;
     virtual void row(const unsigned char *bgr) = 0;
+    virtual void paletteRow(const unsigned char *indices, int left, int count, const Palette &palette) = 0;
 
 protected:
     ~RowSink() = default;
@@ -100,6 +113,13 @@ inline unsigned char overWhite(unsigned channel, unsigned alpha) {
 // first frame only, on its logical screen.
 Status decodeJpeg(ByteView file, RowSink &sink);
 Status decodeGif(ByteView file, RowSink &sink);
+
+// loadImage and loadImage1 on an image file already in memory; name is the
+// file's name, which decides what is converted as a path's would. The
+// loaders read the file and go on from here; the fuzz targets start here.
+enum class ImageLoader { LoadImage, LoadImage1 };
+int loadImageBytes(ImageLoader which, const char *name, ByteView file, unsigned char **image, BITMAPINFOHEADER *info,
+                   int targetWidth);
 
 }  // namespace vdl
 

@@ -12,7 +12,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -119,18 +123,67 @@ void reduceRow(const unsigned char *bgr, int width, unsigned char *out) {
         if (!white(bgr)) out[x / 8] |= static_cast<unsigned char>(0x80u >> (x % 8));
 }
 
+// The same rule for palette pictures, decided once an index: the bit each
+// index sets at each of the eight places of a raster byte (so that eight
+// pixels make a byte without a chain of shifts), and an index that does not
+// print (to pass white stretches eight pixels at a time), if any.
+struct PaletteRule {
+    unsigned char bitAt[8][256] = {};
+    int whiteIndex = -1;
+
+    void decide(const Palette &palette) {
+        whiteIndex = -1;
+        for (int i = 255; i >= 0; --i) {
+            const bool black = !white(palette[i]);
+            for (int k = 0; k < 8; ++k) bitAt[k][i] = static_cast<unsigned char>(black ? 0x80u >> k : 0u);
+            if (!black) whiteIndex = i;
+        }
+    }
+
+    // Sets the bits of the pixels left to left + count - 1 of the row that print.
+    void reduce(const unsigned char *indices, int left, int count, unsigned char *out) const {
+        int x = 0;
+        if (left % 8 == 0) {
+            const uint64_t allWhite = whiteIndex < 0 ? ~uint64_t(0) : uint64_t(whiteIndex) * 0x0101010101010101ull;
+            const bool skipsWhite = whiteIndex >= 0;
+            unsigned char *bytes = out + left / 8;
+            for (; x + 8 <= count; x += 8, indices += 8) {
+                uint64_t eight;
+                std::memcpy(&eight, indices, sizeof eight);
+                if (skipsWhite && eight == allWhite) continue;  // the raster is zero-filled
+                bytes[x / 8] = static_cast<unsigned char>(
+                    (bitAt[0][indices[0]] | bitAt[1][indices[1]] | bitAt[2][indices[2]] | bitAt[3][indices[3]]) |
+                    (bitAt[4][indices[4]] | bitAt[5][indices[5]] | bitAt[6][indices[6]] | bitAt[7][indices[7]]));
+            }
+        }
+        for (; x < count; ++x, ++indices) out[(left + x) / 8] |= bitAt[(left + x) % 8][*indices];
+    }
+};
+
 class TrueColourReduction final : public RowSink {
 public:
     explicit TrueColourReduction(Raster &raster) : raster_(raster) {}
     Status begin(int width, int height) override { return allocateRaster(raster_, width, height); }
     void row(const unsigned char *bgr) override {
-        if (next_ >= raster_.height) return;
-        reduceRow(bgr, raster_.width, raster_.bytes.get() + std::size_t(next_++) * raster_.rowBytes());
+        if (unsigned char *out = nextRow()) reduceRow(bgr, raster_.width, out);
+    }
+    void paletteRow(const unsigned char *indices, int left, int count, const Palette &palette) override {
+        if (&palette != rulesFor_) {  // a picture's rows share one palette: decided once
+            rule_.decide(palette);
+            rulesFor_ = &palette;
+        }
+        if (unsigned char *out = nextRow()) rule_.reduce(indices, left, count, out);
     }
 
 private:
+    unsigned char *nextRow() {
+        return next_ < raster_.height ? raster_.bytes.get() + std::size_t(next_++) * raster_.rowBytes() : nullptr;
+    }
+
     Raster &raster_;
     int next_ = 0;
+    const Palette *rulesFor_ = nullptr;
+    PaletteRule rule_;
 };
 
 // The monochrome conversion of loadImage1: Floyd-Steinberg error diffusion
@@ -144,8 +197,17 @@ public:
     Status begin(int width, int height) override {
         // Two rows of errors, each with a spare cell at either end.
         errors_ = allocateZeroed(2 * (std::size_t(width) + 2) * sizeof(int));
-        if (!errors_) return noMemory(message::kNoMemoryForRows);
+        colours_ = allocateBytes(std::size_t(width) * 3);
+        if (!errors_ || !colours_) return noMemory(message::kNoMemoryForRows);
         return allocateRaster(raster_, width, height);
+    }
+
+    // Dithering needs every pixel's colour: the palette row is spelt out.
+    void paletteRow(const unsigned char *indices, int left, int count, const Palette &palette) override {
+        unsigned char *bgr = colours_.get();
+        std::memset(bgr, 0xFF, std::size_t(raster_.width) * 3);
+        for (int x = 0; x < count; ++x) std::memcpy(bgr + 3 * std::size_t(left + x), palette[indices[x]], 3);
+        row(bgr);
     }
 
     void row(const unsigned char *bgr) override {
@@ -172,6 +234,7 @@ public:
 private:
     Raster &raster_;
     Bytes errors_;
+    Bytes colours_;
     int next_ = 0;
 };
 
@@ -188,7 +251,10 @@ template <typename Source>
 Status resample(const Source &source, int width, int height, int targetWidth, Raster &resized) {
     const float scale = float(targetWidth) / float(width);
     const float heightProduct = scale * float(height);
-    if (!(heightProduct < float(kMaxPictureSide + 1))) {
+    // An empty result (height 0) is allowed; any other must fit a command.
+    const bool fits = heightProduct < float(kMaxRows + 1) &&
+                      checkPictureSize(targetWidth, std::max(int(heightProduct), 1)).ok();
+    if (!fits) {
         printDebugLog(kResizeImage, "%s", message::kTooLarge);
         return refused(message::kTooLarge);
     }
@@ -199,10 +265,6 @@ Status resample(const Source &source, int width, int height, int targetWidth, Ra
     printDebugLog(kResizeImage, "biWidth : %d, biHeight : %d", width, height);
     printDebugLog(kResizeImage, "x_ratio : %f, height : %d, y_ratio: %f", double(xRatio), newHeight, double(yRatio));
     printDebugLog(kResizeImage, "start");
-    if (targetWidth > kMaxPictureSide || int64_t(targetWidth) * newHeight > kMaxPicturePixels) {
-        printDebugLog(kResizeImage, "%s", message::kTooLarge);
-        return refused(message::kTooLarge);
-    }
     if (!allocateRaster(resized, targetWidth, newHeight).ok()) {
         printDebugLog(kResizeImage, "Failed to alloc memory");
         return noMemory("Failed to alloc memory");
@@ -290,7 +352,7 @@ Status convertPicture(ByteView file, RowSink &sink) {
         const Status opened = bmp.open(file, BmpDepths::Widened, ColourTableAt::AfterInfoHeader);
         return opened.ok() ? bmp.sendRows(sink) : opened;
     }
-    return refused(message::kConvertFailed);
+    return notConverted();
 }
 
 class Loader {
@@ -300,21 +362,23 @@ public:
     // The raster and info of the picture in path, or the reason why not.
     Status load(const char *path) {
         const NamedAs name = namedAs(path);
-        bool converted = name == NamedAs::Jpg || name == NamedAs::Gif;
         FileBytes file;
-        if (rules_.probesBmpDepth && name == NamedAs::Bmp) {
+        const Status read = readImageFile(path, file);
+        if (!read.ok()) return traced(probesDepth(name) ? kGetImageBit : rules_.traceName, read);
+        return load(name, file.view());
+    }
+
+    // The same for a file already in memory, named as name says.
+    Status load(NamedAs name, ByteView file) {
+        bool converted = name == NamedAs::Jpg || name == NamedAs::Gif;
+        if (probesDepth(name)) {
             int depth = 0;
-            Status probed = readImageFile(path, file);
-            if (probed.ok()) probed = bmpBitCount(file.view(), depth);
+            const Status probed = bmpBitCount(file, depth);
             if (!probed.ok()) return traced(kGetImageBit, probed);
             converted = depth == 1 || depth == 32;
         }
         if (converted) printDebugLog(rules_.traceName, "CONVERT");
-        if (!file.data) {
-            const Status read = readImageFile(path, file);
-            if (!read.ok()) return traced(rules_.traceName, read);
-        }
-        const Status reduced = converted ? readConverted(file.view()) : readAsStored(file.view());
+        const Status reduced = converted ? readConverted(file) : readAsStored(file);
         return traced(rules_.traceName, reduced);
     }
 
@@ -339,6 +403,8 @@ private:
         return converted;
     }
 
+    bool probesDepth(NamedAs name) const { return rules_.probesBmpDepth && name == NamedAs::Bmp; }
+
     static Status traced(const char *traceName, Status status) {
         if (!status.ok()) printDebugLog(traceName, "%s", status.message);
         return status;
@@ -349,11 +415,14 @@ private:
     Raster raster_;
 };
 
-int loadWith(const LoaderRules &rules, const char *path, unsigned char **image, BITMAPINFOHEADER *info,
-             int targetWidth) {
+// Runs a loader on the picture that `read` hands it, then rescales and hands
+// out the raster.
+template <typename Read>
+int loadWith(const LoaderRules &rules, bool named, unsigned char **image, BITMAPINFOHEADER *info, int targetWidth,
+             Read read) {
     if (image != nullptr) *image = nullptr;
     if (info != nullptr) *info = BITMAPINFOHEADER{};
-    if (path == nullptr) {
+    if (!named) {
         printDebugLog(rules.traceName, "%s", message::kOpenFailed);
         return VDL_ERR_IMAGE_OPEN;
     }
@@ -363,7 +432,7 @@ int loadWith(const LoaderRules &rules, const char *path, unsigned char **image, 
     }
 
     Loader loader(rules, *info);
-    const Status loaded = loader.load(path);
+    const Status loaded = read(loader);
     if (!loaded.ok()) return loaded.code;
 
     Raster &raster = loader.raster();
@@ -416,30 +485,105 @@ int resizePixels(const unsigned char *pixels, unsigned char **resized, int targe
 // The compressor of the "LCR" command
 // ---------------------------------------------------------------------------
 
-// Runs are scanned eight bytes at a time once they have begun: a label's
-// raster is mostly long runs of white and black. Other bytes come in short
-// stretches, and are copied one by one.
-constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+// The encoder works on blocks of 64 bytes. For each block two bit masks are
+// made, of the bytes that are 0x00 and of those that are 0xFF (sixteen bytes
+// a compare where SSE2 is there); a byte that repeats the white or black byte
+// before it continues a run and is dropped. Every other byte starts a token,
+// and the steps go from one token to the next, whatever its kind, so that a
+// label's raster of short runs and short stretches of other bytes costs one
+// step a token, with few branches whose way depends on the picture.
+constexpr std::size_t kBlock = 64;
+constexpr unsigned kLongestRun = 255;
+constexpr int kNoRun = -1;
 
-uint64_t eightBytes(const unsigned char *at) {
-    uint64_t word;
-    std::memcpy(&word, at, sizeof word);
-    return word;
+bool opensRun(unsigned byte) { return byte == 0x00 || byte == 0xFF; }
+
+// Bit k set: byte k of the block equals value.
+uint64_t bytesEqual(const unsigned char *block, unsigned char value) {
+    uint64_t mask = 0;
+#ifdef __SSE2__
+    const __m128i pattern = _mm_set1_epi8(static_cast<char>(value));
+    for (unsigned k = 0; k < kBlock / 16; ++k) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * k));
+        mask |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, pattern)))) << (16 * k);
+    }
+#else
+    for (unsigned k = 0; k < kBlock; ++k) mask |= uint64_t(block[k] == value) << k;
+#endif
+    return mask;
 }
 
-// The end of the run of `byte` that goes on at i.
-std::size_t runEnd(const unsigned char *data, std::size_t i, std::size_t length, unsigned char byte) {
-    const uint64_t pattern = byte == 0 ? 0 : ~uint64_t(0);
-    while (i < length && data[i] == byte) {
-        if (!kLittleEndian || i + 8 > length) {
-            ++i;
-            continue;
-        }
-        // The lowest set bit of the difference is in the first byte that differs.
-        if (const uint64_t differ = eightBytes(data + i) ^ pattern) return i + std::size_t(__builtin_ctzll(differ)) / 8;
-        i += 8;
+// The stream as it grows: where the next byte goes, and the run still open
+// at its end (its byte and where its count is), which the next block may
+// continue.
+struct Stream {
+    unsigned char *out;
+    std::size_t size = 0;
+    int runByte = kNoRun;
+    std::size_t countAt = 0;
+
+    void startRun(unsigned char byte, unsigned count) {
+        out[size] = byte;
+        out[size + 1] = static_cast<unsigned char>(count);
+        countAt = size + 1;
+        runByte = byte;
+        size += 2;
     }
-    return i;
+    // Adds to the open run, starting a new token each time the count is full.
+    void continueRun(std::size_t more) {
+        std::size_t count = out[countAt] + more;
+        for (; count > kLongestRun; count -= kLongestRun) {
+            out[countAt] = static_cast<unsigned char>(kLongestRun);
+            startRun(static_cast<unsigned char>(runByte), 0);
+        }
+        out[countAt] = static_cast<unsigned char>(count);
+    }
+};
+
+void encodeBlock(const unsigned char *block, Stream &s) {
+    const uint64_t white = bytesEqual(block, 0x00), black = bytesEqual(block, 0xFF);
+    if ((white | black) == 0) {  // no run at all: the block stands for itself
+        std::memcpy(s.out + s.size, block, kBlock);
+        s.size += kBlock;
+        s.runByte = kNoRun;
+        return;
+    }
+    const uint64_t continues =
+        (white & (white << 1 | uint64_t(s.runByte == 0x00))) | (black & (black << 1 | uint64_t(s.runByte == 0xFF)));
+    uint64_t starts = ~continues;
+    if (starts != ~uint64_t(0)) {  // the first bytes carry on the open run
+        s.continueRun(starts == 0 ? kBlock : std::size_t(__builtin_ctzll(starts)));
+        if (starts == 0) return;
+    }
+    // A token is its byte, and for a run the distance to the next token (at
+    // most 64, written after the byte). Both go out as one pair; a byte that
+    // stands for itself then takes only the first place.
+    const uint64_t runs = white | black;
+    unsigned at = unsigned(__builtin_ctzll(starts));
+    starts &= starts - 1;
+    for (;;) {
+        const unsigned next = starts != 0 ? unsigned(__builtin_ctzll(starts)) : unsigned(kBlock);
+        s.out[s.size] = block[at];
+        s.out[s.size + 1] = static_cast<unsigned char>(next - at);
+        s.size += 1 + (runs >> at & 1);
+        if (starts == 0) break;
+        at = next;
+        starts &= starts - 1;
+    }
+    // The last token may be a run that the next block goes on with.
+    s.runByte = runs >> at & 1 ? block[at] : kNoRun;
+    s.countAt = s.size - 1;
+}
+
+void encodeByte(unsigned char byte, Stream &s) {
+    if (int(byte) == s.runByte) {
+        s.continueRun(1);
+    } else if (opensRun(byte)) {
+        s.startRun(byte, 1);
+    } else {
+        s.out[s.size++] = byte;
+        s.runByte = kNoRun;
+    }
 }
 
 }  // namespace
@@ -447,25 +591,11 @@ std::size_t runEnd(const unsigned char *data, std::size_t i, std::size_t length,
 // Runs of 0x00 (white) and 0xFF (black) become the byte and a count of 1 to
 // 255; every other byte stands for itself, however often it repeats.
 std::size_t encodeRunLength(const unsigned char *data, std::size_t length, unsigned char *out) {
-    constexpr std::size_t kLongestRun = 255;
-    std::size_t i = 0, o = 0;
-    while (i < length) {
-        const unsigned char byte = data[i];
-        if (byte != 0x00 && byte != 0xFF) {
-            out[o++] = byte;
-            ++i;
-            continue;
-        }
-        const std::size_t end = runEnd(data, i + 1, length, byte);
-        for (std::size_t left = end - i; left > 0;) {
-            const std::size_t count = left < kLongestRun ? left : kLongestRun;
-            out[o++] = byte;
-            out[o++] = static_cast<unsigned char>(count);
-            left -= count;
-        }
-        i = end;
-    }
-    return o;
+    Stream stream{out};
+    std::size_t i = 0;
+    for (; i + kBlock <= length; i += kBlock) encodeBlock(data + i, stream);
+    for (; i < length; ++i) encodeByte(data[i], stream);
+    return stream.size;
 }
 
 int compressTo(Printer &p, const unsigned char *data, uint32_t length) {
@@ -488,12 +618,25 @@ int compressTo(Printer &p, const unsigned char *data, uint32_t length) {
 
 }  // namespace vdl
 
+namespace vdl {
+
+int loadImageBytes(ImageLoader which, const char *name, ByteView file, unsigned char **image, BITMAPINFOHEADER *info,
+                   int targetWidth) {
+    const LoaderRules &rules = which == ImageLoader::LoadImage ? kLoadImage : kLoadImage1;
+    return loadWith(rules, name != nullptr, image, info, targetWidth,
+                    [&](Loader &loader) { return loader.load(namedAs(name), file); });
+}
+
+}  // namespace vdl
+
 extern "C" int loadImage(const char *path, unsigned char **image, BITMAPINFOHEADER *info, int targetWidth) {
-    return vdl::loadWith(vdl::kLoadImage, path, image, info, targetWidth);
+    return vdl::loadWith(vdl::kLoadImage, path != nullptr, image, info, targetWidth,
+                         [&](vdl::Loader &loader) { return loader.load(path); });
 }
 
 extern "C" int loadImage1(const char *path, unsigned char **image, BITMAPINFOHEADER *info) {
-    return vdl::loadWith(vdl::kLoadImage1, path, image, info, 0);
+    return vdl::loadWith(vdl::kLoadImage1, path != nullptr, image, info, 0,
+                         [&](vdl::Loader &loader) { return loader.load(path); });
 }
 
 extern "C" int GetImageBit(const char *path) { return vdl::imageBitCount(path); }

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "VdlLabelAPI.h"
@@ -23,7 +22,6 @@ struct Picture {
 
     Picture(int w, int h, uint32_t fill = 0xFFFFFFFF) : width(w), height(h), argb(std::size_t(w) * h, fill) {}
     uint32_t &at(int x, int y) { return argb[std::size_t(y) * width + x]; }
-    uint32_t at(int x, int y) const { return argb[std::size_t(y) * width + x]; }
 };
 
 constexpr uint32_t kWhite = 0xFFFFFFFF;
@@ -38,38 +36,34 @@ Picture randomPicture(int width, int height, const std::vector<uint32_t> &colour
 // them over white cannot round them to white.)
 std::vector<uint8_t> expectedRaster(const Picture &picture);
 
-// A raster drawn as text, one line per row: '#' black, '.' white, so that a
-// failed comparison shows where the pictures differ.
+// A raster drawn as text, one line per row: '#' black, '.' white, '!' a bit
+// set past the width, so that a failed comparison shows where pictures differ.
 std::string rasterArt(const std::vector<uint8_t> &raster, int width, int height);
+inline std::string art(const Picture &picture) {
+    return rasterArt(expectedRaster(picture), picture.width, picture.height);
+}
 
 // How a BMP file is written.
 struct BmpLayout {
-    BmpLayout(int bits, uint32_t header = 40, uint32_t compressionField = 0, std::vector<uint32_t> colours = {})
-        : bitCount(bits), headerSize(header), compression(compressionField), palette(std::move(colours)) {}
-
     int bitCount;
-    uint32_t headerSize;
-    uint32_t compression;
-    std::vector<uint32_t> palette;  // 0x00RRGGBB, for 1, 4 and 8 bits
+    uint32_t headerSize = 40;
+    uint32_t compression = 0;
+    std::vector<uint32_t> palette = {};  // 0x00RRGGBB, for 1, 4 and 8 bits
+    bool topDown = false;                // rows top-down, with a negative height
 };
 
-// A BMP file, rows bottom-up. For 1, 4 and 8 bits `pixels` are palette
-// indices; for 24 and 32 bits 0xAARRGGBB colours (alpha kept at 32 bits).
+// A BMP file. For 1, 4 and 8 bits `pixels` are palette indices; for 24 and 32
+// bits 0xAARRGGBB colours (alpha kept at 32 bits). No pixels: all zero.
 std::string bmpFile(int width, int height, const std::vector<uint32_t> &pixels, const BmpLayout &layout);
-
-// The picture the indices of a palette file stand for.
-Picture paletteAsPicture(int width, int height, const std::vector<uint32_t> &indices,
-                         const std::vector<uint32_t> &palette);
+void put32(std::string &bytes, std::size_t at, uint32_t value);
 
 // A PAM file with alpha, convert's input.
 std::string pamFile(const Picture &picture);
-// The picture in a binary PPM file (convert's output), or an empty one.
-Picture readPpm(const std::string &path);
 
 // ImageMagick's convert, when installed (it is a test dependency only).
 bool haveConvert();
 // Runs convert with these arguments, without a shell; true on exit status 0.
-bool runConvert(const std::vector<std::string> &arguments);
+bool runConvert(std::vector<std::string> arguments);
 
 // A private directory under /tmp, removed with everything in it, and the
 // files the tests put there.
@@ -80,15 +74,16 @@ public:
     std::set<std::string> names() const;
 };
 
-// A load through loadImage (or loadImage1), with the raster copied out and freed.
+// A load through loadImage (or, monochrome, loadImage1), with the raster
+// copied out and freed. A failed load that hands out a pointer gives the code -1000.
 struct Loaded {
     int code = 0;
     BITMAPINFOHEADER info{};
     std::vector<uint8_t> raster;
     std::string art() const { return rasterArt(raster, info.biWidth, info.biHeight); }
 };
-Loaded load(const std::string &path, int targetWidth = 0);
-Loaded load1(const std::string &path);
+Loaded load(const std::string &path, int targetWidth = 0, bool monochrome = false);
+inline Loaded load1(const std::string &path) { return load(path, 0, true); }
 
 }  // namespace vdltest
 
