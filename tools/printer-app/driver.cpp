@@ -73,6 +73,8 @@ struct RasterJob {
     PageHeader header{};
     std::vector<unsigned char> rows;
     int rowBytes = 0;
+    unsigned pagesStarted = 0;
+    bool repeat = false;  // PAPPL's own copy of a page the print command already counted
 };
 
 void setReasons(pappl_printer_t *printer, const Answer &answer) {
@@ -161,6 +163,10 @@ bool rasterStartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
 
 bool rasterStartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
     RasterJob *raster = static_cast<RasterJob *>(papplJobGetData(job));
+    // PAPPL makes copies by running the pages again; the print command's
+    // count makes them here, so those repeats are not sent.
+    raster->repeat = options->num_pages > 0 && ++raster->pagesStarted > options->num_pages;
+    if (raster->repeat) return true;
     const cups_page_header2_t &h = options->header;
     if (h.cupsWidth < 1 || h.cupsHeight < 1 || h.cupsWidth > 65535 || h.cupsHeight > 65535) return false;
     raster->header = PageHeader{int(h.cupsWidth), int(h.cupsHeight), std::max(1, options->copies)};
@@ -172,7 +178,7 @@ bool rasterStartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
 bool rasterWriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned y,
                      const unsigned char *line) {
     RasterJob *raster = static_cast<RasterJob *>(papplJobGetData(job));
-    if (int(y) >= raster->header.height) return true;
+    if (raster->repeat || int(y) >= raster->header.height) return true;
     const std::size_t bytes = std::min<std::size_t>(std::size_t(raster->rowBytes), options->header.cupsBytesPerLine);
     std::memcpy(raster->rows.data() + sizeof(PageHeader) + std::size_t(y) * std::size_t(raster->rowBytes), line,
                 bytes);
@@ -182,6 +188,7 @@ bool rasterWriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
 // Each page is one label: its bitmap once, then the print command with the copies.
 bool rasterEndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned) {
     RasterJob *raster = static_cast<RasterJob *>(papplJobGetData(job));
+    if (raster->repeat) return true;
     std::memcpy(raster->rows.data(), &raster->header, sizeof raster->header);
     const Answer answer = raster->link->worker->call(Request::page, raster->rows.data(), raster->rows.size(), kJobTimeout);
     if (!answer.ok()) papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Label: %s", Worker::describe(answer.result).c_str());
@@ -300,6 +307,8 @@ bool driverCallback(pappl_system_t *, const char *driverName, const char *, cons
     d->darkness_default = 0;
     return true;
 }
+
+const char *mimeTypeCallback(const unsigned char *, size_t, void *) { return kNativeFormat; }
 
 const char *autoAddCallback(const char *, const char *deviceUri, const char *deviceId, void *) {
     const bool ours = std::strncmp(deviceUri, "vdl:", 4) == 0 && deviceId && std::strstr(deviceId, "MFG:VELDRIN;");

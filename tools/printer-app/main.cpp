@@ -82,6 +82,7 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
         return nullptr;
     }
     papplSystemSetPrinterDrivers(system, kDriverCount, kDrivers, autoAddCallback, nullptr, driverCallback, nullptr);
+    papplSystemSetMIMECallback(system, mimeTypeCallback, nullptr);
     papplSystemSetFooterHTML(system, "VELDRIN label printers through libVdlLabelAPI");
     pappl_version_t version{};
     snprintf(version.name, sizeof version.name, "%s", kName);

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <sys/prctl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -121,10 +120,8 @@ bool validPayload(Request type, const std::vector<char> &payload) {
 }  // namespace
 
 int runWorker() {
-    // The worker lives and dies with the server: a server that is killed
-    // takes its workers along, and nothing the server held open leaks here.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() == 1) return 1;
+    // Nothing the server held open leaks here. The worker ends when the
+    // server's end of the socket closes (the server exited, or gave up on it).
     ::close_range(kWorkerDescriptor + 1, ~0u, 0);
     std::signal(SIGPIPE, SIG_IGN);
 
