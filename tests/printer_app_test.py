@@ -2,13 +2,16 @@
 ipptool and the application's own sub-commands as clients, emulators as the printers."""
 
 import os
+import random
 import re
+import signal
 import socket
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
+from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from emulator import Emulator  # noqa: E402
@@ -46,7 +49,7 @@ IPP_REQUEST = """{{
   ATTR uri printer-uri $uri
   ATTR name requesting-user-name tester
   {operation_attributes}
-  {job_attributes}
+  {attributes}
   {file}
 }}
 """
@@ -72,7 +75,7 @@ class Server:
         uri = f"{self.uri}/ipp/print/{printer}" if printer else self.uri
         return subprocess.run([APP, command, "-u", uri, *args], capture_output=True, text=True, timeout=60)
 
-    def ipp(self, printer, operation, document=None, operation_attributes=(), **attributes):
+    def ipp(self, printer, operation, document=None, operation_attributes=(), group="job", **attributes):
         """ipptool's verbose answer to one request, as a dict of attribute texts.
         Attributes are given as name=(type, value); document as (path, format)."""
         def lines(pairs):
@@ -81,7 +84,7 @@ class Server:
             operation_attributes = [*operation_attributes, ("document-format", ("mimeMediaType", document[1]))]
         request = IPP_REQUEST.format(
             operation=operation, operation_attributes=lines(operation_attributes),
-            job_attributes=f"GROUP job-attributes-tag\n  {lines(attributes.items())}" if attributes else "",
+            attributes=f"GROUP {group}-attributes-tag\n  {lines(attributes.items())}" if attributes else "",
             file="FILE $filename" if document else "")
         with tempfile.NamedTemporaryFile("w", suffix=".test") as test:
             test.write(request)
@@ -95,9 +98,9 @@ class Server:
         return self.ipp(printer, "Get-Job-Attributes", operation_attributes=[("job-id", ("integer", job_id))])
 
     def stop(self):
-        self.app("shutdown")
+        self.process.terminate()
         try:
-            self.process.wait(timeout=30)
+            self.process.wait(timeout=60)
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
@@ -108,11 +111,13 @@ class PrinterAppTest(unittest.TestCase):
     def setUpClass(cls):
         cls.directory = tempfile.TemporaryDirectory()
         cls.emulators = {name: Emulator(*options) for name, options in [
-            ("ready", []), ("cover", ["--status", "cover-open"]), ("empty", ["--status", "paper-empty"])]}
+            ("ready", []), ("cover", ["--status", "cover-open"]), ("empty", ["--status", "paper-empty"]),
+            ("a", []), ("b", []), ("c", []), ("stuck", [])]}
         cls.server = Server(cls.directory.name)
         for name, driver, emulator in [("label203", "veldrin_203dpi", "ready"), ("label300", "veldrin_300dpi", "ready"),
                                        ("label600", "veldrin_600dpi", "ready"), ("cover", "veldrin_203dpi", "cover"),
-                                       ("empty", "veldrin_203dpi", "empty")]:
+                                       ("empty", "veldrin_203dpi", "empty"), *[
+                                           (name, "veldrin_203dpi", name) for name in ("a", "b", "c", "stuck")]]:
             added = cls.server.app("add", "-d", name, "-m", driver, "-v",
                                    f"vdl://{cls.emulators[emulator].port_name}")
             assert added.returncode == 0, added.stderr
@@ -168,10 +173,8 @@ class PrinterAppTest(unittest.TestCase):
         self.assertIn("CODE-128:VDL-APP-1234", read.stdout)
 
     def test_raw_job_and_the_applications_own_commands(self):
-        raw = os.path.join(self.directory.name, "label.vdl")
-        with open(raw, "wb") as file:
-            file.write(b"CB\rP1,1\r")
-        submitted = self.server.app("submit", "-o", "document-format=application/vnd.veldrin-commands", raw,
+        submitted = self.server.app("submit", "-o", "document-format=application/vnd.veldrin-commands",
+                                    self.raw_file(b"CB\rP1,1\r"),
                                     printer="label300")
         self.assertEqual(submitted.returncode, 0, submitted.stderr)
         job_id = submitted.stdout.split()[-1]
@@ -185,16 +188,70 @@ class PrinterAppTest(unittest.TestCase):
             with self.subTest(printer=printer):
                 eventually(lambda: reason in self.server.ipp(printer, "Get-Printer-Attributes").get(
                     "printer-state-reasons", ""), f"{reason} on {printer}")
-                raw = os.path.join(self.directory.name, "wait.vdl")
-                with open(raw, "wb") as file:
-                    file.write(b"P1,1\r")
-                job_id = self.server.app("submit", raw, printer=printer).stdout.split()[-1]
+                job_id = self.server.app("submit", self.raw_file(b"P1,1\r"), printer=printer).stdout.split()[-1]
                 eventually(lambda: "printer-stopped" in self.server.job_state(printer, job_id).get(
                     "job-state-reasons", ""), "the job to wait")
                 self.assertEqual(self.server.app("cancel", "-j", job_id, printer=printer).returncode, 0)
                 eventually(lambda: self.server.job_state(printer, job_id).get("job-state") == "canceled",
                            "the cancel")
                 self.assertNotIn("P print", self.emulators[printer].log())
+
+    def test_printers_print_at_once_and_one_that_hangs_holds_up_none(self):
+        stuck = self.emulators["stuck"]._process
+        stuck.send_signal(signal.SIGSTOP)  # it stops reading, as a jammed printer would
+        try:
+            self.server.app("submit", self.raw_file(b"P9,1\r"), printer="stuck")
+            count = {"a": 11, "b": 12, "c": 13}  # each printer's own label count marks its bytes
+            files = {p: self.raw_file(f"P{n},1\r".encode(), p) for p, n in count.items()}
+            with ThreadPoolExecutor(16) as pool:
+                submitted = list(pool.map(lambda p: self.server.app("submit", files[p], printer=p),
+                                          [p for p in count for _ in range(20)]))
+            self.assertTrue(all(s.returncode == 0 for s in submitted))
+            for printer, first in count.items():
+                eventually(lambda: self.server.app("jobs", printer=printer).stdout.count("completed") == 20,
+                           f"20 jobs on {printer}", limit=120)
+                self.assertEqual(re.findall(r"P print: first=(\d+)", self.emulators[printer].log()), [str(first)] * 20)
+        finally:
+            stuck.send_signal(signal.SIGCONT)
+
+    def test_bad_documents_fail_alone_and_the_next_job_prints(self):
+        for name, content, document_format in [
+                ("bad.pwg", b"RaS2" + b"\xff" * 2000, "image/pwg-raster"),
+                ("random.vdl", random.Random(7).randbytes(8192), "application/vnd.veldrin-commands")]:
+            with self.subTest(document=name):
+                path = self.raw_file(content, name)
+                job = self.server.ipp("label600", "Print-Job", (path, document_format))
+                eventually(lambda: self.server.job_state("label600", job["job-id"]).get("job-state") in (
+                    "completed", "aborted"), f"{name} to end")
+                after = self.server.ipp("label600", "Print-Job", (self.raw_file(b"CB\rP1,1\r"),
+                                                                  "application/vnd.veldrin-commands"))
+                self.completed("label600", after["job-id"])
+
+    def raw_file(self, content, tag="raw"):
+        path = os.path.join(self.directory.name, f"{tag}.vdl")
+        with open(path, "wb") as file:
+            file.write(content)
+        return path
+
+
+class RestartTest(unittest.TestCase):
+    def test_printers_and_their_options_survive_a_restart(self):
+        with tempfile.TemporaryDirectory() as state, Emulator() as emulator:
+            server = Server(state)
+            server.app("add", "-d", "kept", "-m", "veldrin_300dpi", "-v", f"vdl://{emulator.port_name}")
+            modified = server.ipp("kept", "Set-Printer-Attributes", group="printer", **{
+                "printer-darkness-configured": ("integer", 70), "label-mode-configured": ("keyword", "cutter")})
+            self.assertTrue(modified["status-code"].startswith("successful-ok "), modified)
+            self.assertEqual(server.app("shutdown").returncode, 0)
+            server.process.wait(timeout=60)
+            server = Server(state)
+            try:
+                got = server.ipp("kept", "Get-Printer-Attributes")
+                self.assertEqual(got["printer-darkness-configured"], "70")
+                self.assertEqual(got["label-mode-configured"], "cutter")
+                self.assertEqual(got["printer-resolution-default"], "300dpi")
+            finally:
+                server.stop()
 
 
 if __name__ == "__main__":
