@@ -68,7 +68,11 @@ class Server:
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # Asked before its server listens, a sub-command starts a private server
         # of its own: wait for the port first.
-        eventually(lambda: listening(self.port), "the server to listen")
+        try:
+            eventually(lambda: listening(self.port), "the server to listen")
+        except AssertionError:
+            self.stop()
+            raise
 
     def app(self, command, *args, printer=None):
         """A sub-command; one for a printer names it in its URI (PAPPL takes -d for the default printer)."""
@@ -109,11 +113,16 @@ class Server:
 class PrinterAppTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        # Class clean-ups run even when the set-up fails half-way: nothing is left running.
         cls.directory = tempfile.TemporaryDirectory()
-        cls.emulators = {name: Emulator(*options) for name, options in [
-            ("ready", []), ("cover", ["--status", "cover-open"]), ("empty", ["--status", "paper-empty"]),
-            ("a", []), ("b", []), ("c", []), ("stuck", [])]}
+        cls.addClassCleanup(cls.directory.cleanup)
+        cls.emulators = {}
+        for name, options in [("ready", []), ("cover", ["--status", "cover-open"]),
+                              ("empty", ["--status", "paper-empty"]), ("a", []), ("b", []), ("c", []), ("stuck", [])]:
+            cls.emulators[name] = Emulator(*options)
+            cls.addClassCleanup(cls.emulators[name].__exit__)
         cls.server = Server(cls.directory.name)
+        cls.addClassCleanup(cls.server.stop)
         for name, driver, emulator in [("label203", "veldrin_203dpi", "ready"), ("label300", "veldrin_300dpi", "ready"),
                                        ("label600", "veldrin_600dpi", "ready"), ("cover", "veldrin_203dpi", "cover"),
                                        ("empty", "veldrin_203dpi", "empty"), *[
@@ -121,13 +130,6 @@ class PrinterAppTest(unittest.TestCase):
             added = cls.server.app("add", "-d", name, "-m", driver, "-v",
                                    f"vdl://{cls.emulators[emulator].port_name}")
             assert added.returncode == 0, added.stderr
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-        for emulator in cls.emulators.values():
-            emulator.__exit__()
-        cls.directory.cleanup()
 
     def completed(self, printer, job_id):
         state = eventually(lambda: self.server.job_state(printer, job_id).get("job-state") in (
@@ -238,6 +240,7 @@ class RestartTest(unittest.TestCase):
     def test_printers_and_their_options_survive_a_restart(self):
         with tempfile.TemporaryDirectory() as state, Emulator() as emulator:
             server = Server(state)
+            self.addCleanup(lambda: server.stop())
             server.app("add", "-d", "kept", "-m", "veldrin_300dpi", "-v", f"vdl://{emulator.port_name}")
             modified = server.ipp("kept", "Set-Printer-Attributes", group="printer", **{
                 "printer-darkness-configured": ("integer", 70), "label-mode-configured": ("keyword", "cutter")})
@@ -245,13 +248,11 @@ class RestartTest(unittest.TestCase):
             self.assertEqual(server.app("shutdown").returncode, 0)
             server.process.wait(timeout=60)
             server = Server(state)
-            try:
-                got = server.ipp("kept", "Get-Printer-Attributes")
-                self.assertEqual(got["printer-darkness-configured"], "70")
-                self.assertEqual(got["label-mode-configured"], "cutter")
-                self.assertEqual(got["printer-resolution-default"], "300dpi")
-            finally:
-                server.stop()
+            got = server.ipp("kept", "Get-Printer-Attributes")
+            self.assertEqual(got["printer-darkness-configured"], "70")
+            self.assertEqual(got["label-mode-configured"], "cutter")
+            self.assertEqual(got["printer-resolution-default"], "300dpi")
+            server.stop()
 
 
 if __name__ == "__main__":
