@@ -16,6 +16,9 @@ packages+=(libjpeg62-turbo-dev libgif-dev imagemagick)
 packages+=(libbluetooth-dev)
 # The Python binding is installed and tested offline with Debian's pip, setuptools and wheel.
 packages+=(python3-venv python3-pip python3-setuptools python3-wheel)
+# The printer application: PAPPL and libcups to build it; ipptool and zint (barcode
+# pictures to print) for its tests.
+packages+=(libpappl-dev libcups2-dev cups-ipp-utils zint)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,134 @@
+#include "device_scheme.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "status_map.h"
+
+namespace vdlapp {
+namespace {
+
+constexpr int kConnectTimeout = 60;  // seconds: a Bluetooth connect retries for a while
+constexpr int kWriteTimeout = 300;   // seconds: paced writes to a slow serial printer
+
+std::string lower(std::string text) {
+    for (char &c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool startsWith(const std::string &text, const std::string &start) { return text.compare(0, start.size(), start) == 0; }
+
+// The baud rate of "?baud=N", 9600 when absent.
+std::optional<std::string> baudOf(const std::string &query) {
+    if (query.empty()) return std::string("9600");
+    if (!startsWith(query, "baud=") || query.size() == 5 || query.size() > 12) return std::nullopt;
+    for (char c : query.substr(5))
+        if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
+    return query.substr(5);
+}
+
+bool plainText(const std::string &text) {
+    for (char c : text)
+        if (c <= ' ' || c > '~') return false;
+    return !text.empty() && text.size() < 128;
+}
+
+bool deviceOpen(pappl_device_t *device, const char *uri, const char *) {
+    const std::optional<std::string> port = portNameFromUri(uri);
+    if (!port) {
+        papplDeviceError(device, "'%s' is not a vdl: device URI.", uri);
+        return false;
+    }
+    Worker &worker = workerFor(uri);
+    const Answer answer = worker.call(Request::connect, port->data(), port->size(), kConnectTimeout);
+    if (!answer.ok()) {
+        papplDeviceError(device, "%s: %s", port->c_str(), Worker::describe(answer.result).c_str());
+        return false;
+    }
+    papplDeviceSetData(device, new DeviceLink{&worker, answer});
+    return true;
+}
+
+// The worker keeps its connection between jobs; only the link goes.
+void deviceClose(pappl_device_t *device) { delete linkOf(device); }
+
+ssize_t deviceRead(pappl_device_t *, void *, size_t) { return 0; }  // the printer never speaks unasked
+
+ssize_t deviceWrite(pappl_device_t *device, const void *buffer, size_t bytes) {
+    const Answer answer = linkOf(device)->worker->call(Request::raw, buffer, bytes, kWriteTimeout);
+    if (answer.ok()) return ssize_t(bytes);
+    papplDeviceError(device, "%s", Worker::describe(answer.result).c_str());
+    return -1;
+}
+
+pappl_preason_t deviceStatus(pappl_device_t *device) {
+    const Answer answer = linkOf(device)->worker->call(Request::status, nullptr, 0, kConnectTimeout);
+    return answer.ok() ? reasonsFor(answer.status) : pappl_preason_t(PAPPL_PREASON_OFFLINE);
+}
+
+char *deviceId(pappl_device_t *device, char *buffer, size_t size) {
+    snprintf(buffer, size, "MFG:VELDRIN;MDL:%s;CMD:VDL;", linkOf(device)->connected.model.c_str());
+    return buffer;
+}
+
+// What the library can reach: a USB printer that passes the model check (the
+// probe runs in a worker of its own), and the serial and parallel nodes that
+// exist (whatever is attached to them answers only when a job connects).
+bool deviceList(pappl_device_cb_t found, void *data, pappl_deverror_cb_t, void *) {
+    {
+        Worker probe;
+        const Answer usb = probe.call(Request::connect, "USB", 3, kConnectTimeout);
+        if (usb.ok()) {
+            const std::string info = "VELDRIN " + usb.model + " (USB)";
+            const std::string id = "MFG:VELDRIN;MDL:" + usb.model + ";CMD:VDL;";
+            if (found(info.c_str(), "vdl://usb", id.c_str(), data)) return true;
+        }
+    }
+    static const struct { const char *pattern, *uriSuffix, *kind; } kNodes[] = {
+        {"/dev/ttyS%d", "?baud=9600", "Serial port"},
+        {"/dev/lp%d", "", "Parallel port"},
+    };
+    for (const auto &node : kNodes) {
+        for (int n = 0; n < 10; ++n) {
+            char path[32];
+            snprintf(path, sizeof path, node.pattern, n);
+            if (::access(path, F_OK) != 0) continue;
+            const std::string info = std::string(node.kind) + " " + path;
+            const std::string uri = std::string("vdl://") + path + node.uriSuffix;
+            if (found(info.c_str(), uri.c_str(), "", data)) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<std::string> portNameFromUri(const std::string &uri) {
+    if (!plainText(uri) || !startsWith(lower(uri), "vdl://")) return std::nullopt;
+    const std::string rest = uri.substr(6);
+    const std::size_t question = rest.find('?');
+    const std::string where = rest.substr(0, question);
+    const std::string query = question == std::string::npos ? "" : rest.substr(question + 1);
+    const std::string name = lower(where);
+    const std::optional<std::string> baud = baudOf(query);
+
+    if (startsWith(where, "/dev/ttyS") && baud) return where + ":" + *baud;
+    if (name == "serial" && baud) return "SERIAL:" + *baud;
+    if (!query.empty()) return std::nullopt;
+    if (name == "usb") return std::string("USB");
+    if (startsWith(where, "/dev/lp")) return where;
+    if (name == "parallel") return std::string("PARALLEL");
+    if (startsWith(name, "bluetooth/")) return where.substr(10);
+    if (where.find(':') != std::string::npos && where.find('/') == std::string::npos) return where;
+    return std::nullopt;
+}
+
+DeviceLink *linkOf(pappl_device_t *device) { return static_cast<DeviceLink *>(papplDeviceGetData(device)); }
+
+void addDeviceScheme() {
+    papplDeviceAddScheme("vdl", PAPPL_DEVTYPE_CUSTOM_LOCAL, deviceList, deviceOpen, deviceClose, deviceRead,
+                         deviceWrite, deviceStatus, deviceId);
+}
+
+}  // namespace vdlapp

@@ -1,0 +1,318 @@
+#include "driver.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "VdlLabelAPI.hpp"
+#include "device_scheme.h"
+#include "status_map.h"
+
+namespace vdlapp {
+
+pappl_pr_driver_t kDrivers[] = {
+    {"veldrin_203dpi", "VELDRIN label printer, 203 dpi", "MFG:VELDRIN;", nullptr},
+    {"veldrin_300dpi", "VELDRIN label printer, 300 dpi", nullptr, nullptr},
+    {"veldrin_600dpi", "VELDRIN label printer, 600 dpi", nullptr, nullptr},
+};
+const int kDriverCount = int(sizeof kDrivers / sizeof kDrivers[0]);
+
+namespace {
+
+constexpr int kDotsPerInch[] = {203, 300, 600};  // in the order of kDrivers
+constexpr const char *kNativeFormat = "application/vnd.veldrin-commands";
+
+// Label sizes from 1 x 0.5 in to 4 x 6 in and their metric kin, and the
+// continuous roll whose length the job chooses.
+constexpr const char *kMedia[] = {
+    "oe_1x0.5in_1x0.5in",     "oe_1.5x1in_1.5x1in",   "oe_2x1in_2x1in",       "oe_2.25x1.25in_2.25x1.25in",
+    "oe_2x3in_2x3in",         "oe_3x1in_3x1in",       "oe_3x2in_3x2in",       "oe_4x1in_4x1in",
+    "oe_4x2in_4x2in",         "oe_4x3in_4x3in",       "oe_4x4in_4x4in",       "na_index-4x6_4x6in",
+    "om_25x13mm_25x13mm",     "om_40x30mm_40x30mm",   "om_50x25mm_50x25mm",   "om_57x32mm_57x32mm",
+    "om_60x40mm_60x40mm",     "om_100x50mm_100x50mm", "om_100x100mm_100x100mm", "om_100x150mm_100x150mm",
+    "roll_max_4x39.6in",      "roll_min_0.75x0.25in",
+};
+constexpr const char *kDefaultMedia = "na_index-4x6_4x6in";
+
+// media-type keywords and the media the printer is told about.
+constexpr struct {
+    const char *keyword;
+    vdl::MediaType media;
+} kMediaTypes[] = {
+    {"labels", vdl::MediaType::gap},
+    {"continuous", vdl::MediaType::continuous},
+    {"black-mark", vdl::MediaType::black_mark},
+};
+
+constexpr int kDarknessLevels = 21;  // the printer's densities 0-20
+constexpr int kSpeedLevels = 12;     // the printer's speeds 1-12, taken as inches a second
+constexpr int kMaxOffsetDots = 100;  // the stop and cut positions go from -100 to 100 dots
+constexpr int kGapMillimetres = 3;   // the usual gap between labels, also the black mark's length
+constexpr int kWaitSlice = 250000;   // microseconds between looks at a cancel while a job waits
+constexpr int kWaitSlices = 20;      // five seconds between tries of a printer in error
+
+constexpr int kJobTimeout = 300;     // seconds the worker may take for one request of a job
+constexpr int kStatusTimeout = 30;
+
+int dotsPerInch(const char *driverName) {
+    for (int i = 0; i < kDriverCount; ++i)
+        if (std::strcmp(kDrivers[i].name, driverName) == 0) return kDotsPerInch[i];
+    return 0;
+}
+
+int hundredthsMmToDots(int hundredths, int dpi) { return int((long(hundredths) * dpi + 1270) / 2540); }
+int dotsToHundredthsMm(int dots, int dpi) { return dots * 2540 / dpi; }
+
+// Everything a raster job collects for the page it is on.
+struct RasterJob {
+    DeviceLink *link;
+    PageHeader header{};
+    std::vector<unsigned char> rows;
+    int rowBytes = 0;
+    unsigned pagesStarted = 0;
+    bool repeat = false;  // PAPPL's own copy of a page the print command already counted
+};
+
+void setReasons(pappl_printer_t *printer, const Answer &answer) {
+    const pappl_preason_t now = answer.ok() ? reasonsFor(answer.status) : pappl_preason_t(PAPPL_PREASON_OFFLINE);
+    papplPrinterSetReasons(printer, now, pappl_preason_t(reasonsWeSet() & ~now));
+}
+
+Answer reconnect(pappl_printer_t *printer, DeviceLink *link) {
+    const std::optional<std::string> port = portNameFromUri(papplPrinterGetDeviceURI(printer));
+    if (!port) return Answer{int(vdl::Errc::port_name), 0, {}};
+    return link->worker->call(Request::connect, port->data(), port->size(), kStatusTimeout);
+}
+
+// A printer in error or out of reach does not get the job: the job waits,
+// trying again every few seconds, until the printer is ready or the job is
+// cancelled. Nothing of the job has been sent yet, so nothing prints twice.
+bool waitUntilReady(pappl_job_t *job, DeviceLink *link) {
+    pappl_printer_t *printer = papplJobGetPrinter(job);
+    Answer answer = link->connected;
+    for (;;) {
+        setReasons(printer, answer);
+        if (answer.ok() && answer.status == 0) {
+            papplJobSetReasons(job, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
+            return true;
+        }
+        const std::string why = answer.ok() ? messageFor(answer.status) : Worker::describe(answer.result);
+        papplJobSetReasons(job, PAPPL_JREASON_PRINTER_STOPPED, PAPPL_JREASON_NONE);
+        papplJobSetMessage(job, "Waiting for the printer: %s.", why.c_str());
+        for (int i = 0; i < kWaitSlices && !papplJobIsCanceled(job); ++i) ::usleep(kWaitSlice);
+        if (papplJobIsCanceled(job)) return false;
+        answer = reconnect(printer, link);
+    }
+}
+
+Settings settingsFor(pappl_job_t *job, const pappl_pr_options_t *options) {
+    auto driver = std::make_unique<pappl_pr_driver_data_t>();
+    papplPrinterGetDriverData(papplJobGetPrinter(job), driver.get());
+    const int dpi = options->printer_resolution[0] > 0 ? options->printer_resolution[0] : 203;
+    const pappl_media_col_t &media = options->media;
+
+    Settings s{};
+    const int darkness = std::clamp(options->darkness_configured + options->print_darkness, 0, 100);
+    s.density = (darkness * (kDarknessLevels - 1) + 50) / 100;
+    const int speed = options->print_speed > 0 ? options->print_speed : driver->speed_default;
+    s.speed = std::clamp((speed + 1270) / 2540, 1, kSpeedLevels);
+    s.widthDots = hundredthsMmToDots(media.size_width, dpi);
+    s.lengthDots = hundredthsMmToDots(media.size_length, dpi);
+    s.mediaType = int(vdl::MediaType::gap);
+    for (const auto &type : kMediaTypes)
+        if (std::strcmp(media.type, type.keyword) == 0) s.mediaType = int(type.media);
+    s.gapDots = s.mediaType == int(vdl::MediaType::continuous) ? 0 : kGapMillimetres * dpi * 10 / 254;
+    s.leftDots = hundredthsMmToDots(media.left_offset, dpi);
+    s.topDots = hundredthsMmToDots(media.top_offset, dpi);
+
+    const pappl_label_mode_t mode = driver->mode_configured;
+    s.cutter = mode == PAPPL_LABEL_MODE_CUTTER ? 1 : mode == PAPPL_LABEL_MODE_CUTTER_DELAYED ? 2 : 0;
+    s.cutPeriod = std::max(1, options->copies) * std::max(1, int(options->num_pages));
+    s.rewind = mode == PAPPL_LABEL_MODE_REWIND;
+    s.backFeed = mode == PAPPL_LABEL_MODE_PEEL_OFF;
+    s.stopOffsetDots =
+        std::clamp(hundredthsMmToDots(driver->tear_offset_configured, dpi), -kMaxOffsetDots, kMaxOffsetDots);
+    return s;
+}
+
+// The job's settings go out after the wait, right before its labels.
+bool startJob(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link) {
+    if (!waitUntilReady(job, link)) return false;
+    const Settings settings = settingsFor(job, options);
+    const Answer answer = link->worker->call(Request::settings, &settings, sizeof settings, kJobTimeout);
+    if (!answer.ok()) papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Settings: %s", Worker::describe(answer.result).c_str());
+    return answer.ok();
+}
+
+// After a job, the printer's state as it is now (a label may wait at the peeler, the paper may have run out).
+void afterJob(pappl_job_t *job, DeviceLink *link) {
+    setReasons(papplJobGetPrinter(job), link->worker->call(Request::status, nullptr, 0, kStatusTimeout));
+}
+
+bool rasterStartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+    if (!startJob(job, options, linkOf(device))) return false;
+    RasterJob *raster = new RasterJob;
+    raster->link = linkOf(device);
+    papplJobSetData(job, raster);
+    return true;
+}
+
+bool rasterStartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
+    RasterJob *raster = static_cast<RasterJob *>(papplJobGetData(job));
+    // PAPPL makes copies by running the pages again; the print command's
+    // count makes them here, so those repeats are not sent.
+    raster->repeat = options->num_pages > 0 && ++raster->pagesStarted > options->num_pages;
+    if (raster->repeat) return true;
+    const cups_page_header2_t &h = options->header;
+    if (h.cupsWidth < 1 || h.cupsHeight < 1 || h.cupsWidth > 65535 || h.cupsHeight > 65535) return false;
+    raster->header = PageHeader{int(h.cupsWidth), int(h.cupsHeight), std::max(1, options->copies)};
+    raster->rowBytes = (int(h.cupsWidth) + 7) / 8;
+    raster->rows.assign(sizeof(PageHeader) + std::size_t(raster->rowBytes) * h.cupsHeight, 0);
+    return true;
+}
+
+bool rasterWriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned y,
+                     const unsigned char *line) {
+    RasterJob *raster = static_cast<RasterJob *>(papplJobGetData(job));
+    if (raster->repeat || int(y) >= raster->header.height) return true;
+    const std::size_t bytes = std::min<std::size_t>(std::size_t(raster->rowBytes), options->header.cupsBytesPerLine);
+    std::memcpy(raster->rows.data() + sizeof(PageHeader) + std::size_t(y) * std::size_t(raster->rowBytes), line,
+                bytes);
+    return true;
+}
+
+// Each page is one label: its bitmap once, then the print command with the copies.
+bool rasterEndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned) {
+    RasterJob *raster = static_cast<RasterJob *>(papplJobGetData(job));
+    if (raster->repeat) return true;
+    std::memcpy(raster->rows.data(), &raster->header, sizeof raster->header);
+    const Answer answer = raster->link->worker->call(Request::page, raster->rows.data(), raster->rows.size(), kJobTimeout);
+    if (!answer.ok()) papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Label: %s", Worker::describe(answer.result).c_str());
+    return answer.ok();
+}
+
+bool rasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
+    delete static_cast<RasterJob *>(papplJobGetData(job));
+    papplJobSetData(job, nullptr);
+    afterJob(job, linkOf(device));
+    return true;
+}
+
+// A job in the printer's own command language goes out as it is, once a copy.
+bool printRawFile(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+    DeviceLink *link = linkOf(device);
+    if (!startJob(job, options, link)) return false;
+    bool sent = true;
+    for (int copy = 0; sent && copy < std::max(1, options->copies); ++copy) {
+        const int fd = ::open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        std::vector<char> chunk(65536);
+        for (ssize_t n; sent && (n = ::read(fd, chunk.data(), chunk.size())) > 0;)
+            sent = link->worker->call(Request::raw, chunk.data(), std::size_t(n), kJobTimeout).ok();
+        ::close(fd);
+    }
+    afterJob(job, link);
+    return sent;
+}
+
+// When a client asks for the printer's attributes: its error bits as printer-state-reasons.
+bool printerStatus(pappl_printer_t *printer) {
+    pappl_device_t *device = papplPrinterOpenDevice(printer);
+    if (!device) {
+        setReasons(printer, Answer{kWorkerLost, 0, {}});
+        return true;
+    }
+    DeviceLink *link = linkOf(device);
+    const Answer answer = link->worker->call(Request::status, nullptr, 0, kStatusTimeout);
+    setReasons(printer, answer);
+    if (!link->connected.model.empty())
+        papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "The printer reports the model %s.", link->connected.model.c_str());
+    papplPrinterCloseDevice(printer);
+    return true;
+}
+
+void setMedia(pappl_media_col_t &media, const char *name) {
+    const pwg_media_t *size = pwgMediaForPWG(name);
+    snprintf(media.size_name, sizeof media.size_name, "%s", name);
+    media.size_width = size ? size->width : 0;
+    media.size_length = size ? size->length : 0;
+    snprintf(media.source, sizeof media.source, "main-roll");
+    snprintf(media.type, sizeof media.type, "%s", kMediaTypes[0].keyword);
+}
+
+}  // namespace
+
+bool driverCallback(pappl_system_t *, const char *driverName, const char *, const char *,
+                    pappl_pr_driver_data_t *d, ipp_t **, void *) {
+    const int dpi = dotsPerInch(driverName);
+    if (dpi == 0) return false;
+
+    d->printfile_cb = printRawFile;
+    d->rstartjob_cb = rasterStartJob;
+    d->rstartpage_cb = rasterStartPage;
+    d->rwriteline_cb = rasterWriteLine;
+    d->rendpage_cb = rasterEndPage;
+    d->rendjob_cb = rasterEndJob;
+    d->status_cb = printerStatus;
+    d->format = kNativeFormat;
+    snprintf(d->make_and_model, sizeof d->make_and_model, "VELDRIN label printer, %d dpi", dpi);
+    d->kind = PAPPL_KIND_LABEL;
+    d->ppm = 60;
+
+    d->num_resolution = 1;
+    d->x_resolution[0] = d->y_resolution[0] = d->x_default = d->y_default = dpi;
+    // PAPPL reduces gray pages to one bit: by a plain threshold for text,
+    // barcodes and graphics (sharp edges scan best), by its dither matrix for photos.
+    d->raster_types = pappl_raster_type_t(PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_BLACK_8 |
+                                          PAPPL_PWG_RASTER_TYPE_SGRAY_8);
+    d->force_raster_type = PAPPL_PWG_RASTER_TYPE_BLACK_1;
+    std::memset(d->gdither, 127, sizeof d->gdither);
+    d->color_supported = PAPPL_COLOR_MODE_MONOCHROME;
+    d->color_default = PAPPL_COLOR_MODE_MONOCHROME;
+    d->content_default = PAPPL_CONTENT_AUTO;
+    d->quality_default = IPP_QUALITY_NORMAL;
+    d->scaling_default = PAPPL_SCALING_AUTO;
+    d->orient_default = IPP_ORIENT_NONE;
+    d->sides_supported = d->sides_default = PAPPL_SIDES_ONE_SIDED;
+    d->left_right = d->bottom_top = 0;
+
+    d->num_media = int(sizeof kMedia / sizeof kMedia[0]);
+    std::copy(std::begin(kMedia), std::end(kMedia), d->media);
+    d->num_source = 1;
+    d->source[0] = "main-roll";
+    setMedia(d->media_default, kDefaultMedia);
+    d->media_ready[0] = d->media_default;
+    d->num_type = int(sizeof kMediaTypes / sizeof kMediaTypes[0]);
+    for (int i = 0; i < d->num_type; ++i) d->type[i] = kMediaTypes[i].keyword;
+
+    const int maxOffset = dotsToHundredthsMm(kMaxOffsetDots, dpi);
+    d->left_offset_supported[0] = d->top_offset_supported[0] = -maxOffset;
+    d->left_offset_supported[1] = d->top_offset_supported[1] = maxOffset;
+    d->mode_supported = pappl_label_mode_t(PAPPL_LABEL_MODE_TEAR_OFF | PAPPL_LABEL_MODE_PEEL_OFF |
+                                           PAPPL_LABEL_MODE_CUTTER | PAPPL_LABEL_MODE_CUTTER_DELAYED |
+                                           PAPPL_LABEL_MODE_REWIND);
+    d->mode_configured = PAPPL_LABEL_MODE_TEAR_OFF;
+    d->tear_offset_supported[0] = -maxOffset;
+    d->tear_offset_supported[1] = maxOffset;
+    d->tear_offset_configured = 0;
+    d->speed_supported[0] = 2540;
+    d->speed_supported[1] = kSpeedLevels * 2540;
+    d->speed_default = 4 * 2540;
+    d->darkness_supported = kDarknessLevels;
+    d->darkness_configured = 50;
+    d->darkness_default = 0;
+    return true;
+}
+
+const char *mimeTypeCallback(const unsigned char *, size_t, void *) { return kNativeFormat; }
+
+const char *autoAddCallback(const char *, const char *deviceUri, const char *deviceId, void *) {
+    const bool ours = std::strncmp(deviceUri, "vdl:", 4) == 0 && deviceId && std::strstr(deviceId, "MFG:VELDRIN;");
+    return ours ? kDrivers[0].name : nullptr;
+}
+
+}  // namespace vdlapp

@@ -1,0 +1,109 @@
+// vdl-printer-app: VELDRIN label printers as IPP Everywhere printers. One
+// executable is the server and its command-line client (PAPPL's main loop),
+// and, started by the server with a hidden argument, a printer's worker.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <pappl/pappl.h>
+
+#include "device_scheme.h"
+#include "driver.h"
+#include "worker.h"
+
+namespace vdlapp {
+namespace {
+
+constexpr const char *kName = "vdl-printer-app";
+constexpr const char *kVersion = "1.0.0";
+
+// The state directory: -o state-directory=DIR, else $VDL_PRINTER_APP_STATE,
+// else /var/lib/vdl-printer-app for root and $XDG_STATE_HOME/vdl-printer-app
+// (~/.local/state/vdl-printer-app) for anyone else.
+std::string stateDirectory(int count, cups_option_t *options) {
+    if (const char *dir = cupsGetOption("state-directory", count, options)) return dir;
+    if (const char *dir = std::getenv("VDL_PRINTER_APP_STATE")) return dir;
+    if (::getuid() == 0) return std::string("/var/lib/") + kName;
+    if (const char *xdg = std::getenv("XDG_STATE_HOME")) return std::string(xdg) + "/" + kName;
+    const char *home = std::getenv("HOME");
+    return std::string(home ? home : "/tmp") + "/.local/state/" + kName;
+}
+
+bool makeDirectories(const std::string &path) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (slash == std::string::npos) return true;
+    }
+}
+
+pappl_loglevel_t logLevel(const char *name) {
+    static const struct { const char *name; pappl_loglevel_t level; } kLevels[] = {
+        {"debug", PAPPL_LOGLEVEL_DEBUG}, {"info", PAPPL_LOGLEVEL_INFO}, {"warn", PAPPL_LOGLEVEL_WARN},
+        {"error", PAPPL_LOGLEVEL_ERROR}, {"fatal", PAPPL_LOGLEVEL_FATAL}};
+    for (const auto &l : kLevels)
+        if (name && std::strcmp(name, l.name) == 0) return l.level;
+    return PAPPL_LOGLEVEL_WARN;
+}
+
+bool saveState(pappl_system_t *system, void *path) {
+    return papplSystemSaveState(system, static_cast<const char *>(path));
+}
+
+// The server's system. Safe defaults: it listens on the loopback interface
+// only (-o listen-hostname=NAME, or '*' for every interface, serves the
+// network), and the web pages change settings only from this machine unless
+// an authentication service is named (-o auth-service=PAM-SERVICE).
+pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
+    const std::string dir = stateDirectory(count, options);
+    const std::string spool = dir + "/spool";
+    if (!makeDirectories(spool)) {
+        std::fprintf(stderr, "%s: cannot create the state directory %s: %s\n", kName, dir.c_str(), std::strerror(errno));
+        return nullptr;
+    }
+    const char *portText = cupsGetOption("server-port", count, options);
+    const int port = portText ? std::atoi(portText) : 0;
+    const char *listen = cupsGetOption("listen-hostname", count, options);
+    const char *authService = cupsGetOption("auth-service", count, options);
+    int soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG;
+    if (authService) soptions |= PAPPL_SOPTIONS_WEB_REMOTE | PAPPL_SOPTIONS_WEB_SECURITY;
+
+    pappl_system_t *system = papplSystemCreate(pappl_soptions_t(soptions), "VELDRIN label printers", port,
+                                               "_print,_universal", spool.c_str(),
+                                               cupsGetOption("log-file", count, options),
+                                               logLevel(cupsGetOption("log-level", count, options)), authService,
+                                               false);
+    if (!system) return nullptr;
+    if (!papplSystemAddListeners(system, listen ? listen : "localhost")) {
+        std::fprintf(stderr, "%s: cannot listen on %s.\n", kName, listen ? listen : "localhost");
+        papplSystemDelete(system);
+        return nullptr;
+    }
+    papplSystemSetPrinterDrivers(system, kDriverCount, kDrivers, autoAddCallback, nullptr, driverCallback, nullptr);
+    papplSystemSetMIMECallback(system, mimeTypeCallback, nullptr);
+    papplSystemSetFooterHTML(system, "VELDRIN label printers through libVdlLabelAPI");
+    pappl_version_t version{};
+    snprintf(version.name, sizeof version.name, "%s", kName);
+    snprintf(version.sversion, sizeof version.sversion, "%s", kVersion);
+    version.version[0] = 1;
+    papplSystemSetVersions(system, 1, &version);
+
+    static std::string statePath;
+    statePath = dir + "/" + kName + ".state";
+    papplSystemLoadState(system, statePath.c_str());
+    papplSystemSetSaveCallback(system, saveState, const_cast<char *>(statePath.c_str()));
+    return system;
+}
+
+}  // namespace
+}  // namespace vdlapp
+
+int main(int argc, char *argv[]) {
+    if (argc == 2 && std::strcmp(argv[1], vdlapp::kWorkerArgument) == 0) return vdlapp::runWorker();
+    vdlapp::addDeviceScheme();
+    return papplMainloop(argc, argv, vdlapp::kVersion, nullptr, vdlapp::kDriverCount, vdlapp::kDrivers,
+                         vdlapp::autoAddCallback, vdlapp::driverCallback, nullptr, nullptr, vdlapp::createSystem,
+                         nullptr, nullptr);
+}
