@@ -10,6 +10,7 @@
 
 #include "VdlLabelAPI.hpp"
 #include "device_scheme.h"
+#include "page_payload.h"
 #include "status_map.h"
 
 namespace vdlapp {
@@ -70,9 +71,7 @@ int dotsToHundredthsMm(int dots, int dpi) { return dots * 2540 / dpi; }
 // Everything a raster job collects for the page it is on.
 struct RasterJob {
     DeviceLink *link;
-    PageHeader header{};
-    std::vector<unsigned char> rows;
-    int rowBytes = 0;
+    PagePayload page;
     unsigned pagesStarted = 0;
     bool repeat = false;  // PAPPL's own copy of a page the print command already counted
 };
@@ -167,21 +166,13 @@ bool rasterStartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
     // count makes them here, so those repeats are not sent.
     raster->repeat = options->num_pages > 0 && ++raster->pagesStarted > options->num_pages;
     if (raster->repeat) return true;
-    const cups_page_header2_t &h = options->header;
-    if (h.cupsWidth < 1 || h.cupsHeight < 1 || h.cupsWidth > 65535 || h.cupsHeight > 65535) return false;
-    raster->header = PageHeader{int(h.cupsWidth), int(h.cupsHeight), std::max(1, options->copies)};
-    raster->rowBytes = (int(h.cupsWidth) + 7) / 8;
-    raster->rows.assign(sizeof(PageHeader) + std::size_t(raster->rowBytes) * h.cupsHeight, 0);
-    return true;
+    return raster->page.start(options->header.cupsWidth, options->header.cupsHeight, std::max(1, options->copies));
 }
 
 bool rasterWriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned y,
                      const unsigned char *line) {
     RasterJob *raster = static_cast<RasterJob *>(papplJobGetData(job));
-    if (raster->repeat || int(y) >= raster->header.height) return true;
-    const std::size_t bytes = std::min<std::size_t>(std::size_t(raster->rowBytes), options->header.cupsBytesPerLine);
-    std::memcpy(raster->rows.data() + sizeof(PageHeader) + std::size_t(y) * std::size_t(raster->rowBytes), line,
-                bytes);
+    if (!raster->repeat) raster->page.writeRow(y, line, options->header.cupsBytesPerLine);
     return true;
 }
 
@@ -189,8 +180,8 @@ bool rasterWriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
 bool rasterEndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned) {
     RasterJob *raster = static_cast<RasterJob *>(papplJobGetData(job));
     if (raster->repeat) return true;
-    std::memcpy(raster->rows.data(), &raster->header, sizeof raster->header);
-    const Answer answer = raster->link->worker->call(Request::page, raster->rows.data(), raster->rows.size(), kJobTimeout);
+    const std::vector<unsigned char> &payload = raster->page.bytes();
+    const Answer answer = raster->link->worker->call(Request::page, payload.data(), payload.size(), kJobTimeout);
     if (!answer.ok()) papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Label: %s", Worker::describe(answer.result).c_str());
     return answer.ok();
 }

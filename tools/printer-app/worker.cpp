@@ -2,103 +2,91 @@
 
 #include <csignal>
 #include <cstring>
-#include <memory>
-#include <string>
 #include <unistd.h>
-#include <vector>
 
-#include "VdlLabelAPI.hpp"
-#include "protocol.h"
+#include "worker_loop.h"
 
 namespace vdlapp {
-namespace {
 
-// The one printer of this process. A failed exchange drops the connection, so
-// that the next connect request opens it afresh (a printer switched off and
-// on again, a cable pulled and put back).
-class Connection {
-public:
-    ReplyHeader connect(const std::string &port) {
-        if (printer_ && port == port_) {
-            if (query() == 0) return reply(0);
-            printer_.reset();
-        }
+std::unique_ptr<vdl::NothrowPrinter> openPrinter(const std::string &port, std::error_code &error) {
+    return std::make_unique<vdl::NothrowPrinter>(port, error);
+}
+
+ReplyHeader Connection::connect(const std::string &port) {
+    if (printer_ && port == port_) {
+        if (query() == 0) return reply(0);
         printer_.reset();
-        port_ = port;
-        std::error_code error;
-        printer_ = std::make_unique<vdl::NothrowPrinter>(port, error);
-        if (error) {
-            printer_.reset();
-            return reply(error.value());
-        }
-        return reply(query());
     }
-
-    ReplyHeader settings(const Settings &s) {
-        return reply(apply([&](vdl::NothrowPrinter &p) {
-            // Each setting in turn, stopping at the first the printer does not take.
-            std::error_code e;
-            (e = p.setDensity(s.density)) || (e = p.setSpeed(s.speed)) ||
-                (e = p.setPaper(s.widthDots, s.lengthDots, vdl::MediaType(s.mediaType), 0, s.gapDots)) ||
-                (e = p.setMargin(s.leftDots, s.topDots)) ||
-                (e = p.setCutter(s.cutter != 0, s.cutter == 2 ? s.cutPeriod : 0)) ||
-                (e = p.setRewinder(s.rewind != 0)) || (e = p.setBackFeed(s.backFeed != 0)) ||
-                (e = s.cutter != 0 ? p.setCutPosition(s.stopOffsetDots) : p.setOffset(s.stopOffsetDots));
-            return e;
-        }));
+    printer_.reset();
+    port_ = port;
+    std::error_code error;
+    printer_ = open_(port, error);
+    if (error) {
+        printer_.reset();
+        return reply(error.value());
     }
+    return reply(query());
+}
 
-    ReplyHeader raw(const std::vector<char> &bytes) {
-        return reply(apply([&](vdl::NothrowPrinter &p) { return p.write({bytes.data(), bytes.size()}); }));
-    }
+ReplyHeader Connection::settings(const Settings &s) {
+    return reply(apply([&](vdl::NothrowPrinter &p) {
+        // Each setting in turn, stopping at the first the printer does not take.
+        std::error_code e;
+        (e = p.setDensity(s.density)) || (e = p.setSpeed(s.speed)) ||
+            (e = p.setPaper(s.widthDots, s.lengthDots, vdl::MediaType(s.mediaType), 0, s.gapDots)) ||
+            (e = p.setMargin(s.leftDots, s.topDots)) ||
+            (e = p.setCutter(s.cutter != 0, s.cutter == 2 ? s.cutPeriod : 0)) ||
+            (e = p.setRewinder(s.rewind != 0)) || (e = p.setBackFeed(s.backFeed != 0)) ||
+            (e = s.cutter != 0 ? p.setCutPosition(s.stopOffsetDots) : p.setOffset(s.stopOffsetDots));
+        return e;
+    }));
+}
 
-    // One label: the picture once as a compressed bitmap, then the print
-    // command with the number of copies.
-    ReplyHeader page(const std::vector<char> &payload) {
-        PageHeader header;
-        std::memcpy(&header, payload.data(), sizeof header);
-        vdl::Raster raster(header.width, header.height);
-        const unsigned char *rows = reinterpret_cast<const unsigned char *>(payload.data() + sizeof header);
-        const int rowBytes = raster.rowBytes();
-        for (int y = 0; y < raster.height(); ++y)
-            for (int x = 0; x < raster.width(); ++x)
-                if (rows[std::size_t(y) * std::size_t(rowBytes) + std::size_t(x / 8)] & (0x80 >> (x % 8)))
-                    raster.setBlack(x, y);
-        return reply(apply([&](vdl::NothrowPrinter &p) {
-            if (std::error_code e = p.printRaster(raster, 0, 0, true)) return e;
-            return p.print(header.copies < 1 ? 1 : header.copies, 1);
-        }));
-    }
+ReplyHeader Connection::raw(const std::vector<char> &bytes) {
+    return reply(apply([&](vdl::NothrowPrinter &p) { return p.write({bytes.data(), bytes.size()}); }));
+}
 
-    ReplyHeader status() { return reply(printer_ ? query() : int(vdl::Errc::open)); }
+// One label: the picture once as a compressed bitmap, then the print
+// command with the number of copies.
+ReplyHeader Connection::page(const std::vector<char> &payload) {
+    PageHeader header;
+    std::memcpy(&header, payload.data(), sizeof header);
+    vdl::Raster raster(header.width, header.height);
+    const unsigned char *rows = reinterpret_cast<const unsigned char *>(payload.data() + sizeof header);
+    const int rowBytes = raster.rowBytes();
+    for (int y = 0; y < raster.height(); ++y)
+        for (int x = 0; x < raster.width(); ++x)
+            if (rows[std::size_t(y) * std::size_t(rowBytes) + std::size_t(x / 8)] & (0x80 >> (x % 8)))
+                raster.setBlack(x, y);
+    return reply(apply([&](vdl::NothrowPrinter &p) {
+        if (std::error_code e = p.printRaster(raster, 0, 0, true)) return e;
+        return p.print(header.copies < 1 ? 1 : header.copies, 1);
+    }));
+}
 
-    const std::string &model() const { return model_; }
+ReplyHeader Connection::status() { return reply(printer_ ? query() : int(vdl::Errc::open)); }
 
-private:
-    int query() {
-        const vdl::Outcome<vdl::Status> outcome = printer_->status();
-        status_ = outcome ? outcome.value.bits() : 0;
-        if (!outcome) printer_.reset();
-        return outcome ? 0 : outcome.error.value();
-    }
+int Connection::query() {
+    const vdl::Outcome<vdl::Status> outcome = printer_->status();
+    status_ = outcome ? outcome.value.bits() : 0;
+    if (!outcome) printer_.reset();
+    return outcome ? 0 : outcome.error.value();
+}
 
-    template <typename Steps>
-    int apply(Steps &&steps) {
-        if (!printer_) return int(vdl::Errc::open);
-        const std::error_code error = steps(*printer_);
-        if (error) printer_.reset();
-        return error.value();
-    }
+template <typename Steps>
+int Connection::apply(Steps &&steps) {
+    if (!printer_) return int(vdl::Errc::open);
+    const std::error_code error = steps(*printer_);
+    if (error) printer_.reset();
+    return error.value();
+}
 
-    ReplyHeader reply(int result) {
-        model_ = printer_ ? std::string(printer_->model()) : model_;
-        return ReplyHeader{result, status_, std::uint32_t(model_.size())};
-    }
+ReplyHeader Connection::reply(int result) {
+    model_ = printer_ ? std::string(printer_->model()) : model_;
+    return ReplyHeader{result, status_, std::uint32_t(model_.size())};
+}
 
-    std::unique_ptr<vdl::NothrowPrinter> printer_;
-    std::string port_, model_;
-    std::uint32_t status_ = 0;
-};
+namespace {
 
 bool validPayload(Request type, const std::vector<char> &payload) {
     switch (type) {
@@ -117,40 +105,49 @@ bool validPayload(Request type, const std::vector<char> &payload) {
     return false;
 }
 
+ReplyHeader serve(Connection &connection, Request type, const std::vector<char> &payload) {
+    switch (type) {
+    case Request::connect: return connection.connect(std::string(payload.data(), payload.size()));
+    case Request::settings: {
+        Settings settings;
+        std::memcpy(&settings, payload.data(), sizeof settings);
+        return connection.settings(settings);
+    }
+    case Request::raw: return connection.raw(payload);
+    case Request::page: return connection.page(payload);
+    case Request::status: return connection.status();
+    }
+    return ReplyHeader{};
+}
+
 }  // namespace
+
+std::optional<int> serveRequest(int fd, Connection &connection) {
+    RequestHeader request;
+    if (!receiveAll(fd, &request, sizeof request) || request.length > kMaxPayload) return kServerGone;
+    std::vector<char> payload(request.length);
+    if (!receiveAll(fd, payload.data(), payload.size())) return kServerGone;
+    const Request type = Request(request.type);
+    if (!validPayload(type, payload)) return kBrokenStream;
+
+    const ReplyHeader reply = serve(connection, type, payload);
+    if (!sendAll(fd, &reply, sizeof reply) || !sendAll(fd, connection.model().data(), connection.model().size()))
+        return kServerGone;
+    return std::nullopt;
+}
+
+int serveRequests(int fd) {
+    Connection connection;
+    for (;;)
+        if (const std::optional<int> end = serveRequest(fd, connection)) return *end;
+}
 
 int runWorker() {
     // Nothing the server held open leaks here. The worker ends when the
     // server's end of the socket closes (the server exited, or gave up on it).
     ::close_range(kWorkerDescriptor + 1, ~0u, 0);
     std::signal(SIGPIPE, SIG_IGN);
-
-    Connection connection;
-    for (;;) {
-        RequestHeader request;
-        if (!receiveAll(kWorkerDescriptor, &request, sizeof request) || request.length > kMaxPayload) return 0;
-        std::vector<char> payload(request.length);
-        if (!receiveAll(kWorkerDescriptor, payload.data(), payload.size())) return 0;
-        const Request type = Request(request.type);
-        if (!validPayload(type, payload)) return 2;  // a broken stream: the server starts a new worker
-
-        ReplyHeader reply{};
-        switch (type) {
-        case Request::connect: reply = connection.connect(std::string(payload.data(), payload.size())); break;
-        case Request::settings: {
-            Settings settings;
-            std::memcpy(&settings, payload.data(), sizeof settings);
-            reply = connection.settings(settings);
-            break;
-        }
-        case Request::raw: reply = connection.raw(payload); break;
-        case Request::page: reply = connection.page(payload); break;
-        case Request::status: reply = connection.status(); break;
-        }
-        if (!sendAll(kWorkerDescriptor, &reply, sizeof reply) ||
-            !sendAll(kWorkerDescriptor, connection.model().data(), connection.model().size()))
-            return 0;
-    }
+    return serveRequests(kWorkerDescriptor);
 }
 
 }  // namespace vdlapp
