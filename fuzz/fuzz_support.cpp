@@ -1,5 +1,7 @@
 #include "fuzz_support.h"
 
+#include <algorithm>
+
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -36,6 +38,10 @@ std::string drain() {
     return received;
 }
 
+void answer(const std::string &bytes) {
+    if (gSinkPeer >= 0 && write(gSinkPeer, bytes.data(), bytes.size()) != ssize_t(bytes.size())) __builtin_trap();
+}
+
 int Input::number() {
     // Small values and the extremes are where the rules change.
     switch (byte() % 4) {
@@ -44,6 +50,14 @@ int Input::number() {
         case 2: return byte() % 2 ? INT32_MIN : INT32_MAX;
         default: return int(uint32_t(byte()) | uint32_t(byte()) << 8 | uint32_t(byte()) << 16 | uint32_t(byte()) << 24);
     }
+}
+
+std::string Input::bytes(std::size_t length) {
+    std::string out(length, '\0');
+    const std::size_t taken = std::min(length, size_ - std::min(at_, size_));
+    if (taken > 0) out.replace(0, taken, reinterpret_cast<const char *>(data_ + at_), taken);
+    at_ += taken;
+    return out;
 }
 
 std::string Input::text(std::size_t longest) {

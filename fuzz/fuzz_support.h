@@ -14,6 +14,8 @@ namespace vdlfuzz {
 void connectToSink(int interfaceType);
 // Reads what the library sent since the last call.
 std::string drain();
+// Puts bytes where the library reads the printer's replies (a status byte).
+void answer(const std::string &bytes);
 
 // Reads values from the fuzzer's input, front to back; zeros once it is used up.
 class Input {
@@ -22,6 +24,8 @@ public:
     uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
     int number();
     std::string text(std::size_t longest);
+    // The next length bytes as they are, zeros past the end.
+    std::string bytes(std::size_t length);
     bool empty() const { return at_ >= size_; }
 
 private:
