@@ -116,6 +116,9 @@ void buildPage(vdlfuzz::Input &in, Frame &f, bool damaged) {
         if (f.width % 8) row.back() &= static_cast<unsigned char>(0xFF << (8 - f.width % 8));
         f.rows.insert(f.rows.end(), row.begin(), row.end());
     }
+    // A row numbered far past the page, as a broken raster might number it.
+    const unsigned char black = 0xFF;
+    if (in.byte() % 8 == 0) page.writeRow(UINT32_MAX - in.byte() * 0x1000000u, &black, 1);
     std::string payload(page.bytes().begin(), page.bytes().end());
     if (damaged) {
         // One byte too many or too few for the size in the header.
@@ -132,6 +135,7 @@ void buildBadPage(vdlfuzz::Input &in, Frame &f) {
     constexpr int kBadSides[] = {0, -1, 65536, INT32_MIN, INT32_MAX};
     vdlapp::PageHeader header{1 + in.byte(), 1 + in.byte(), 1};
     (in.byte() % 2 ? header.width : header.height) = kBadSides[in.byte() % 5];
+    require(!vdlapp::PagePayload().start(unsigned(header.width), unsigned(header.height), 1));  // nor does ours
     std::string payload(reinterpret_cast<const char *>(&header), sizeof header);
     payload += in.bytes(in.byte());
     if (in.byte() % 4 == 0) payload.resize(in.byte() % sizeof header);
@@ -328,7 +332,8 @@ struct Conversation {
     std::string replies() const {
         std::string got;
         char buffer[4096];
-        for (ssize_t n; (n = recv(server, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;) got.append(buffer, std::size_t(n));
+        for (ssize_t n; (n = recv(server, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+            got.append(buffer, std::size_t(n));
         return got;
     }
 };
