@@ -1,7 +1,7 @@
 # The two commands of the README:
 #   make run [PRINTER=port-name]   set up, build, print the sample label
 #   make test                      set up, build, run all tests (plain and sanitized)
-#   make fuzz                      every fuzz target for minutes (FUZZ_SECONDS, default 120)
+#   make fuzz                      every fuzz target for minutes (FUZZ_SECONDS, default 180)
 .PHONY: deps build run test fuzz clean
 
 deps:

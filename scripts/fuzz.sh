@@ -3,7 +3,7 @@
 # copy: the repository's corpus is not changed), then fuzzes it further.
 #   scripts/fuzz.sh quick [TARGET...]          seeds plus a 5 s burst each, from the
 #                                              sanitizer build of scripts/test.sh
-#   scripts/fuzz.sh long [SECONDS] [TARGET...]  SECONDS each (default 120) from an
+#   scripts/fuzz.sh long [SECONDS] [TARGET...]  SECONDS each (default 180) from an
 #                                              optimised fuzzing build (build-fuzz)
 # A target fuzz_<name> may have fuzz/<name>.options: one more libFuzzer flag a
 # line (a -max_len, a -dict=fuzz/<name>.dict), given after the defaults so it wins.
@@ -19,7 +19,7 @@ case "$mode" in
     build=build-asan
     ;;
   long)
-    seconds=120
+    seconds=180
     if [[ "${1:-}" =~ ^[0-9]+$ ]]; then seconds=$1; shift; fi
     build=build-fuzz
     CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
