@@ -39,6 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
         A{[] { return PrintMaxiCode("M", 1, 2, 4); }, "B21,2,M,4,'M'"},
         A{[] { return PrintMaxiCode("M", 1, 2, 5); }, "B21,2,M,0,'M'"},
         A{[] { return PrintPDF417("P", 0, 0, 2, 0, -1, -1, 0, -1, 1, 3, -1); }, "B20,0,P,30,5,0,0,0,1,3,10,0,'P'"},
+        A{[] { return PrintPDF417("P", 0, 0, 90, 30, 8, 2, 7, 0, 9, 4, 3); }, "B20,0,P,90,30,8,2,1,0,9,4,3,'P'"},
         A{[] { return PrintDataMatrix("D", 0, 0, 0, 0, 0); }, "B20,0,D,2,N,0,'D'"},
         A{[] { return PrintAztec("A", 0, 0, 10, 1, 300, 2, 26, kMin, 1); }, "B20,0,A,10,1,300,1,26,-2147483648,1,'A'"},
         A{[] { return PrintAztec("A", 0, 0, 11, -1, -1, 0, 0, 0, 0); }, "B20,0,A,2,0,0,0,15,0,0,'A'"},
