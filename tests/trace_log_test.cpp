@@ -77,6 +77,27 @@ TEST_F(TraceLogTest, RecordsHaveTheFixedLayout) {
     EXPECT_TRUE(logged("[bufferCheck              ] start\n"));
 }
 
+// The records of one session, in the order the steps make them.
+TEST_F(TraceLogTest, EachStepTracesItsRecordsInOrder) {
+    touch("log.tmp");
+    ASSERT_EQ(ConnectToPrinter(printer.portName().c_str()), 0);
+    PrintBlock(1, 2, 3, 4, 1, 1);
+    EXPECT_EQ(PrintDeviceFontW("\xFF", 0, 0, 'a', 1, 1, 0, 0, VDL_CP_EUC_KR), VDL_ERR_WRITE);
+    DisconnectPrinter();
+    EXPECT_EQ(ConnectToPrinter("USB"), VDL_ERR_OPEN);
+    const std::string text = log();
+    std::size_t at = 0;
+    for (const char *record : {"[ConnectToPrinter         ] Request a network connection.\n",
+                               "[openDeviceEthernet       ] Start\n", "[openDeviceEthernet       ] Success port open.\n",
+                               "[modelCheck               ] start\n", "[PrintBlock               ] start\n",
+                               "[PrintBlock               ] end\n", "[PrintDeviceFontW         ] start\n",
+                               "[convertData              ] Failed to convert. errno : 84\n",
+                               "[PrintDeviceFontW         ] end\n", "[ConnectToPrinter         ] Request a usb connection.\n"}) {
+        at = text.find(record, at);
+        ASSERT_NE(at, std::string::npos) << record;
+    }
+}
+
 TEST_F(TraceLogTest, MicrosecondsKeepTheirLeadingZerosAndMessagesTheirLineFeed) {
     touch("log.tmp");
     initWriteLog();
