@@ -274,10 +274,16 @@ constexpr Conversion convertedTo(int codePage) { return {true, codePage}; }
 int appendTextField(Printer &p, std::string_view header, const char *text, Conversion conversion) {
     if (text == nullptr) text = "";
     if (!conversion.converted) return append(p, {header, "'", text, "'\r"});
-    const BufferSnapshot beforeField(p.buffer);
-    const int appended = append(p, {header}, AfterAppend::Nothing, &beforeField);
+    // The buffer is copied only when the field may not fit the room left (its
+    // converted text is at most twice as long): only then can a send fail
+    // half-way through it and the copy be needed to undo the field.
+    const std::size_t length = std::strlen(text);
+    std::optional<BufferSnapshot> beforeField;
+    if (header.size() + 2 * length + 3 > p.buffer.room()) beforeField.emplace(p.buffer);
+    const BufferSnapshot *undo = beforeField ? &*beforeField : nullptr;
+    const int appended = append(p, {header}, AfterAppend::Nothing, undo);
     if (appended != 0) return appended;
-    return convertAndAppend(p, text, uint32_t(std::strlen(text)), conversion.codePage, &beforeField);
+    return convertAndAppend(p, text, uint32_t(length), conversion.codePage, undo);
 }
 
 // Fonts whose text is converted, with their code page; every other font
