@@ -2,6 +2,7 @@
 ipptool and the application's own sub-commands as clients, emulators as the printers."""
 
 import os
+import pathlib
 import random
 import re
 import signal
@@ -157,22 +158,48 @@ class PrinterAppTest(unittest.TestCase):
         got = self.server.ipp("label203", "Validate-Job", **{"print-darkness": ("integer", 101)})
         self.assertEqual(got["status-code"].split()[0], "client-error-attributes-or-values-not-supported")
 
-    def test_png_label_carries_its_barcode_and_copies_go_in_the_print_command(self):
-        picture = os.path.join(self.directory.name, "code.png")
-        subprocess.run(["zint", "-b", "20", "-d", "VDL-APP-1234", "--height=20", "--whitesp=10", "--vwhitesp=4",
-                        "--scale=2", "-o", picture], check=True, capture_output=True)
+    def barcode_picture(self, text, scale):
+        picture = os.path.join(self.directory.name, f"{text}.png")
+        subprocess.run(["zint", "-b", "20", "-d", text, "--height=20", "--whitesp=10", "--vwhitesp=4",
+                        f"--scale={scale}", "-o", picture], check=True, capture_output=True)
+        return picture
+
+    def pwg_document(self, texts, media):
+        """A PWG raster document, one page a barcode, as libcups writes it."""
+        pages = []
+        for text in texts:
+            pages.append(self.barcode_picture(text, 1)[:-4] + ".pgm")
+            subprocess.run(["convert", pages[-1][:-4] + ".png", "-colorspace", "gray", "-depth", "8",
+                            "pgm:" + pages[-1]], check=True)
+        document = os.path.join(self.directory.name, "-".join(texts) + ".pwg")
+        subprocess.run([os.environ["VDL_PWG_PAGE"], document, media, "203", *pages], check=True)
+        return document
+
+    @staticmethod
+    def previews(emulator):
+        return sorted(f for f in os.listdir(emulator.directory) if f.startswith("label-"))
+
+    def read_new_labels(self, emulator, before, count):
+        eventually(lambda: len(self.previews(emulator)) >= before + count, "the previews")
+        previews = self.previews(emulator)[before:]
+        return [subprocess.run(["zbarimg", "-q", os.path.join(emulator.directory, preview)],
+                               capture_output=True, text=True).stdout.strip() for preview in previews]
+
+    def test_pictures_carry_their_barcodes_and_copies_go_in_the_print_command(self):
         emulator = self.emulators["ready"]
-        labels_before = len(os.listdir(emulator.directory))
-        job = self.server.ipp("label203", "Print-Job", (picture, "image/png"), copies=("integer", 2),
-                              media=("keyword", "oe_2x1in_2x1in"), **{"print-scaling": ("keyword", "fit")})
-        self.completed("label203", job["job-id"])
-        log = emulator.log("first=2 second=1")
-        self.assertIn("widthBytes=51 height=203", log)
-        previews = sorted(f for f in os.listdir(emulator.directory) if f.startswith("label-"))
-        self.assertEqual(len(os.listdir(emulator.directory)), labels_before + 1, "the raster is sent once")
-        read = subprocess.run(["zbarimg", "-q", os.path.join(emulator.directory, previews[-1])],
-                              capture_output=True, text=True)
-        self.assertIn("CODE-128:VDL-APP-1234", read.stdout)
+        for name, document, attributes, codes in [
+                ("png", (self.barcode_picture("VDL-APP-1234", 2), "image/png"),
+                 {"print-scaling": ("keyword", "fit")}, ["VDL-APP-1234"]),
+                ("two-page pwg", (self.pwg_document(["VDL-PWG-1", "VDL-PWG-2"], "oe_2x1in_2x1in"),
+                                  "image/pwg-raster"), {}, ["VDL-PWG-1", "VDL-PWG-2"])]:
+            with self.subTest(document=name):
+                before = len(self.previews(emulator))
+                job = self.server.ipp("label203", "Print-Job", document, copies=("integer", 2),
+                                      media=("keyword", "oe_2x1in_2x1in"), **attributes)
+                self.completed("label203", job["job-id"])
+                self.assertIn("widthBytes=51 height=203", emulator.log("first=2 second=1"))
+                # Each page is one label, its raster sent once.
+                self.assertEqual(self.read_new_labels(emulator, before, len(codes)), [f"CODE-128:{c}" for c in codes])
 
     def test_raw_job_and_the_applications_own_commands(self):
         submitted = self.server.app("submit", "-o", "document-format=application/vnd.veldrin-commands",
@@ -219,6 +246,7 @@ class PrinterAppTest(unittest.TestCase):
     def test_bad_documents_fail_alone_and_the_next_job_prints(self):
         for name, content, document_format in [
                 ("bad.pwg", b"RaS2" + b"\xff" * 2000, "image/pwg-raster"),
+                ("truncated.png", pathlib.Path(self.barcode_picture("CUT-SHORT", 2)).read_bytes()[:300], "image/png"),
                 ("random.vdl", random.Random(7).randbytes(8192), "application/vnd.veldrin-commands")]:
             with self.subTest(document=name):
                 path = self.raw_file(content, name)

@@ -12,6 +12,7 @@
 
 #include "device_scheme.h"
 #include "driver.h"
+#include "png_filter.h"
 #include "worker.h"
 
 namespace vdlapp {
@@ -83,6 +84,7 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
     }
     papplSystemSetPrinterDrivers(system, kDriverCount, kDrivers, autoAddCallback, nullptr, driverCallback, nullptr);
     papplSystemSetMIMECallback(system, mimeTypeCallback, nullptr);
+    papplSystemAddMIMEFilter(system, "image/png", "application/vnd.veldrin-commands", pngFilter, nullptr);
     papplSystemSetFooterHTML(system, "VELDRIN label printers through libVdlLabelAPI");
     pappl_version_t version{};
     snprintf(version.name, sizeof version.name, "%s", kName);
