@@ -26,6 +26,12 @@ def free_port():
         return s.getsockname()[1]
 
 
+def write_file(directory, name, content):
+    path = os.path.join(directory, name)
+    pathlib.Path(path).write_bytes(content)
+    return path
+
+
 def listening(port):
     with socket.socket() as s:
         return s.connect_ex(("127.0.0.1", port)) == 0
@@ -59,14 +65,15 @@ IPP_REQUEST = """{{
 class Server:
     """The application's server with a temporary state directory."""
 
-    def __init__(self, state):
+    def __init__(self, state, environment=None):
         self.state = state
+        self.environment = environment
         self.port = free_port()
         self.uri = f"ipp://127.0.0.1:{self.port}"
         self.process = subprocess.Popen(
             [APP, "server", "-o", f"server-port={self.port}", "-o", f"state-directory={state}",
              "-o", f"log-file={state}/server.log", "-o", "log-level=debug"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=environment)
         # Asked before its server listens, a sub-command starts a private server
         # of its own: wait for the port first.
         try:
@@ -78,7 +85,8 @@ class Server:
     def app(self, command, *args, printer=None):
         """A sub-command; one for a printer names it in its URI (PAPPL takes -d for the default printer)."""
         uri = f"{self.uri}/ipp/print/{printer}" if printer else self.uri
-        return subprocess.run([APP, command, "-u", uri, *args], capture_output=True, text=True, timeout=60)
+        return subprocess.run([APP, command, "-u", uri, *args], capture_output=True, text=True, timeout=60,
+                              env=self.environment)
 
     def ipp(self, printer, operation, document=None, operation_attributes=(), group="job", **attributes):
         """ipptool's verbose answer to one request, as a dict of attribute texts.
@@ -258,10 +266,7 @@ class PrinterAppTest(unittest.TestCase):
                 self.completed("label600", after["job-id"])
 
     def raw_file(self, content, tag="raw"):
-        path = os.path.join(self.directory.name, f"{tag}.vdl")
-        with open(path, "wb") as file:
-            file.write(content)
-        return path
+        return write_file(self.directory.name, f"{tag}.vdl", content)
 
 
 class RestartTest(unittest.TestCase):
@@ -281,6 +286,24 @@ class RestartTest(unittest.TestCase):
             self.assertEqual(got["label-mode-configured"], "cutter")
             self.assertEqual(got["printer-resolution-default"], "300dpi")
             server.stop()
+
+
+class AutoAddTest(unittest.TestCase):
+    def test_a_usb_printer_the_library_accepts_is_added(self):
+        with tempfile.TemporaryDirectory() as state, Emulator() as emulator:
+            # The server and its sub-commands see one USB printer node, whose printer is the emulator.
+            environment = dict(os.environ, LD_PRELOAD=os.environ["VDL_FAKE_USB_NODE"],
+                               VDL_FAKE_USB_PORT=emulator.port_name.split(":")[1],
+                               VDL_FAKE_USB_ID="MFG:VELDRIN;MDL:VRL-408;CMD:VDL;")
+            server = Server(state, environment)
+            self.addCleanup(server.stop)
+            self.assertIn("vdl://usb", server.app("devices").stdout)
+            self.assertEqual(server.app("autoadd").returncode, 0)
+            self.assertIn("VELDRIN VRL-408 (USB)", server.app("printers").stdout)
+            submitted = server.app("submit", "-o", "document-format=application/vnd.veldrin-commands",
+                                   write_file(state, "raw.vdl", b"CB\rP1,1\r"))
+            self.assertEqual(submitted.returncode, 0, submitted.stderr)
+            self.assertIn("P print", emulator.log("P print"))
 
 
 if __name__ == "__main__":

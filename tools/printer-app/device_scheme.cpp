@@ -126,8 +126,10 @@ std::optional<std::string> portNameFromUri(const std::string &uri) {
 
 DeviceLink *linkOf(pappl_device_t *device) { return static_cast<DeviceLink *>(papplDeviceGetData(device)); }
 
+// Listed as a USB scheme: PAPPL's autoadd looks at USB devices only, and a
+// USB printer that passes the model check is what it should find.
 void addDeviceScheme() {
-    papplDeviceAddScheme("vdl", PAPPL_DEVTYPE_CUSTOM_LOCAL, deviceList, deviceOpen, deviceClose, deviceRead,
+    papplDeviceAddScheme("vdl", PAPPL_DEVTYPE_USB, deviceList, deviceOpen, deviceClose, deviceRead,
                          deviceWrite, deviceStatus, deviceId);
 }
 
