@@ -48,6 +48,15 @@ def eventually(probe, what, limit=60):
     raise AssertionError(f"gave up waiting for {what}")
 
 
+def rendered_text(url, directory):
+    """The text of a page as headless Chromium renders it (its DOM, tags dropped)."""
+    dom = subprocess.run(
+        ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-sync",
+         "--disable-background-networking", "--disable-component-update", f"--user-data-dir={directory}/chromium",
+         "--dump-dom", url], capture_output=True, text=True, timeout=120).stdout
+    return re.sub(r"\s+", " ", re.sub(r"<[^>]*>", " ", dom))
+
+
 IPP_REQUEST = """{{
   OPERATION {operation}
   GROUP operation-attributes-tag
@@ -151,6 +160,8 @@ class PrinterAppTest(unittest.TestCase):
                 got = self.server.ipp(printer, "Get-Printer-Attributes",
                                       operation_attributes=[("requested-attributes", ("keyword", "all"))])
                 self.assertEqual(got["printer-resolution-supported"], f"{dpi}dpi")
+                # The model the printer reported on connect.
+                self.assertEqual(got["printer-make-and-model"], f"VELDRIN VRL-408, {dpi} dpi")
                 self.assertEqual(got["printer-darkness-supported"], "21")
                 self.assertEqual(got["print-speed-supported"], "2540-30480")
                 for name, values in [
@@ -163,8 +174,12 @@ class PrinterAppTest(unittest.TestCase):
                     self.assertLessEqual(set(values), set(got[name].split(",")), name)
 
     def test_values_the_printer_cannot_take_are_refused(self):
-        got = self.server.ipp("label203", "Validate-Job", **{"print-darkness": ("integer", 101)})
-        self.assertEqual(got["status-code"].split()[0], "client-error-attributes-or-values-not-supported")
+        for operation, group, name, value in [
+                ("Validate-Job", "job", "print-darkness", 101), ("Validate-Job", "job", "print-speed", 13 * 2540),
+                ("Set-Printer-Attributes", "printer", "label-tear-offset-configured", 1300)]:
+            with self.subTest(name=name):
+                got = self.server.ipp("label203", operation, group=group, **{name: ("integer", value)})
+                self.assertEqual(got["status-code"].split()[0], "client-error-attributes-or-values-not-supported")
 
     def barcode_picture(self, text, scale):
         picture = os.path.join(self.directory.name, f"{text}.png")
@@ -208,6 +223,15 @@ class PrinterAppTest(unittest.TestCase):
                 self.assertIn("widthBytes=51 height=203", emulator.log("first=2 second=1"))
                 # Each page is one label, its raster sent once.
                 self.assertEqual(self.read_new_labels(emulator, before, len(codes)), [f"CODE-128:{c}" for c in codes])
+
+    def test_web_pages_show_printer_and_state_in_a_browser(self):
+        self.server.ipp("label203", "Get-Printer-Attributes")  # the printer has been asked for its model
+        for page, texts in [("/", ["Printers", "label203", "label600", "Idle"]),
+                            ("/label203", ["label203", "Idle", "VELDRIN VRL-408, 203 dpi", "Printing Defaults"])]:
+            with self.subTest(page=page):
+                text = rendered_text(f"http://127.0.0.1:{self.server.port}{page}", self.directory.name)
+                for wanted in texts:
+                    self.assertIn(wanted, text)
 
     def test_raw_job_and_the_applications_own_commands(self):
         submitted = self.server.app("submit", "-o", "document-format=application/vnd.veldrin-commands",
@@ -299,10 +323,13 @@ class AutoAddTest(unittest.TestCase):
             self.addCleanup(server.stop)
             self.assertIn("vdl://usb", server.app("devices").stdout)
             self.assertEqual(server.app("autoadd").returncode, 0)
-            self.assertIn("VELDRIN VRL-408 (USB)", server.app("printers").stdout)
-            submitted = server.app("submit", "-o", "document-format=application/vnd.veldrin-commands",
+            printers = server.app("printers")
+            self.assertIn("VELDRIN VRL-408 (USB)", printers.stdout, printers.stderr)
+            submitted = server.app("submit", "-d", "VELDRIN VRL-408 (USB)",
+                                   "-o", "document-format=application/vnd.veldrin-commands",
                                    write_file(state, "raw.vdl", b"CB\rP1,1\r"))
             self.assertEqual(submitted.returncode, 0, submitted.stderr)
+            eventually(lambda: "completed" in server.app("jobs", "-d", "VELDRIN VRL-408 (USB)").stdout, "the job")
             self.assertIn("P print", emulator.log("P print"))
 
 

@@ -76,6 +76,24 @@ struct RasterJob {
     bool repeat = false;  // PAPPL's own copy of a page the print command already counted
 };
 
+// The printer's make and model: the model it reported on connect, once known.
+std::string makeAndModel(const std::string &model, int dpi) {
+    return (model.empty() ? std::string("VELDRIN label printer") : "VELDRIN " + model) + ", " +
+           std::to_string(dpi) + " dpi";
+}
+
+// Shows the reported model in printer-make-and-model and the web pages. The
+// driver data goes back whole, with the options set on the printer.
+void showReportedModel(pappl_printer_t *printer, const std::string &model) {
+    if (model.empty()) return;
+    auto driver = std::make_unique<pappl_pr_driver_data_t>();
+    papplPrinterGetDriverData(printer, driver.get());
+    const std::string text = makeAndModel(model, driver->x_default);
+    if (text == driver->make_and_model) return;
+    snprintf(driver->make_and_model, sizeof driver->make_and_model, "%s", text.c_str());
+    papplPrinterSetDriverData(printer, driver.get(), nullptr);
+}
+
 void setReasons(pappl_printer_t *printer, const Answer &answer) {
     const pappl_preason_t now = answer.ok() ? reasonsFor(answer.status) : pappl_preason_t(PAPPL_PREASON_OFFLINE);
     papplPrinterSetReasons(printer, now, pappl_preason_t(reasonsWeSet() & ~now));
@@ -95,6 +113,7 @@ bool waitUntilReady(pappl_job_t *job, DeviceLink *link) {
     Answer answer = link->connected;
     for (;;) {
         setReasons(printer, answer);
+        if (answer.ok()) showReportedModel(printer, answer.model);
         if (answer.ok() && answer.status == 0) {
             papplJobSetReasons(job, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
             return true;
@@ -220,9 +239,9 @@ bool printerStatus(pappl_printer_t *printer) {
     DeviceLink *link = linkOf(device);
     const Answer answer = link->worker->call(Request::status, nullptr, 0, kStatusTimeout);
     setReasons(printer, answer);
-    if (!link->connected.model.empty())
-        papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "The printer reports the model %s.", link->connected.model.c_str());
+    const std::string model = link->connected.model;
     papplPrinterCloseDevice(printer);
+    showReportedModel(printer, model);
     return true;
 }
 
@@ -250,7 +269,7 @@ bool driverCallback(pappl_system_t *, const char *driverName, const char *, cons
     d->rendjob_cb = rasterEndJob;
     d->status_cb = printerStatus;
     d->format = kNativeFormat;
-    snprintf(d->make_and_model, sizeof d->make_and_model, "VELDRIN label printer, %d dpi", dpi);
+    snprintf(d->make_and_model, sizeof d->make_and_model, "%s", makeAndModel("", dpi).c_str());
     d->kind = PAPPL_KIND_LABEL;
     d->ppm = 60;
 
