@@ -19,6 +19,8 @@ packages+=(python3-venv python3-pip python3-setuptools python3-wheel)
 # The printer application: PAPPL and libcups to build it; ipptool and zint (barcode
 # pictures to print) for its tests.
 packages+=(libpappl-dev libcups2-dev cups-ipp-utils zint)
+# Its web pages are checked in headless Chromium.
+packages+=(chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -77,19 +77,29 @@ class Server:
     def __init__(self, state, environment=None):
         self.state = state
         self.environment = environment
-        self.port = free_port()
-        self.uri = f"ipp://127.0.0.1:{self.port}"
-        self.process = subprocess.Popen(
-            [APP, "server", "-o", f"server-port={self.port}", "-o", f"state-directory={state}",
-             "-o", f"log-file={state}/server.log", "-o", "log-level=debug"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=environment)
-        # Asked before its server listens, a sub-command starts a private server
-        # of its own: wait for the port first.
-        try:
-            eventually(lambda: listening(self.port), "the server to listen")
-        except AssertionError:
-            self.stop()
-            raise
+        # A free port can be taken by another program before the server binds
+        # it; the server then exits, and starts again on another port.
+        for _ in range(3):
+            self.port = free_port()
+            self.uri = f"ipp://127.0.0.1:{self.port}"
+            self.process = subprocess.Popen(
+                [APP, "server", "-o", f"server-port={self.port}", "-o", f"state-directory={state}",
+                 "-o", f"log-file={state}/server.log", "-o", "log-level=debug"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=environment)
+            # Asked before its server listens, a sub-command starts a private
+            # server of its own: wait for the port first.
+            try:
+                if eventually(self.listening_or_exited, "the server to listen") == "listening":
+                    return
+            except AssertionError:
+                self.stop()
+                raise
+        raise AssertionError("the server did not start")
+
+    def listening_or_exited(self):
+        if self.process.poll() is not None:
+            return "exited"
+        return listening(self.port) and "listening"
 
     def app(self, command, *args, printer=None):
         """A sub-command; one for a printer names it in its URI (PAPPL takes -d for the default printer)."""
