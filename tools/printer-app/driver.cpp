@@ -160,6 +160,11 @@ Settings settingsFor(pappl_job_t *job, const pappl_pr_options_t *options) {
 // The job's settings go out after the wait, right before its labels.
 bool startJob(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link) {
     if (!waitUntilReady(job, link)) return false;
+    // PAPPL checks a job's print-speed, not a print-speed-default set with
+    // Set-Printer-Attributes: such a default is brought into range, and said.
+    if (options->print_speed > kSpeedLevels * 2540)
+        papplLogJob(job, PAPPL_LOGLEVEL_WARN, "print-speed %d is beyond the printer's %d in/s: printing at %d in/s.",
+                    options->print_speed, kSpeedLevels, kSpeedLevels);
     const Settings settings = settingsFor(job, options);
     const Answer answer = link->worker->call(Request::settings, &settings, sizeof settings, kJobTimeout);
     if (!answer.ok()) papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Settings: %s", Worker::describe(answer.result).c_str());
