@@ -94,9 +94,17 @@ void showReportedModel(pappl_printer_t *printer, const std::string &model) {
     papplPrinterSetDriverData(printer, driver.get(), nullptr);
 }
 
+// The printer's error bits as printer-state-reasons. PAPPL keeps
+// printer-state-message to itself, so the words for a change (which 'other'
+// needs) go with the printer-state-changed event to subscribed clients.
 void setReasons(pappl_printer_t *printer, const Answer &answer) {
     const pappl_preason_t now = answer.ok() ? reasonsFor(answer.status) : pappl_preason_t(PAPPL_PREASON_OFFLINE);
+    if ((papplPrinterGetReasons(printer) & reasonsWeSet()) == now) return;
     papplPrinterSetReasons(printer, now, pappl_preason_t(reasonsWeSet() & ~now));
+    const std::string words = answer.ok() ? messageFor(answer.status) : Worker::describe(answer.result);
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "The printer: %s.", words.c_str());
+    papplSystemAddEvent(papplPrinterGetSystem(printer), printer, nullptr, PAPPL_EVENT_PRINTER_STATE_CHANGED, "%s",
+                        words.c_str());
 }
 
 Answer reconnect(pappl_printer_t *printer, DeviceLink *link) {
