@@ -10,12 +10,12 @@ import time
 class Emulator:
     """vdl-emulator on a free port, with its decoded log and previews in a temporary directory."""
 
-    def __init__(self, *options: str):
+    def __init__(self, *options: str, port: int = 0):
         self._directory = tempfile.TemporaryDirectory()
         self.directory = self._directory.name
         self.log_path = os.path.join(self.directory, "log")
         self._process = subprocess.Popen(
-            [os.environ["VDL_EMULATOR"], "--port", "0", "--log", self.log_path, "--preview-dir", self.directory, *options],
+            [os.environ["VDL_EMULATOR"], "--port", str(port), "--log", self.log_path, "--preview-dir", self.directory, *options],
             stderr=subprocess.PIPE, text=True)
         said = self._process.stderr.readline()
         self.port_name = re.search(r"listening on (\S+:\d+)", said).group(1)
