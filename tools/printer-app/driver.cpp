@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -97,9 +99,21 @@ void showReportedModel(pappl_printer_t *printer, const std::string &model) {
 // The printer's error bits as printer-state-reasons. PAPPL keeps
 // printer-state-message to itself, so the words for a change (which 'other'
 // needs) go with the printer-state-changed event to subscribed clients.
+// Whether the reasons differ from those last set on the printer. Kept here:
+// asking PAPPL (papplPrinterGetReasons) would run the status callback again.
+bool reasonsChanged(pappl_printer_t *printer, pappl_preason_t now) {
+    static std::mutex mutex;
+    static std::map<pappl_printer_t *, pappl_preason_t> lastSet;
+    const std::lock_guard<std::mutex> lock(mutex);
+    const auto [entry, added] = lastSet.emplace(printer, now);
+    if (!added && entry->second == now) return false;
+    entry->second = now;
+    return true;
+}
+
 void setReasons(pappl_printer_t *printer, const Answer &answer) {
     const pappl_preason_t now = answer.ok() ? reasonsFor(answer.status) : pappl_preason_t(PAPPL_PREASON_OFFLINE);
-    if ((papplPrinterGetReasons(printer) & reasonsWeSet()) == now) return;
+    if (!reasonsChanged(printer, now)) return;
     papplPrinterSetReasons(printer, now, pappl_preason_t(reasonsWeSet() & ~now));
     const std::string words = answer.ok() ? messageFor(answer.status) : Worker::describe(answer.result);
     papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "The printer: %s.", words.c_str());
