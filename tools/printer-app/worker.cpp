@@ -46,18 +46,36 @@ ReplyHeader Connection::raw(const std::vector<char> &bytes) {
     return reply(apply([&](vdl::NothrowPrinter &p) { return p.write({bytes.data(), bytes.size()}); }));
 }
 
+namespace {
+
+// The page's rows as the library's raster, which takes its dots one at a
+// time. Only the black dots are visited, each found from the leading zeros
+// of what is left of its byte: testing every dot of a 4 x 6 in label cost
+// a millisecond, a quarter of the job's own work.
+vdl::Raster rasterOf(const PageHeader &header, const unsigned char *rows) {
+    vdl::Raster raster(header.width, header.height);
+    const std::size_t rowBytes = std::size_t(raster.rowBytes());
+    for (int y = 0; y < raster.height(); ++y) {
+        const unsigned char *row = rows + std::size_t(y) * rowBytes;
+        for (std::size_t i = 0; i < rowBytes; ++i)
+            for (unsigned bits = row[i]; bits != 0;) {
+                const int dot = __builtin_clz(bits) - 24;  // 0 for the byte's first (0x80) dot
+                raster.setBlack(int(i * 8) + dot, y);      // dots past the width are left out
+                bits &= ~(0x80u >> dot);
+            }
+    }
+    return raster;
+}
+
+}  // namespace
+
 // One label: the picture once as a compressed bitmap, then the print
 // command with the number of copies.
 ReplyHeader Connection::page(const std::vector<char> &payload) {
     PageHeader header;
     std::memcpy(&header, payload.data(), sizeof header);
-    vdl::Raster raster(header.width, header.height);
-    const unsigned char *rows = reinterpret_cast<const unsigned char *>(payload.data() + sizeof header);
-    const int rowBytes = raster.rowBytes();
-    for (int y = 0; y < raster.height(); ++y)
-        for (int x = 0; x < raster.width(); ++x)
-            if (rows[std::size_t(y) * std::size_t(rowBytes) + std::size_t(x / 8)] & (0x80 >> (x % 8)))
-                raster.setBlack(x, y);
+    const vdl::Raster raster =
+        rasterOf(header, reinterpret_cast<const unsigned char *>(payload.data() + sizeof header));
     return reply(apply([&](vdl::NothrowPrinter &p) {
         if (std::error_code e = p.printRaster(raster, 0, 0, true)) return e;
         return p.print(header.copies < 1 ? 1 : header.copies, 1);
