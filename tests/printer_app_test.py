@@ -206,7 +206,9 @@ class PrinterAppTest(unittest.TestCase):
         job = self.server.ipp("label203", "Print-Job", (picture, "image/png"), copies=("integer", 2),
                               media=("keyword", "oe_2x1in_2x1in"), **{"print-scaling": ("keyword", "fit")})
         self.completed("label203", job["job-id"])
+        self.assertEqual(self.server.job_state("label203", job["job-id"])["job-impressions-completed"], "2")
         log = emulator.log("first=2 second=1")
+        self.assertIn("P print: first=2 second=1", log)
         self.assertIn("widthBytes=51 height=203", log)
         previews = sorted(f for f in os.listdir(emulator.directory) if f.startswith("label-"))
         self.assertEqual(len(os.listdir(emulator.directory)), labels_before + 1, "the raster is sent once")
