@@ -1,5 +1,5 @@
 /* A preloaded shim for printer_app_bench.py: it timestamps, in every process
- * it is loaded into, the pauses (usleep), the bytes sent on TCP sockets and
+ * it is loaded into, the pauses (usleep), the bytes written to sockets and
  * the log lines that mark a job's start and end, so that the script can tell
  * processing time from waiting without trusting log timestamps (milliseconds
  * at best).
