@@ -7,11 +7,13 @@ import random
 import re
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
+import zlib
 from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -69,6 +71,44 @@ IPP_REQUEST = """{{
   {file}
 }}
 """
+
+
+def grey_png(path, dots, dpi):
+    """An 8-bit grey PNG at dpi, black where dots (rows of booleans) are true."""
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+    per_metre = round(dpi / 0.0254)
+    pixels = b"".join(b"\0" + bytes(0 if dot else 255 for dot in row) for row in dots)
+    with open(path, "wb") as file:
+        file.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", len(dots[0]), len(dots), 8, 0, 0, 0, 0)) +
+                   chunk(b"pHYs", struct.pack(">IIB", per_metre, per_metre, 1)) +
+                   chunk(b"IDAT", zlib.compress(pixels)) + chunk(b"IEND", b""))
+    return path
+
+
+def preview_dots(path):
+    """The rows of a preview (a 1-bit grey PNG), true where a dot is black."""
+    with open(path, "rb") as file:
+        data = file.read()
+    chunks, at = {}, 8
+    while at < len(data):
+        length, kind = struct.unpack(">I4s", data[at:at + 8])
+        chunks[kind] = chunks.get(kind, b"") + data[at + 8:at + 8 + length]
+        at += 12 + length
+    width, height, depth, colour = struct.unpack(">IIBB", chunks[b"IHDR"][:10])
+    assert (depth, colour) == (1, 0), "previews are 1-bit grey"
+    raw, row_bytes = zlib.decompress(chunks[b"IDAT"]), (width + 7) // 8
+    rows, previous = [], bytearray(row_bytes)
+    for y in range(height):
+        kind, row = raw[y * (row_bytes + 1)], bytearray(raw[y * (row_bytes + 1) + 1:(y + 1) * (row_bytes + 1)])
+        for i in range(row_bytes):
+            left, up, corner = (row[i - 1] if i else 0), previous[i], (previous[i - 1] if i else 0)
+            p = left + up - corner
+            paeth = min((abs(p - left), left), (abs(p - up), up), (abs(p - corner), corner), key=lambda c: c[0])[1]
+            row[i] = (row[i] + [0, left, up, (left + up) // 2, paeth][kind]) & 255
+        rows.append([not row[x // 8] & (0x80 >> x % 8) for x in range(width)])
+        previous = row
+    return rows
 
 
 class Server:
@@ -230,7 +270,12 @@ class PrinterAppTest(unittest.TestCase):
                 job = self.server.ipp("label203", "Print-Job", document, copies=("integer", 2),
                                       media=("keyword", "oe_2x1in_2x1in"), **attributes)
                 self.completed("label203", job["job-id"])
-                self.assertIn("widthBytes=51 height=203", emulator.log("first=2 second=1"))
+                # Every label counts, though PAPPL saw each page once.
+                self.assertEqual(self.server.job_state("label203", job["job-id"])["job-impressions-completed"],
+                                 str(2 * len(codes)))
+                log = emulator.log("first=2 second=1")
+                self.assertIn("P print: first=2 second=1", log)
+                self.assertIn("widthBytes=51 height=203", log)
                 # Each page is one label, its raster sent once.
                 self.assertEqual(self.read_new_labels(emulator, before, len(codes)), [f"CODE-128:{c}" for c in codes])
 
@@ -242,6 +287,21 @@ class PrinterAppTest(unittest.TestCase):
                 text = rendered_text(f"http://127.0.0.1:{self.server.port}{page}", self.directory.name)
                 for wanted in texts:
                     self.assertIn(wanted, text)
+
+    def test_a_picture_prints_dot_for_dot(self):
+        # A 2 x 1 in label is 406 dots wide: each row ends inside a byte.
+        rng = random.Random(11)
+        dots = [[rng.random() < 0.3 for _ in range(406)] for _ in range(203)]
+        picture = grey_png(os.path.join(self.directory.name, "dots.png"), dots, 203)
+        emulator = self.emulators["ready"]
+        before = set(os.listdir(emulator.directory))
+        job = self.server.ipp("label203", "Print-Job", (picture, "image/png"), media=("keyword", "oe_2x1in_2x1in"))
+        self.completed("label203", job["job-id"])
+        printed = eventually(lambda: [f for f in set(os.listdir(emulator.directory)) - before if f.endswith(".png")],
+                             "the preview")
+        rows = preview_dots(os.path.join(emulator.directory, printed[0]))
+        wrong = [(x, y) for y, row in enumerate(dots) for x, dot in enumerate(row) if rows[y][x] != dot]
+        self.assertEqual(len(wrong), 0, f"dots printed wrong (x, y), the first of them: {wrong[:10]}")
 
     def test_raw_job_and_the_applications_own_commands(self):
         submitted = self.server.app("submit", "-o", "document-format=application/vnd.veldrin-commands",

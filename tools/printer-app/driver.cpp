@@ -74,6 +74,7 @@ int dotsToHundredthsMm(int dots, int dpi) { return dots * 2540 / dpi; }
 struct RasterJob {
     DeviceLink *link;
     PagePayload page;
+    int copies = 1;  // made by the print command of each page
     unsigned pagesStarted = 0;
     bool repeat = false;  // PAPPL's own copy of a page the print command already counted
 };
@@ -202,6 +203,11 @@ bool rasterStartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
     if (!startJob(job, options, linkOf(device))) return false;
     RasterJob *raster = new RasterJob;
     raster->link = linkOf(device);
+    // The print command makes the copies. PAPPL's image filter draws a picture
+    // once a copy, reading the count after this call: told of one, it spares
+    // the drawing of copies that would only be dropped (a millisecond each).
+    raster->copies = std::max(1, options->copies);
+    options->copies = 1;
     papplJobSetData(job, raster);
     return true;
 }
@@ -212,7 +218,7 @@ bool rasterStartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
     // count makes them here, so those repeats are not sent.
     raster->repeat = options->num_pages > 0 && ++raster->pagesStarted > options->num_pages;
     if (raster->repeat) return true;
-    return raster->page.start(options->header.cupsWidth, options->header.cupsHeight, std::max(1, options->copies));
+    return raster->page.start(options->header.cupsWidth, options->header.cupsHeight, raster->copies);
 }
 
 bool rasterWriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned y,
@@ -228,8 +234,13 @@ bool rasterEndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, uns
     if (raster->repeat) return true;
     const std::vector<unsigned char> &payload = raster->page.bytes();
     const Answer answer = raster->link->worker->call(Request::page, payload.data(), payload.size(), kJobTimeout);
-    if (!answer.ok()) papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Label: %s", Worker::describe(answer.result).c_str());
-    return answer.ok();
+    if (!answer.ok()) {
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Label: %s", Worker::describe(answer.result).c_str());
+        return false;
+    }
+    // PAPPL counts the page once; the printer makes it copies times.
+    papplJobSetImpressionsCompleted(job, raster->copies - 1);
+    return true;
 }
 
 bool rasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
