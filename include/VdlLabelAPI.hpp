@@ -270,6 +270,19 @@ public:
         const std::size_t at = std::size_t(y) * std::size_t(rowBytes()) + std::size_t(x / 8);
         bits_[at] |= static_cast<unsigned char>(0x80 >> (x % 8));
     }
+    /**
+     * Sets row y from packed bits as bits() holds them (most significant bit
+     * leftmost, 1 = black). Bytes past rowBytes() are not read; the row's
+     * bytes past the given ones and its bits past the width are white. A row
+     * outside the raster is ignored.
+     */
+    void setRow(int y, const unsigned char *row, std::size_t bytes) noexcept {
+        if (y < 0 || y >= height_ || row == nullptr) return;
+        const std::size_t size = std::size_t(rowBytes());
+        unsigned char *to = bits_.data() + std::size_t(y) * size;
+        for (std::size_t i = 0; i < size; ++i) to[i] = i < bytes ? row[i] : 0;
+        if (width_ % 8 != 0) to[size - 1] = static_cast<unsigned char>(to[size - 1] & (0xff00u >> (width_ % 8)));
+    }
     /** The info header the bitmap commands read the size from. */
     BITMAPINFOHEADER info() const noexcept {
         BITMAPINFOHEADER header{};

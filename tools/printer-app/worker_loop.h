@@ -40,9 +40,14 @@ private:
     template <typename Steps>
     int apply(Steps &&steps);
     ReplyHeader reply(int result);
+    void drop();
 
     PrinterOpener open_;
     std::unique_ptr<vdl::NothrowPrinter> printer_;
+    // The settings the printer last took on this connection: the same again
+    // are not sent (eight paced writes a job). A raw job or a new connection
+    // sends them anew.
+    std::optional<Settings> sent_;
     std::string port_, model_;
     std::uint32_t status_ = 0;
 };
