@@ -186,7 +186,7 @@ class PrinterAppTest(unittest.TestCase):
         cls.addClassCleanup(cls.directory.cleanup)
         cls.emulators = {}
         for name, options in [("ready", []), ("cover", ["--status", "cover-open"]),
-                              ("empty", ["--status", "paper-empty"]), ("a", []), ("b", []), ("c", []), ("stuck", [])]:
+                              ("empty", ["--status", "paper-empty"]), ("a", []), ("b", []), ("c", []), ("stuck", []), ("again", [])]:
             cls.emulators[name] = Emulator(*options)
             cls.addClassCleanup(cls.emulators[name].__exit__)
         cls.server = Server(cls.directory.name)
@@ -194,7 +194,7 @@ class PrinterAppTest(unittest.TestCase):
         for name, driver, emulator in [("label203", "veldrin_203dpi", "ready"), ("label300", "veldrin_300dpi", "ready"),
                                        ("label600", "veldrin_600dpi", "ready"), ("cover", "veldrin_203dpi", "cover"),
                                        ("empty", "veldrin_203dpi", "empty"), *[
-                                           (name, "veldrin_203dpi", name) for name in ("a", "b", "c", "stuck")]]:
+                                           (name, "veldrin_203dpi", name) for name in ("a", "b", "c", "stuck", "again")]]:
             added = cls.server.app("add", "-d", name, "-m", driver, "-v",
                                    f"vdl://{cls.emulators[emulator].port_name}")
             assert added.returncode == 0, added.stderr
@@ -304,6 +304,15 @@ class PrinterAppTest(unittest.TestCase):
         rows = preview_dots(os.path.join(emulator.directory, printed[0]))
         wrong = [(x, y) for y, row in enumerate(dots) for x, dot in enumerate(row) if rows[y][x] != dot]
         self.assertEqual(len(wrong), 0, f"dots printed wrong (x, y), the first of them: {wrong[:10]}")
+
+    def test_settings_go_out_again_only_when_the_printer_may_have_others(self):
+        picture = (self.barcode_picture("AGAIN", 2), "image/png")
+        for document in [picture, picture, (self.raw_file(b"CB\r"), "application/vnd.veldrin-commands"), picture]:
+            self.completed("again", self.server.ipp("again", "Print-Job", document)["job-id"])
+        log = self.emulators["again"].log()
+        self.assertEqual(log.count("P print"), 3)
+        # The first job's, none for the same again, and after the printer's own commands.
+        self.assertEqual(log.count("SD density"), 2)
 
     def test_raw_job_and_the_applications_own_commands(self):
         submitted = self.server.app("submit", "-o", "document-format=application/vnd.veldrin-commands",
