@@ -7,13 +7,11 @@ import random
 import re
 import signal
 import socket
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
-import zlib
 from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -74,41 +72,20 @@ IPP_REQUEST = """{{
 
 
 def grey_png(path, greys, dpi):
-    """An 8-bit grey PNG at dpi of greys (rows of values 0-255)."""
-    def chunk(kind, body):
-        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
-    per_metre = round(dpi / 0.0254)
-    pixels = b"".join(b"\0" + bytes(row) for row in greys)
-    with open(path, "wb") as file:
-        file.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", len(greys[0]), len(greys), 8, 0, 0, 0, 0)) +
-                   chunk(b"pHYs", struct.pack(">IIB", per_metre, per_metre, 1)) +
-                   chunk(b"IDAT", zlib.compress(pixels)) + chunk(b"IEND", b""))
+    """An 8-bit grey PNG at dpi of greys (rows of values 0-255), written by ImageMagick."""
+    pgm = write_file(os.path.dirname(path), "greys.pgm",
+                     b"P5 %d %d 255\n" % (len(greys[0]), len(greys)) + b"".join(bytes(row) for row in greys))
+    subprocess.run(["convert", "-units", "PixelsPerInch", "-density", str(dpi), pgm,
+                    "-define", "png:color-type=0", "-depth", "8", path], check=True)
     return path
 
 
 def preview_dots(path):
-    """The rows of a preview (a 1-bit grey PNG), true where a dot is black."""
-    with open(path, "rb") as file:
-        data = file.read()
-    chunks, at = {}, 8
-    while at < len(data):
-        length, kind = struct.unpack(">I4s", data[at:at + 8])
-        chunks[kind] = chunks.get(kind, b"") + data[at + 8:at + 8 + length]
-        at += 12 + length
-    width, height, depth, colour = struct.unpack(">IIBB", chunks[b"IHDR"][:10])
-    assert (depth, colour) == (1, 0), "previews are 1-bit grey"
-    raw, row_bytes = zlib.decompress(chunks[b"IDAT"]), (width + 7) // 8
-    rows, previous = [], bytearray(row_bytes)
-    for y in range(height):
-        kind, row = raw[y * (row_bytes + 1)], bytearray(raw[y * (row_bytes + 1) + 1:(y + 1) * (row_bytes + 1)])
-        for i in range(row_bytes):
-            left, up, corner = (row[i - 1] if i else 0), previous[i], (previous[i - 1] if i else 0)
-            p = left + up - corner
-            paeth = min((abs(p - left), left), (abs(p - up), up), (abs(p - corner), corner), key=lambda c: c[0])[1]
-            row[i] = (row[i] + [0, left, up, (left + up) // 2, paeth][kind]) & 255
-        rows.append([not row[x // 8] & (0x80 >> x % 8) for x in range(width)])
-        previous = row
-    return rows
+    """The rows of a preview, true where a dot is black, as ImageMagick reads them."""
+    pgm = subprocess.run(["convert", path, "-depth", "8", "pgm:-"], capture_output=True, check=True).stdout
+    width, height, pixels = re.match(rb"P5\s+(\d+)\s+(\d+)\s+255\s(.*)", pgm, re.S).groups()
+    width = int(width)
+    return [[pixels[y * width + x] < 128 for x in range(width)] for y in range(int(height))]
 
 
 class Server:

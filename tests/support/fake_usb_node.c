@@ -48,7 +48,10 @@ static int is_fake_node(int fd) {
            peer.sin_port == printer.sin_port && peer.sin_addr.s_addr == printer.sin_addr.s_addr;
 }
 
-static int real_open(const char *name, const char *path, int flags, mode_t mode) {
+/* open and open64: the fake node, or the C library's own call of that name. */
+static int open_as(const char *name, const char *path, int flags, va_list arguments) {
+    mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(arguments, int) : 0;
+    if (strcmp(path, FAKE_NODE) == 0) return open_fake_node(flags);
     int (*next)(const char *, int, ...) = (int (*)(const char *, int, ...))dlsym(RTLD_NEXT, name);
     return next(path, flags, mode);
 }
@@ -56,17 +59,17 @@ static int real_open(const char *name, const char *path, int flags, mode_t mode)
 int open(const char *path, int flags, ...) {
     va_list arguments;
     va_start(arguments, flags);
-    mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(arguments, int) : 0;
+    int fd = open_as("open", path, flags, arguments);
     va_end(arguments);
-    return strcmp(path, FAKE_NODE) == 0 ? open_fake_node(flags) : real_open("open", path, flags, mode);
+    return fd;
 }
 
 int open64(const char *path, int flags, ...) {
     va_list arguments;
     va_start(arguments, flags);
-    mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(arguments, int) : 0;
+    int fd = open_as("open64", path, flags, arguments);
     va_end(arguments);
-    return strcmp(path, FAKE_NODE) == 0 ? open_fake_node(flags) : real_open("open64", path, flags, mode);
+    return fd;
 }
 
 /* The driver's answer: the ID's length in two big-endian bytes, then the ID. */
