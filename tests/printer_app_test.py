@@ -162,16 +162,17 @@ class PrinterAppTest(unittest.TestCase):
         cls.directory = tempfile.TemporaryDirectory()
         cls.addClassCleanup(cls.directory.cleanup)
         cls.emulators = {}
+        plain = ("a", "b", "c", "stuck", "again")
         for name, options in [("ready", []), ("cover", ["--status", "cover-open"]),
-                              ("empty", ["--status", "paper-empty"]), ("a", []), ("b", []), ("c", []), ("stuck", []), ("again", [])]:
+                              ("empty", ["--status", "paper-empty"]), *[(name, []) for name in plain]]:
             cls.emulators[name] = Emulator(*options)
             cls.addClassCleanup(cls.emulators[name].__exit__)
         cls.server = Server(cls.directory.name)
         cls.addClassCleanup(cls.server.stop)
         for name, driver, emulator in [("label203", "veldrin_203dpi", "ready"), ("label300", "veldrin_300dpi", "ready"),
                                        ("label600", "veldrin_600dpi", "ready"), ("cover", "veldrin_203dpi", "cover"),
-                                       ("empty", "veldrin_203dpi", "empty"), *[
-                                           (name, "veldrin_203dpi", name) for name in ("a", "b", "c", "stuck", "again")]]:
+                                       ("empty", "veldrin_203dpi", "empty"),
+                                       *[(name, "veldrin_203dpi", name) for name in plain]]:
             added = cls.server.app("add", "-d", name, "-m", driver, "-v",
                                    f"vdl://{cls.emulators[emulator].port_name}")
             assert added.returncode == 0, added.stderr

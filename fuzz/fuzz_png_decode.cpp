@@ -1,0 +1,58 @@
+// The printer application's PNG decoding and thresholding on arbitrary files.
+// Beyond never crashing or reading past the file, it checks:
+// - a decoded picture has width x height pixels, within the pixel limit;
+// - every row thresholds to the same dots as the rule written out one pixel
+//   at a time (black where the grey is no lighter than the threshold at
+//   x % 16), whatever thresholds the input picks, with nothing written past
+//   the row's bytes.
+//
+// Input: byte 0 picks the thresholds' seed, the rest is the PNG file.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "gray_picture.h"
+
+namespace {
+
+constexpr std::size_t kMaxPixels = 1u << 20;  // a large label; keeps each run short
+
+unsigned char expectedByte(const vdlapp::GrayPicture &picture, int y, int firstX, const unsigned char *thresholds) {
+    unsigned char byte = 0;
+    for (int bit = 0; bit < 8; ++bit) {
+        const int x = firstX + bit;
+        if (x >= picture.width) break;
+        const unsigned char grey = picture.pixels[std::size_t(y) * std::size_t(picture.width) + std::size_t(x)];
+        if (grey <= thresholds[x % 16]) byte |= static_cast<unsigned char>(0x80 >> bit);
+    }
+    return byte;
+}
+
+void checkThresholds(const vdlapp::GrayPicture &picture, unsigned seed) {
+    unsigned char thresholds[16];
+    for (int i = 0; i < 16; ++i) thresholds[i] = static_cast<unsigned char>(seed * 37u + unsigned(i) * 101u);
+    const std::size_t rowBytes = (std::size_t(picture.width) + 7) / 8;
+    std::vector<unsigned char> dots(rowBytes + 1, 0xA5);  // one guard byte past the row
+    for (int y = 0; y < picture.height; ++y) {
+        vdlapp::thresholdRow(picture.pixels.data() + std::size_t(y) * std::size_t(picture.width), picture.width,
+                             thresholds, dots.data());
+        for (std::size_t i = 0; i < rowBytes; ++i)
+            if (dots[i] != expectedByte(picture, y, int(i * 8), thresholds)) std::abort();
+        if (dots[rowBytes] != 0xA5) std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    if (size < 1) return 0;
+    vdlapp::GrayPicture picture;
+    if (!vdlapp::decodePng(data + 1, size - 1, kMaxPixels, picture)) return 0;
+    if (picture.width < 1 || picture.height < 1 ||
+        std::size_t(picture.width) * std::size_t(picture.height) > kMaxPixels ||
+        picture.pixels.size() != std::size_t(picture.width) * std::size_t(picture.height))
+        std::abort();
+    checkThresholds(picture, data[0]);
+    return 0;
+}
