@@ -294,10 +294,18 @@ void setMedia(pappl_media_col_t &media, const char *name) {
 
 }  // namespace
 
-bool driverCallback(pappl_system_t *, const char *driverName, const char *, const char *,
+bool driverCallback(pappl_system_t *system, const char *driverName, const char *deviceUri, const char *,
                     pappl_pr_driver_data_t *d, ipp_t **, void *) {
     const int dpi = dotsPerInch(driverName);
     if (dpi == 0) return false;
+    // The driver talks to its printer through the library's worker only: a
+    // device of PAPPL's own (socket:, usb:, the web page's "Network Printer")
+    // would hand the driver a device it cannot speak to.
+    if (!deviceUri || !portNameFromUri(deviceUri)) {
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "'%s' is not a vdl: device URI; VELDRIN printers are reached through it.",
+                 deviceUri ? deviceUri : "");
+        return false;
+    }
 
     d->printfile_cb = printRawFile;
     d->rstartjob_cb = rasterStartJob;
