@@ -6,8 +6,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "VdlLabelAPI.hpp"
@@ -85,36 +87,41 @@ std::string makeAndModel(const std::string &model, int dpi) {
            std::to_string(dpi) + " dpi";
 }
 
+// What the driver last showed of each printer. Kept here, not asked of
+// PAPPL: papplPrinterGetReasons would run the status callback again, and the
+// driver data is a large copy to make on every status poll.
+struct Shown {
+    std::optional<pappl_preason_t> reasons;
+    std::string model;
+};
+
+// Runs change(shown) under the record's lock; true when it changed something.
+template <typename Change>
+bool updateShown(pappl_printer_t *printer, Change &&change) {
+    static std::mutex mutex;
+    static std::map<pappl_printer_t *, Shown> shown;
+    const std::lock_guard<std::mutex> lock(mutex);
+    return change(shown[printer]);
+}
+
 // Shows the reported model in printer-make-and-model and the web pages. The
 // driver data goes back whole, with the options set on the printer.
 void showReportedModel(pappl_printer_t *printer, const std::string &model) {
-    if (model.empty()) return;
+    if (model.empty() || !updateShown(printer, [&](Shown &s) { return std::exchange(s.model, model) != model; }))
+        return;
     auto driver = std::make_unique<pappl_pr_driver_data_t>();
     papplPrinterGetDriverData(printer, driver.get());
-    const std::string text = makeAndModel(model, driver->x_default);
-    if (text == driver->make_and_model) return;
-    snprintf(driver->make_and_model, sizeof driver->make_and_model, "%s", text.c_str());
+    snprintf(driver->make_and_model, sizeof driver->make_and_model, "%s",
+             makeAndModel(model, driver->x_default).c_str());
     papplPrinterSetDriverData(printer, driver.get(), nullptr);
 }
 
 // The printer's error bits as printer-state-reasons. PAPPL keeps
 // printer-state-message to itself, so the words for a change (which 'other'
 // needs) go with the printer-state-changed event to subscribed clients.
-// Whether the reasons differ from those last set on the printer. Kept here:
-// asking PAPPL (papplPrinterGetReasons) would run the status callback again.
-bool reasonsChanged(pappl_printer_t *printer, pappl_preason_t now) {
-    static std::mutex mutex;
-    static std::map<pappl_printer_t *, pappl_preason_t> lastSet;
-    const std::lock_guard<std::mutex> lock(mutex);
-    const auto [entry, added] = lastSet.emplace(printer, now);
-    if (!added && entry->second == now) return false;
-    entry->second = now;
-    return true;
-}
-
 void setReasons(pappl_printer_t *printer, const Answer &answer) {
     const pappl_preason_t now = answer.ok() ? reasonsFor(answer.status) : pappl_preason_t(PAPPL_PREASON_OFFLINE);
-    if (!reasonsChanged(printer, now)) return;
+    if (!updateShown(printer, [&](Shown &s) { return std::exchange(s.reasons, now) != now; })) return;
     papplPrinterSetReasons(printer, now, pappl_preason_t(reasonsWeSet() & ~now));
     const std::string words = answer.ok() ? messageFor(answer.status) : Worker::describe(answer.result);
     papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "The printer: %s.", words.c_str());
@@ -161,6 +168,11 @@ Settings settingsFor(pappl_job_t *job, const pappl_pr_options_t *options) {
     s.density = (darkness * (kDarknessLevels - 1) + 50) / 100;
     const int speed = options->print_speed > 0 ? options->print_speed : driver->speed_default;
     s.speed = std::clamp((speed + 1270) / 2540, 1, kSpeedLevels);
+    // PAPPL checks a job's print-speed, not a print-speed-default set with
+    // Set-Printer-Attributes: such a default is brought into range, and said.
+    if (speed > kSpeedLevels * 2540)
+        papplLogJob(job, PAPPL_LOGLEVEL_WARN, "print-speed %d is beyond the printer's %d in/s: printing at %d in/s.",
+                    speed, kSpeedLevels, kSpeedLevels);
     s.widthDots = hundredthsMmToDots(media.size_width, dpi);
     s.lengthDots = hundredthsMmToDots(media.size_length, dpi);
     s.mediaType = int(vdl::MediaType::gap);
@@ -183,11 +195,6 @@ Settings settingsFor(pappl_job_t *job, const pappl_pr_options_t *options) {
 // The job's settings go out after the wait, right before its labels.
 bool startJob(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link) {
     if (!waitUntilReady(job, link)) return false;
-    // PAPPL checks a job's print-speed, not a print-speed-default set with
-    // Set-Printer-Attributes: such a default is brought into range, and said.
-    if (options->print_speed > kSpeedLevels * 2540)
-        papplLogJob(job, PAPPL_LOGLEVEL_WARN, "print-speed %d is beyond the printer's %d in/s: printing at %d in/s.",
-                    options->print_speed, kSpeedLevels, kSpeedLevels);
     const Settings settings = settingsFor(job, options);
     const Answer answer = link->worker->call(Request::settings, &settings, sizeof settings, kJobTimeout);
     if (!answer.ok()) papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Settings: %s", Worker::describe(answer.result).c_str());
