@@ -69,7 +69,7 @@ struct Frame {
     bool answered = false;        // the printer answers a status query with answer
     unsigned char answer = 0;
     std::string port;             // connect
-    std::string rawBytes;         // raw (and a literal raw frame's payload)
+    std::string rawBytes;         // raw and settings (and a literal frame's payload)
     Request literalType{};        // literal
     // page: what the bitmap command must carry
     std::vector<unsigned char> rows;
@@ -167,7 +167,7 @@ void chooseAnswer(vdlfuzz::Input &in, Frame &f, bool answered) {
 // The selector: its value modulo 6 the kind; bits 3-5 all clear a damaged
 // frame of that kind; bit 6 a status query left unanswered (or, for a damaged
 // page, a header no server makes).
-Frame nextFrame(vdlfuzz::Input &in) {
+Frame nextFrame(vdlfuzz::Input &in, std::optional<std::string> &lastSettings) {
     const unsigned char selector = in.byte();
     const bool damaged = (selector >> 3) % 8 == 0;
     Frame f(Frame::Kind(selector % 6));
@@ -179,9 +179,13 @@ Frame nextFrame(vdlfuzz::Input &in) {
         putPayload(f, Request::connect, f.port.data(), f.port.size());
         break;
     case Frame::settings: {
-        const std::string settings = in.bytes(damaged ? in.byte() % 64 : sizeof(vdlapp::Settings));
-        f.mustRefuse = settings.size() != sizeof(vdlapp::Settings);
-        putPayload(f, Request::settings, settings.data(), settings.size());
+        // Now and then the settings just sent again, which need not go out.
+        f.rawBytes = !damaged && lastSettings && in.byte() % 4 == 0
+                         ? *lastSettings
+                         : in.bytes(damaged ? in.byte() % 64 : sizeof(vdlapp::Settings));
+        f.mustRefuse = f.rawBytes.size() != sizeof(vdlapp::Settings);
+        if (!f.mustRefuse) lastSettings = f.rawBytes;
+        putPayload(f, Request::settings, f.rawBytes.data(), f.rawBytes.size());
         break;
     }
     case Frame::raw:
@@ -221,11 +225,11 @@ public:
             else checkOffline(reply, sent);
             break;
         case Frame::settings:
-            if (online_) require(reply.result == 0 && !sent.empty());
+            if (online_) checkSettings(f, reply, sent);
             else checkOffline(reply, sent);
             break;
         case Frame::raw:
-            if (online_) require(reply.result == 0 && sent == f.rawBytes);
+            if (online_) checkRaw(f, reply, sent);
             else checkOffline(reply, sent);
             break;
         case Frame::page:
@@ -241,7 +245,9 @@ private:
     void checkConnect(const Frame &f, const vdlapp::ReplyHeader &reply, const std::string &sent) {
         // A printer already open on the same port is asked first; one that
         // does not answer is opened afresh and asked again.
-        const int queries = !f.answered && online_ && f.port == port_ ? 2 : 1;
+        const bool samePrinter = online_ && f.port == port_;
+        const int queries = samePrinter && !f.answered ? 2 : 1;
+        if (!samePrinter) taken_.reset();
         port_ = f.port;
         checkQuery(f, reply, sent, queries);
     }
@@ -250,9 +256,33 @@ private:
         std::string expected;
         for (int i = 0; i < queries; ++i) expected += kStatusQuery;
         require(sent == expected);
-        online_ = f.answered;
-        status_ = f.answered ? f.answer & kErrorBits : 0;
+        if (f.answered) {
+            online_ = true;
+            status_ = f.answer & kErrorBits;
+        } else {
+            lost();
+        }
         require(reply.result == (f.answered ? 0 : VDL_ERR_NO_REPLY));
+    }
+
+    // Settings go out unless they are those the printer last took on this
+    // connection.
+    void checkSettings(const Frame &f, const vdlapp::ReplyHeader &reply, const std::string &sent) {
+        require(reply.result == 0 && sent.empty() == (taken_ == f.rawBytes));
+        taken_ = f.rawBytes;
+    }
+
+    // A raw job goes out unchanged and may change any setting.
+    void checkRaw(const Frame &f, const vdlapp::ReplyHeader &reply, const std::string &sent) {
+        require(reply.result == 0 && sent == f.rawBytes);
+        taken_.reset();
+    }
+
+    // The worker dropped its printer: nothing of it is known any more.
+    void lost() {
+        online_ = false;
+        status_ = 0;
+        taken_.reset();
     }
 
     // A frame taken as it came asks nothing of the printer: a status query
@@ -261,14 +291,16 @@ private:
         const bool queried = f.literalType == Request::connect || (f.literalType == Request::status && online_);
         if (queried) {
             require(reply.result == VDL_ERR_NO_REPLY);
-            online_ = false;
-            status_ = 0;
+            lost();
             if (f.literalType == Request::connect) port_ = f.rawBytes;
         } else if (!online_) {
             checkOffline(reply, sent);
+        } else if (f.literalType == Request::settings) {
+            checkSettings(f, reply, sent);
+        } else if (f.literalType == Request::raw) {
+            checkRaw(f, reply, sent);
         } else {
             require(reply.result == 0);
-            if (f.literalType == Request::raw) require(sent == f.rawBytes);
         }
     }
 
@@ -307,6 +339,7 @@ private:
 
     bool online_ = false;
     std::string port_;
+    std::optional<std::string> taken_;  // the settings the printer last took
     std::uint32_t status_ = 0;
 };
 
@@ -386,10 +419,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Conversation conversation;
     vdlapp::Connection connection(openSink);
     Model model;
+    std::optional<std::string> lastSettings;
 
     if (in.byte() % 2 && !exchange(conversation, connection, model, answeredConnect())) __builtin_trap();
     while (!in.empty())
-        if (!exchange(conversation, connection, model, nextFrame(in))) return 0;
+        if (!exchange(conversation, connection, model, nextFrame(in, lastSettings))) return 0;
 
     // The server closes its end: the worker ends quietly.
     shutdown(conversation.server, SHUT_WR);
