@@ -96,12 +96,14 @@ struct Shown {
 };
 
 // Runs change(shown) under the record's lock; true when it changed something.
+// Keyed by the printer's ID, which PAPPL never gives to another printer, as a
+// deleted printer's address may be.
 template <typename Change>
 bool updateShown(pappl_printer_t *printer, Change &&change) {
     static std::mutex mutex;
-    static std::map<pappl_printer_t *, Shown> shown;
+    static std::map<int, Shown> shown;
     const std::lock_guard<std::mutex> lock(mutex);
-    return change(shown[printer]);
+    return change(shown[papplPrinterGetID(printer)]);
 }
 
 // Shows the reported model in printer-make-and-model and the web pages. The
