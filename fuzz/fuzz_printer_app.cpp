@@ -69,7 +69,7 @@ struct Frame {
     bool answered = false;        // the printer answers a status query with answer
     unsigned char answer = 0;
     std::string port;             // connect
-    std::string rawBytes;         // raw and settings (and a literal frame's payload)
+    std::string payload;          // what a raw, settings or literal frame carries
     Request literalType{};        // literal
     // page: what the bitmap command must carry
     std::vector<unsigned char> rows;
@@ -154,9 +154,9 @@ void buildLiteral(vdlfuzz::Input &in, Frame &f) {
     f.truncated = length > vdlapp::kMaxPayload;
     for (std::uint32_t i = 0; i < length && !f.truncated; ++i) {
         if (in.empty()) f.truncated = true;
-        else f.rawBytes += char(in.byte());
+        else f.payload += char(in.byte());
     }
-    f.wire += f.rawBytes;
+    f.wire += f.payload;
 }
 
 void chooseAnswer(vdlfuzz::Input &in, Frame &f, bool answered) {
@@ -180,17 +180,17 @@ Frame nextFrame(vdlfuzz::Input &in, std::optional<std::string> &lastSettings) {
         break;
     case Frame::settings: {
         // Now and then the settings just sent again, which need not go out.
-        f.rawBytes = !damaged && lastSettings && in.byte() % 4 == 0
+        f.payload = !damaged && lastSettings && in.byte() % 4 == 0
                          ? *lastSettings
                          : in.bytes(damaged ? in.byte() % 64 : sizeof(vdlapp::Settings));
-        f.mustRefuse = f.rawBytes.size() != sizeof(vdlapp::Settings);
-        if (!f.mustRefuse) lastSettings = f.rawBytes;
-        putPayload(f, Request::settings, f.rawBytes.data(), f.rawBytes.size());
+        f.mustRefuse = f.payload.size() != sizeof(vdlapp::Settings);
+        if (!f.mustRefuse) lastSettings = f.payload;
+        putPayload(f, Request::settings, f.payload.data(), f.payload.size());
         break;
     }
     case Frame::raw:
-        f.rawBytes = in.bytes(std::size_t(le16(in) % 4097));
-        putPayload(f, Request::raw, f.rawBytes.data(), f.rawBytes.size());
+        f.payload = in.bytes(std::size_t(le16(in) % 4097));
+        putPayload(f, Request::raw, f.payload.data(), f.payload.size());
         break;
     case Frame::page:
         if (damaged && selector & 0x40) buildBadPage(in, f);
@@ -268,13 +268,13 @@ private:
     // Settings go out unless they are those the printer last took on this
     // connection.
     void checkSettings(const Frame &f, const vdlapp::ReplyHeader &reply, const std::string &sent) {
-        require(reply.result == 0 && sent.empty() == (taken_ == f.rawBytes));
-        taken_ = f.rawBytes;
+        require(reply.result == 0 && sent.empty() == (taken_ == f.payload));
+        taken_ = f.payload;
     }
 
     // A raw job goes out unchanged and may change any setting.
     void checkRaw(const Frame &f, const vdlapp::ReplyHeader &reply, const std::string &sent) {
-        require(reply.result == 0 && sent == f.rawBytes);
+        require(reply.result == 0 && sent == f.payload);
         taken_.reset();
     }
 
@@ -292,7 +292,7 @@ private:
         if (queried) {
             require(reply.result == VDL_ERR_NO_REPLY);
             lost();
-            if (f.literalType == Request::connect) port_ = f.rawBytes;
+            if (f.literalType == Request::connect) port_ = f.payload;
         } else if (!online_) {
             checkOffline(reply, sent);
         } else if (f.literalType == Request::settings) {
