@@ -40,13 +40,7 @@ bool deviceOpen(pappl_device_t *device, const char *uri, const char *) {
         papplDeviceError(device, "'%s' is not a vdl: device URI.", uri);
         return false;
     }
-    Worker &worker = workerFor(uri);
-    const Answer answer = worker.call(Request::connect, port->data(), port->size(), kConnectTimeout);
-    if (!answer.ok()) {
-        papplDeviceError(device, "%s: %s", port->c_str(), Worker::describe(answer.result).c_str());
-        return false;
-    }
-    papplDeviceSetData(device, new DeviceLink{&worker, answer});
+    papplDeviceSetData(device, new DeviceLink{workerFor(uri), *port});
     return true;
 }
 
@@ -62,13 +56,14 @@ ssize_t deviceWrite(pappl_device_t *device, const void *buffer, size_t bytes) {
     return -1;
 }
 
+// From what the printer last said: PAPPL may ask while it holds a lock.
 pappl_preason_t deviceStatus(pappl_device_t *device) {
-    const Answer answer = linkOf(device)->worker->call(Request::status, nullptr, 0, kConnectTimeout);
-    return answer.ok() ? reasonsFor(answer.status) : pappl_preason_t(PAPPL_PREASON_OFFLINE);
+    const Snapshot last = linkOf(device)->worker->last();
+    return last.answer.ok() ? reasonsFor(last.answer.status) : pappl_preason_t(PAPPL_PREASON_OFFLINE);
 }
 
 char *deviceId(pappl_device_t *device, char *buffer, size_t size) {
-    snprintf(buffer, size, "MFG:VELDRIN;MDL:%s;CMD:VDL;", linkOf(device)->connected.model.c_str());
+    snprintf(buffer, size, "MFG:VELDRIN;MDL:%s;CMD:VDL;", linkOf(device)->worker->last().answer.model.c_str());
     return buffer;
 }
 
@@ -77,7 +72,7 @@ char *deviceId(pappl_device_t *device, char *buffer, size_t size) {
 // exist (whatever is attached to them answers only when a job connects).
 bool deviceList(pappl_device_cb_t found, void *data, pappl_deverror_cb_t, void *) {
     {
-        Worker probe;
+        Worker probe("vdl://usb");
         const Answer usb = probe.call(Request::connect, "USB", 3, kConnectTimeout);
         if (usb.ok()) {
             const std::string info = "VELDRIN " + usb.model + " (USB)";

@@ -26,10 +26,12 @@ std::optional<std::string> portNameFromUri(const std::string &uri);
 // Registers the scheme with PAPPL (in the server and in the command-line client).
 void addDeviceScheme();
 
-// What an open vdl: device carries: its worker and what the printer said on connect.
+// What an open vdl: device carries: its worker and the port name. Opening
+// one asks nothing of the printer: PAPPL opens a device while it holds the
+// printer's lock, so the job connects (and waits for the printer) after.
 struct DeviceLink {
-    Worker *worker;
-    Answer connected;
+    std::shared_ptr<Worker> worker;
+    std::string port;
 };
 DeviceLink *linkOf(pappl_device_t *device);
 

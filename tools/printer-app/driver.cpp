@@ -1,6 +1,8 @@
 #include "driver.h"
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -14,7 +16,10 @@
 
 #include "VdlLabelAPI.hpp"
 #include "device_scheme.h"
+#include "document_format.h"
+#include "job_order.h"
 #include "page_payload.h"
+#include "server_lifecycle.h"
 #include "status_map.h"
 
 namespace vdlapp {
@@ -29,12 +34,12 @@ const int kDriverCount = int(sizeof kDrivers / sizeof kDrivers[0]);
 namespace {
 
 constexpr int kDotsPerInch[] = {203, 300, 600};  // in the order of kDrivers
-constexpr const char *kNativeFormat = "application/vnd.veldrin-commands";
+constexpr const char *kNativeFormat = kCommandsFormat;
 
 // Label sizes from 1 x 0.5 in to 4 x 6 in and their metric kin, and the
 // continuous roll whose length the job chooses.
 constexpr const char *kMedia[] = {
-    "oe_1x0.5in_1x0.5in",     "oe_1.5x1in_1.5x1in",   "oe_2x1in_2x1in",       "oe_2.25x1.25in_2.25x1.25in",
+    "oe_1x0-5in_1x0.5in",     "oe_1-5x1in_1.5x1in",   "oe_2x1in_2x1in",       "oe_2-25x1-25in_2.25x1.25in",
     "oe_2x3in_2x3in",         "oe_3x1in_3x1in",       "oe_3x2in_3x2in",       "oe_4x1in_4x1in",
     "oe_4x2in_4x2in",         "oe_4x3in_4x3in",       "oe_4x4in_4x4in",       "na_index-4x6_4x6in",
     "om_25x13mm_25x13mm",     "om_40x30mm_40x30mm",   "om_50x25mm_50x25mm",   "om_57x32mm_57x32mm",
@@ -60,8 +65,14 @@ constexpr int kGapMillimetres = 3;   // the usual gap between labels, also the b
 constexpr int kWaitSlice = 250000;   // microseconds between looks at a cancel while a job waits
 constexpr int kWaitSlices = 20;      // five seconds between tries of a printer in error
 
-constexpr int kJobTimeout = 300;     // seconds the worker may take for one request of a job
-constexpr int kStatusTimeout = 30;
+// Seconds the worker may take for one request of a job. A job's request waits
+// in slices and ends at once when the job is cancelled or the server stops.
+constexpr int kConnectTimeout = 60;  // a Bluetooth connect retries for a while
+constexpr int kJobTimeout = 300;     // a 4 x 40 in label over a 9600 baud line
+constexpr int kConfirmTimeout = 60;  // the worker's own patience (about 30 s) and some
+// What a client sees of a printer is at most this old when it asks: an older
+// answer is refreshed in the background, so no request waits on a printer.
+constexpr auto kStatusFresh = std::chrono::seconds(2);
 
 int dotsPerInch(const char *driverName) {
     for (int i = 0; i < kDriverCount; ++i)
@@ -75,6 +86,7 @@ int dotsToHundredthsMm(int dots, int dpi) { return dots * 2540 / dpi; }
 // Everything a raster job collects for the page it is on.
 struct RasterJob {
     DeviceLink *link;
+    bool ended = false;  // PAPPL ends a job a second time after a failed end
     PagePayload page;
     int copies = 1;  // made by the print command of each page
     unsigned pagesStarted = 0;
@@ -131,32 +143,34 @@ void setReasons(pappl_printer_t *printer, const Answer &answer) {
                         words.c_str());
 }
 
-Answer reconnect(pappl_printer_t *printer, DeviceLink *link) {
-    const std::optional<std::string> port = portNameFromUri(papplPrinterGetDeviceURI(printer));
-    if (!port) return Answer{int(vdl::Errc::port_name), 0, {}};
-    return link->worker->call(Request::connect, port->data(), port->size(), kStatusTimeout);
+// What the printer said, shown on the printer: its reasons and its model.
+void showPrinter(pappl_printer_t *printer, const Answer &answer) {
+    setReasons(printer, answer);
+    if (answer.ok()) showReportedModel(printer, answer.model);
 }
 
-// A printer in error or out of reach does not get the job: the job waits,
-// trying again every few seconds, until the printer is ready or the job is
-// cancelled. Nothing of the job has been sent yet, so nothing prints twice.
-bool waitUntilReady(pappl_job_t *job, DeviceLink *link) {
-    pappl_printer_t *printer = papplJobGetPrinter(job);
-    Answer answer = link->connected;
-    for (;;) {
-        setReasons(printer, answer);
-        if (answer.ok()) showReportedModel(printer, answer.model);
-        if (answer.ok() && answer.status == 0) {
-            papplJobSetReasons(job, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
-            return true;
-        }
-        const std::string why = answer.ok() ? messageFor(answer.status) : Worker::describe(answer.result);
-        papplJobSetReasons(job, PAPPL_JREASON_PRINTER_STOPPED, PAPPL_JREASON_NONE);
-        papplJobSetMessage(job, "Waiting for the printer: %s.", why.c_str());
-        for (int i = 0; i < kWaitSlices && !papplJobIsCanceled(job); ++i) ::usleep(kWaitSlice);
-        if (papplJobIsCanceled(job)) return false;
-        answer = reconnect(printer, link);
-    }
+std::function<bool()> cancelOf(pappl_job_t *job) {
+    return [job] { return papplJobIsCanceled(job) || serverStopping(); };
+}
+
+// The worker's answer to one request of a job, shown on the printer.
+Answer ask(pappl_job_t *job, DeviceLink *link, Request type, const void *payload, std::size_t length, int timeout) {
+    const Answer answer = link->worker->call(type, payload, length, timeout, cancelOf(job));
+    if (answer.result != kCancelled) setReasons(papplJobGetPrinter(job), answer);
+    return answer;
+}
+
+// Sleeps between tries of a printer; false when the job was cancelled meanwhile.
+bool pauseBeforeRetry(pappl_job_t *job) {
+    const std::function<bool()> cancelled = cancelOf(job);
+    for (int i = 0; i < kWaitSlices && !cancelled(); ++i) ::usleep(kWaitSlice);
+    return !cancelled();
+}
+
+void showWaiting(pappl_job_t *job, const Answer &answer) {
+    const std::string why = answer.ok() ? messageFor(answer.status) : Worker::describe(answer.result);
+    papplJobSetReasons(job, PAPPL_JREASON_PRINTER_STOPPED, PAPPL_JREASON_NONE);
+    papplJobSetMessage(job, "Waiting for the printer: %s.", why.c_str());
 }
 
 Settings settingsFor(pappl_job_t *job, const pappl_pr_options_t *options) {
@@ -194,30 +208,68 @@ Settings settingsFor(pappl_job_t *job, const pappl_pr_options_t *options) {
     return s;
 }
 
-// The job's settings go out after the wait, right before its labels.
+// A printer in error or out of reach does not get the job: the job waits,
+// trying again every few seconds, until the printer takes its settings or the
+// job is cancelled. Each try connects afresh when the last request failed (a
+// printer switched off and on, a slow answer that timed out). Nothing of the
+// job's labels has been sent yet, so nothing prints twice.
 bool startJob(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link) {
-    if (!waitUntilReady(job, link)) return false;
+    pappl_printer_t *printer = papplJobGetPrinter(job);
+    holdJobsBehind(printer, papplJobGetID(job));
     const Settings settings = settingsFor(job, options);
-    const Answer answer = link->worker->call(Request::settings, &settings, sizeof settings, kJobTimeout);
-    if (!answer.ok()) papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Settings: %s", Worker::describe(answer.result).c_str());
-    return answer.ok();
+    for (;;) {
+        Answer answer = ask(job, link, Request::connect, link->port.data(), link->port.size(), kConnectTimeout);
+        if (answer.result == kCancelled) return false;
+        if (answer.ok()) showReportedModel(printer, answer.model);
+        if (answer.ok() && answer.status == 0) {
+            answer = ask(job, link, Request::settings, &settings, sizeof settings, kJobTimeout);
+            if (answer.result == kCancelled) return false;
+            if (answer.ok()) {
+                papplJobSetReasons(job, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
+                papplJobSetMessage(job, "Printing.");
+                return true;
+            }
+            papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Settings: %s", Worker::describe(answer.result).c_str());
+        }
+        showWaiting(job, answer);
+        if (!pauseBeforeRetry(job)) return false;
+    }
 }
 
-// After a job, the printer's state as it is now (a label may wait at the peeler, the paper may have run out).
-void afterJob(pappl_job_t *job, DeviceLink *link) {
-    setReasons(papplJobGetPrinter(job), link->worker->call(Request::status, nullptr, 0, kStatusTimeout));
+// A job is done when the printer has taken all of it and answers: a printer
+// that stops answering right after a job may have printed none of it.
+bool confirmJob(pappl_job_t *job, DeviceLink *link) {
+    const Answer answer = ask(job, link, Request::confirm, nullptr, 0, kConfirmTimeout);
+    if (answer.ok() || answer.result == kCancelled) return answer.ok();
+    papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+    papplJobSetMessage(job, "Not confirmed: the printer stopped answering after the job was sent (%s); "
+                            "its labels may not have printed.",
+                       Worker::describe(answer.result).c_str());
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Not confirmed: %s", Worker::describe(answer.result).c_str());
+    return false;
 }
+
+// A request of the job that failed: its labels may be half sent.
+void showLost(pappl_job_t *job, const char *what, const Answer &answer) {
+    if (answer.result == kCancelled) return;
+    papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+    papplJobSetMessage(job, "%s: %s; it may not have printed.", what, Worker::describe(answer.result).c_str());
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s: %s", what, Worker::describe(answer.result).c_str());
+}
+
+// The job ends (printed or not): the next in line may start.
+void endJob(pappl_job_t *job) { releaseNextJob(papplJobGetPrinter(job), papplJobGetID(job)); }
 
 bool rasterStartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
-    if (!startJob(job, options, linkOf(device))) return false;
     RasterJob *raster = new RasterJob;
     raster->link = linkOf(device);
+    papplJobSetData(job, raster);
+    if (!startJob(job, options, raster->link)) return false;
     // The print command makes the copies. PAPPL's image filter draws a picture
     // once a copy, reading the count after this call: told of one, it spares
     // the drawing of copies that would only be dropped (a millisecond each).
     raster->copies = std::max(1, options->copies);
     options->copies = 1;
-    papplJobSetData(job, raster);
     return true;
 }
 
@@ -242,9 +294,9 @@ bool rasterEndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, uns
     RasterJob *raster = static_cast<RasterJob *>(papplJobGetData(job));
     if (raster->repeat) return true;
     const std::vector<unsigned char> &payload = raster->page.bytes();
-    const Answer answer = raster->link->worker->call(Request::page, payload.data(), payload.size(), kJobTimeout);
+    const Answer answer = ask(job, raster->link, Request::page, payload.data(), payload.size(), kJobTimeout);
     if (!answer.ok()) {
-        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Label: %s", Worker::describe(answer.result).c_str());
+        showLost(job, "Label", answer);
         return false;
     }
     // PAPPL counts the page once; the printer makes it copies times.
@@ -252,44 +304,64 @@ bool rasterEndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, uns
     return true;
 }
 
-bool rasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
-    delete static_cast<RasterJob *>(papplJobGetData(job));
+// PAPPL calls this once more after a failed end: the second call does nothing.
+bool rasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
+    RasterJob *raster = static_cast<RasterJob *>(papplJobGetData(job));
+    if (!raster || raster->ended) return raster != nullptr;
+    raster->ended = true;
+    const bool started = raster->pagesStarted > 0 && !papplJobIsCanceled(job);
+    const bool confirmed = started && confirmJob(job, raster->link);
+    delete raster;
     papplJobSetData(job, nullptr);
-    afterJob(job, linkOf(device));
-    return true;
+    endJob(job);
+    return confirmed || !started;
 }
 
 // A job in the printer's own command language goes out as it is, once a copy.
-bool printRawFile(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
-    DeviceLink *link = linkOf(device);
-    if (!startJob(job, options, link)) return false;
-    bool sent = true;
-    for (int copy = 0; sent && copy < std::max(1, options->copies); ++copy) {
+bool sendRawFile(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link) {
+    for (int copy = 0; copy < std::max(1, options->copies); ++copy) {
         const int fd = ::open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return false;
         std::vector<char> chunk(65536);
-        for (ssize_t n; sent && (n = ::read(fd, chunk.data(), chunk.size())) > 0;)
-            sent = link->worker->call(Request::raw, chunk.data(), std::size_t(n), kJobTimeout).ok();
+        Answer answer;
+        ssize_t n = 0;
+        while (answer.ok() && (n = ::read(fd, chunk.data(), chunk.size())) > 0)
+            answer = ask(job, link, Request::raw, chunk.data(), std::size_t(n), kJobTimeout);
         ::close(fd);
+        if (!answer.ok()) {
+            showLost(job, "Commands", answer);
+            return false;
+        }
+        if (n < 0) return false;
     }
-    afterJob(job, link);
-    return sent;
+    return true;
 }
 
-// When a client asks for the printer's attributes: its error bits as printer-state-reasons.
-bool printerStatus(pappl_printer_t *printer) {
-    pappl_device_t *device = papplPrinterOpenDevice(printer);
-    if (!device) {
-        setReasons(printer, Answer{kWorkerLost, 0, {}});
-        return true;
-    }
+bool printRawFile(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
     DeviceLink *link = linkOf(device);
-    const Answer answer = link->worker->call(Request::status, nullptr, 0, kStatusTimeout);
-    setReasons(printer, answer);
-    const std::string model = link->connected.model;
-    papplPrinterCloseDevice(printer);
-    showReportedModel(printer, model);
+    const bool printed = startJob(job, options, link) && sendRawFile(job, options, link) && confirmJob(job, link);
+    endJob(job);
+    return printed;
+}
+
+// When a client asks for the printer's attributes: what the printer last
+// said, at once. PAPPL calls this from the request's thread and from its
+// state loading; an answer older than kStatusFresh is refreshed in the
+// background for the next question.
+bool printerStatus(pappl_printer_t *printer) {
+    const char *uri = papplPrinterGetDeviceURI(printer);
+    const std::optional<std::string> port = portNameFromUri(uri ? uri : "");
+    if (!port) return true;
+    const std::shared_ptr<Worker> worker = workerFor(uri);
+    const Snapshot last = worker->last();
+    if (last.known) showPrinter(printer, last.answer);
+    if (!last.known || last.age > kStatusFresh) worker->refreshInBackground(*port);
     return true;
+}
+
+// A deleted printer's worker ends, and with it its printer connection.
+void printerDeleted(pappl_printer_t *printer, pappl_pr_driver_data_t *) {
+    if (const char *uri = papplPrinterGetDeviceURI(printer)) retireWorker(uri);
 }
 
 void setMedia(pappl_media_col_t &media, const char *name) {
@@ -323,6 +395,7 @@ bool driverCallback(pappl_system_t *system, const char *driverName, const char *
     d->rendpage_cb = rasterEndPage;
     d->rendjob_cb = rasterEndJob;
     d->status_cb = printerStatus;
+    d->delete_cb = printerDeleted;
     d->format = kNativeFormat;
     snprintf(d->make_and_model, sizeof d->make_and_model, "%s", makeAndModel("", dpi).c_str());
     d->kind = PAPPL_KIND_LABEL;
@@ -373,7 +446,10 @@ bool driverCallback(pappl_system_t *system, const char *driverName, const char *
     return true;
 }
 
-const char *mimeTypeCallback(const unsigned char *, size_t, void *) { return kNativeFormat; }
+const char *mimeTypeCallback(const unsigned char *header, size_t headerSize, void *) {
+    constexpr size_t kHeaderBytes = 8192;  // PAPPL's buffer; a failed read comes as (size_t)-1
+    return headerSize <= kHeaderBytes ? mimeTypeOf(detectDocumentFormat(header, headerSize)) : nullptr;
+}
 
 const char *autoAddCallback(const char *, const char *deviceUri, const char *deviceId, void *) {
     const bool ours = std::strncmp(deviceUri, "vdl:", 4) == 0 && deviceId && std::strstr(deviceId, "MFG:VELDRIN;");

@@ -11,8 +11,10 @@
 #include <pappl/pappl.h>
 
 #include "device_scheme.h"
+#include "document_format.h"
 #include "driver.h"
 #include "png_filter.h"
+#include "server_lifecycle.h"
 #include "worker.h"
 
 namespace vdlapp {
@@ -49,10 +51,6 @@ pappl_loglevel_t logLevel(const char *name) {
     return PAPPL_LOGLEVEL_WARN;
 }
 
-bool saveState(pappl_system_t *system, void *path) {
-    return papplSystemSaveState(system, static_cast<const char *>(path));
-}
-
 // The server's system. Safe defaults: it listens on the loopback interface
 // only (-o listen-hostname=NAME, or '*' for every interface, serves the
 // network), and the web pages change settings only from this machine unless
@@ -84,7 +82,7 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
     }
     papplSystemSetPrinterDrivers(system, kDriverCount, kDrivers, autoAddCallback, nullptr, driverCallback, nullptr);
     papplSystemSetMIMECallback(system, mimeTypeCallback, nullptr);
-    papplSystemAddMIMEFilter(system, "image/png", "application/vnd.veldrin-commands", pngFilter, nullptr);
+    papplSystemAddMIMEFilter(system, "image/png", kCommandsFormat, pngFilter, nullptr);
     papplSystemSetFooterHTML(system, "VELDRIN label printers through libVdlLabelAPI");
     pappl_version_t version{};
     snprintf(version.name, sizeof version.name, "%s", kName);
@@ -94,8 +92,9 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
 
     static std::string statePath;
     statePath = dir + "/" + kName + ".state";
-    papplSystemLoadState(system, statePath.c_str());
+    loadState(system, statePath);
     papplSystemSetSaveCallback(system, saveState, const_cast<char *>(statePath.c_str()));
+    watchLifecycle(system, statePath);
     return system;
 }
 
@@ -103,7 +102,7 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
 }  // namespace vdlapp
 
 int main(int argc, char *argv[]) {
-    if (argc == 2 && std::strcmp(argv[1], vdlapp::kWorkerArgument) == 0) return vdlapp::runWorker();
+    if (argc >= 2 && std::strcmp(argv[1], vdlapp::kWorkerArgument) == 0) return vdlapp::runWorker();
     vdlapp::addDeviceScheme();
     return papplMainloop(argc, argv, vdlapp::kVersion, nullptr, vdlapp::kDriverCount, vdlapp::kDrivers,
                          vdlapp::autoAddCallback, vdlapp::driverCallback, nullptr, nullptr, vdlapp::createSystem,

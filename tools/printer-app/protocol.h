@@ -16,6 +16,7 @@ enum class Request : std::uint32_t {
     raw,          // payload: bytes of the command language, sent as they are
     page,         // payload: PageHeader, then height rows of (width + 7) / 8 bytes
     status,       // no payload
+    confirm,      // no payload: the status once the printer has taken every byte sent before
 };
 
 struct RequestHeader {

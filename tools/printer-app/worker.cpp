@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include "worker_loop.h"
@@ -78,10 +79,25 @@ ReplyHeader Connection::page(const std::vector<char> &payload) {
 
 ReplyHeader Connection::status() { return reply(printer_ ? query() : int(vdl::Errc::open)); }
 
+// Only a query that went out unanswered is asked again: a write that failed
+// means the connection is gone.
+ReplyHeader Connection::confirm() {
+    if (!printer_) return reply(int(vdl::Errc::open));
+    int result = askStatus();
+    for (int i = 1; i < kConfirmQueries && result == int(vdl::Errc::no_reply); ++i) result = askStatus();
+    if (result != 0) drop();
+    return reply(result);
+}
+
 int Connection::query() {
+    const int result = askStatus();
+    if (result != 0) drop();
+    return result;
+}
+
+int Connection::askStatus() {
     const vdl::Outcome<vdl::Status> outcome = printer_->status();
     status_ = outcome ? outcome.value.bits() : 0;
-    if (!outcome) drop();
     return outcome ? 0 : outcome.error.value();
 }
 
@@ -105,7 +121,8 @@ bool validPayload(Request type, const std::vector<char> &payload) {
     case Request::connect: return !payload.empty();
     case Request::settings: return payload.size() == sizeof(Settings);
     case Request::raw: return true;
-    case Request::status: return payload.empty();
+    case Request::status:
+    case Request::confirm: return payload.empty();
     case Request::page: {
         if (payload.size() < sizeof(PageHeader)) return false;
         PageHeader h;
@@ -128,6 +145,7 @@ ReplyHeader serve(Connection &connection, Request type, const std::vector<char> 
     case Request::raw: return connection.raw(payload);
     case Request::page: return connection.page(payload);
     case Request::status: return connection.status();
+    case Request::confirm: return connection.confirm();
     }
     return ReplyHeader{};
 }
@@ -159,6 +177,8 @@ int runWorker() {
     // server's end of the socket closes (the server exited, or gave up on it).
     ::close_range(kWorkerDescriptor + 1, ~0u, 0);
     std::signal(SIGPIPE, SIG_IGN);
+    // Its own name in ps, top and ss; the device URI is its argument.
+    ::prctl(PR_SET_NAME, "vdl-app-worker");
     return serveRequests(kWorkerDescriptor);
 }
 

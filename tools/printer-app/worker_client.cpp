@@ -2,12 +2,13 @@
 
 #include <csignal>
 #include <map>
-#include <memory>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "VdlLabelAPI.hpp"
 #include "worker.h"
@@ -15,6 +16,21 @@
 extern char **environ;
 
 namespace vdlapp {
+namespace {
+
+constexpr int kSliceMs = 250;            // how often a waiting call looks at its cancel
+constexpr int kRefreshTimeoutSeconds = 60;  // a Bluetooth connect retries for a while
+
+// The server's own executable by its name, so that ps and ss show the worker
+// as vdl-printer-app and not as "exe".
+std::string ownExecutable() {
+    std::vector<char> path(4096);
+    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
+    if (n <= 0 || ::access(std::string(path.data(), std::size_t(n)).c_str(), X_OK) != 0) return "/proc/self/exe";
+    return std::string(path.data(), std::size_t(n));
+}
+
+}  // namespace
 
 Worker::~Worker() { stop(); }
 
@@ -26,23 +42,25 @@ bool Worker::start() {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pair[1], kWorkerDescriptor);
-    char program[] = "vdl-printer-app";
-    char mode[64];
-    snprintf(mode, sizeof mode, "%s", kWorkerArgument);
-    char *argv[] = {program, mode, nullptr};
-    const int failed = posix_spawn(&pid_, "/proc/self/exe", &actions, nullptr, argv, environ);
+    static const std::string program = ownExecutable();
+    std::string argv0 = "vdl-printer-app", mode = kWorkerArgument, device = name_;
+    char *argv[] = {argv0.data(), mode.data(), device.data(), nullptr};
+    pid_t pid = -1;
+    const int failed = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pair[1]);
     if (failed) {
         ::close(pair[0]);
-        pid_ = -1;
         return false;
     }
+    const std::lock_guard<std::mutex> lock(stateMutex_);
+    pid_ = pid;
     fd_ = pair[0];
     return true;
 }
 
 void Worker::stop() {
+    const std::lock_guard<std::mutex> lock(stateMutex_);
     if (fd_ >= 0) ::close(fd_);
     if (pid_ > 0) {
         ::kill(pid_, SIGKILL);
@@ -51,11 +69,26 @@ void Worker::stop() {
     fd_ = pid_ = -1;
 }
 
-bool Worker::exchange(Request type, const void *payload, std::size_t length, int timeoutSeconds, Answer &answer) {
+void Worker::kill() {
+    const std::lock_guard<std::mutex> lock(stateMutex_);
+    if (pid_ > 0) ::kill(pid_, SIGKILL);
+}
+
+bool Worker::exchange(Request type, const void *payload, std::size_t length, int timeoutSeconds,
+                      const std::function<bool()> &cancelled, Answer &answer) {
     const RequestHeader request{std::uint32_t(type), std::uint32_t(length)};
     if (!sendAll(fd_, &request, sizeof request) || !sendAll(fd_, payload, length)) return false;
     pollfd ready{fd_, POLLIN, 0};
-    if (::poll(&ready, 1, timeoutSeconds * 1000) != 1) return false;
+    for (int waited = 0;; waited += kSliceMs) {
+        if (cancelled && cancelled()) {
+            answer.result = kCancelled;
+            return false;
+        }
+        if (waited >= timeoutSeconds * 1000) return false;
+        const int n = ::poll(&ready, 1, kSliceMs);
+        if (n == 1) break;
+        if (n < 0 && errno != EINTR) return false;
+    }
     ReplyHeader reply;
     if (!receiveAll(fd_, &reply, sizeof reply) || reply.modelLength > 256) return false;
     answer.result = reply.result;
@@ -64,27 +97,104 @@ bool Worker::exchange(Request type, const void *payload, std::size_t length, int
     return receiveAll(fd_, answer.model.data(), answer.model.size());
 }
 
-Answer Worker::call(Request type, const void *payload, std::size_t length, int timeoutSeconds) {
-    std::lock_guard<std::mutex> lock(mutex_);
+Answer Worker::call(Request type, const void *payload, std::size_t length, int timeoutSeconds,
+                    const std::function<bool()> &cancelled) {
+    const std::lock_guard<std::mutex> lock(callMutex_);
+    busy_ = true;
     Answer answer;
-    if ((fd_ < 0 && !start()) || !exchange(type, payload, length, timeoutSeconds, answer)) {
-        stop();
-        answer.result = kWorkerLost;
+    bool retired = false;
+    {
+        const std::lock_guard<std::mutex> state(stateMutex_);
+        retired = retired_;
     }
+    if (retired || (fd_ < 0 && !start()) || !exchange(type, payload, length, timeoutSeconds, cancelled, answer)) {
+        // A worker given up on may still be writing to the printer: it goes.
+        stop();
+        if (answer.result != kCancelled) answer.result = kWorkerLost;
+    }
+    // A cancel says nothing of the printer.
+    if (answer.result != kCancelled) remember(answer);
+    busy_ = false;
     return answer;
 }
 
-std::string Worker::describe(int result) {
-    return result == kWorkerLost ? "the printer's worker process did not answer" : vdl::describe(result);
+void Worker::remember(const Answer &answer) {
+    const std::lock_guard<std::mutex> lock(stateMutex_);
+    // An answer that failed keeps the model last reported: the printer is the same.
+    const std::string model = answer.model.empty() ? last_.model : answer.model;
+    last_ = answer;
+    last_.model = model;
+    known_ = true;
+    lastAt_ = std::chrono::steady_clock::now();
 }
 
-Worker &workerFor(const std::string &deviceUri) {
-    static std::mutex mutex;
-    static std::map<std::string, std::unique_ptr<Worker>> workers;
-    std::lock_guard<std::mutex> lock(mutex);
-    std::unique_ptr<Worker> &worker = workers[deviceUri];
-    if (!worker) worker = std::make_unique<Worker>();
-    return *worker;
+Snapshot Worker::last() const {
+    const std::lock_guard<std::mutex> lock(stateMutex_);
+    return Snapshot{last_, known_, std::chrono::steady_clock::now() - lastAt_};
+}
+
+void Worker::refreshInBackground(const std::string &port) {
+    if (busy_.exchange(true)) return;
+    std::thread([self = shared_from_this(), port] {
+        self->busy_ = false;  // call() sets it again for as long as it runs
+        self->call(Request::connect, port.data(), port.size(), kRefreshTimeoutSeconds);
+    }).detach();
+}
+
+void Worker::retire() {
+    {
+        const std::lock_guard<std::mutex> lock(stateMutex_);
+        retired_ = true;
+    }
+    kill();
+    // With no request under way the process is reaped here; else the request
+    // fails at once on the dead worker and reaps it.
+    std::unique_lock<std::mutex> idle(callMutex_, std::try_to_lock);
+    if (idle) stop();
+}
+
+std::string Worker::describe(int result) {
+    if (result == kWorkerLost) return "the printer's worker process did not answer";
+    if (result == kCancelled) return "the job was cancelled";
+    return vdl::describe(result);
+}
+
+namespace {
+
+std::mutex registryMutex;
+std::map<std::string, std::shared_ptr<Worker>> &registry() {
+    static auto *workers = new std::map<std::string, std::shared_ptr<Worker>>;  // never destroyed: threads may outlive main
+    return *workers;
+}
+
+}  // namespace
+
+std::shared_ptr<Worker> workerFor(const std::string &deviceUri) {
+    const std::lock_guard<std::mutex> lock(registryMutex);
+    std::shared_ptr<Worker> &worker = registry()[deviceUri];
+    if (!worker) worker = std::make_shared<Worker>(deviceUri);
+    return worker;
+}
+
+void retireWorker(const std::string &deviceUri) {
+    std::shared_ptr<Worker> worker;
+    {
+        const std::lock_guard<std::mutex> lock(registryMutex);
+        const auto found = registry().find(deviceUri);
+        if (found == registry().end()) return;
+        worker = found->second;
+        registry().erase(found);
+    }
+    worker->retire();
+}
+
+void retireAllWorkers() {
+    std::map<std::string, std::shared_ptr<Worker>> workers;
+    {
+        const std::lock_guard<std::mutex> lock(registryMutex);
+        workers.swap(registry());
+    }
+    for (auto &entry : workers) entry.second->retire();
 }
 
 }  // namespace vdlapp

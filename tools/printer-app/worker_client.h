@@ -2,10 +2,18 @@
 // request at a time and waits for the reply. A worker that died or stopped
 // answering is killed and started anew by the next request, and the request
 // that met it fails as if the printer were offline.
+//
+// Every answer is also kept as the printer's last known state, so that what
+// PAPPL asks while holding its locks (the printer's status, its device ID) is
+// answered from memory at once, never by waiting on a printer.
 #ifndef VDL_PRINTER_APP_WORKER_CLIENT_H
 #define VDL_PRINTER_APP_WORKER_CLIENT_H
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/types.h>
@@ -16,7 +24,7 @@ namespace vdlapp {
 
 // What a request brought back.
 struct Answer {
-    int result = 0;            // 0, a library code, or kWorkerLost
+    int result = 0;            // 0, a library code, kWorkerLost or kCancelled
     std::uint32_t status = 0;  // the printer's error bits
     std::string model;         // the model the printer reported on connect
     bool ok() const { return result == 0; }
@@ -24,31 +32,66 @@ struct Answer {
 
 // No answer from the worker: it died, or did not answer in time.
 inline constexpr int kWorkerLost = -1000;
+// The caller gave up waiting (its job was cancelled, the server is stopping).
+inline constexpr int kCancelled = -1001;
 
-class Worker {
+// The printer's last known state and how old it is.
+struct Snapshot {
+    Answer answer;
+    bool known = false;  // false until the printer has been asked once
+    std::chrono::steady_clock::duration age{};
+};
+
+class Worker : public std::enable_shared_from_this<Worker> {
 public:
-    Worker() = default;
+    explicit Worker(std::string name) : name_(std::move(name)) {}
     ~Worker();
     Worker(const Worker &) = delete;
     Worker &operator=(const Worker &) = delete;
 
-    // Waits at most timeoutSeconds for the reply.
-    Answer call(Request type, const void *payload, std::size_t length, int timeoutSeconds);
+    // Waits at most timeoutSeconds for the reply, and gives up at once when
+    // cancelled() turns true (looked at four times a second); a worker given
+    // up on is killed, so that nothing more of the request reaches the printer.
+    Answer call(Request type, const void *payload, std::size_t length, int timeoutSeconds,
+                const std::function<bool()> &cancelled = {});
+
+    Snapshot last() const;
+    // Asks the printer for its state on a thread of its own, unless a request
+    // is under way (its answer will be as new); the answer lands in last().
+    void refreshInBackground(const std::string &port);
+    // Kills the process and refuses every later request (a deleted printer,
+    // a server that stops).
+    void retire();
+
     // The text of a result, for logs and messages.
     static std::string describe(int result);
 
 private:
     bool start();
     void stop();
-    bool exchange(Request type, const void *payload, std::size_t length, int timeoutSeconds, Answer &answer);
+    void kill();
+    bool exchange(Request type, const void *payload, std::size_t length, int timeoutSeconds,
+                  const std::function<bool()> &cancelled, Answer &answer);
+    void remember(const Answer &answer);
 
-    std::mutex mutex_;  // one request at a time: the job's and the status poll's
+    const std::string name_;  // the device URI, shown in ps as the worker's argument
+    std::mutex callMutex_;    // one request at a time: the job's and the status refresh's
+    mutable std::mutex stateMutex_;  // the fields below, which retire() and last() reach without callMutex_
     pid_t pid_ = -1;
     int fd_ = -1;
+    bool retired_ = false;
+    Answer last_;
+    bool known_ = false;
+    std::chrono::steady_clock::time_point lastAt_{};
+    std::atomic<bool> busy_{false};
 };
 
-// The worker of one device URI, started on first use; it lives as long as the server.
-Worker &workerFor(const std::string &deviceUri);
+// The worker of one device URI, started on first use.
+std::shared_ptr<Worker> workerFor(const std::string &deviceUri);
+// Ends the worker of a device URI (its printer was deleted); the next use starts a new one.
+void retireWorker(const std::string &deviceUri);
+// Ends every worker (the server stops).
+void retireAllWorkers();
 
 }  // namespace vdlapp
 

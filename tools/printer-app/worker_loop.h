@@ -32,11 +32,13 @@ public:
     ReplyHeader raw(const std::vector<char> &bytes);
     ReplyHeader page(const std::vector<char> &payload);
     ReplyHeader status();
+    ReplyHeader confirm();
 
     const std::string &model() const { return model_; }
 
 private:
     int query();
+    int askStatus();
     template <typename Steps>
     int apply(Steps &&steps);
     ReplyHeader reply(int result);
@@ -51,6 +53,12 @@ private:
     std::string port_, model_;
     std::uint32_t status_ = 0;
 };
+
+// A printer behind a slow link answers a status query only once it has taken
+// every byte sent before it, which can outlast one query's read (under a
+// second). Confirming a job asks again, this many times (about 30 s), before
+// the printer is taken to be lost.
+constexpr int kConfirmQueries = 40;
 
 // The exit status the worker ends with.
 constexpr int kServerGone = 0;    // the server closed its end, stopped reading, or announced a frame beyond any label

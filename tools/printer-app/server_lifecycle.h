@@ -1,0 +1,41 @@
+// The server's start and stop around PAPPL's main loop.
+//
+// Stop: on SIGTERM, SIGINT or a Shutdown-System request the server saves its
+// state as it is and ends within a second, whatever its printers do; PAPPL
+// alone would wait up to 60 s for the queued jobs. Jobs still queued stay
+// queued; a job that was printing is queued again and printed from its start
+// after the next start (its labels may then print twice: a duplicate label is
+// seen and thrown away, a label never printed is a parcel shipped without one).
+//
+// Start: those jobs print, oldest first, as soon as the server runs.
+#ifndef VDL_PRINTER_APP_SERVER_LIFECYCLE_H
+#define VDL_PRINTER_APP_SERVER_LIFECYCLE_H
+
+#include <string>
+
+#include <pappl/pappl.h>
+
+namespace vdlapp {
+
+// Loads the state file, with the job that was printing when the last run
+// stopped made pending again.
+void loadState(pappl_system_t *system, const std::string &path);
+
+// PAPPL's save callback: the state file is replaced whole (written aside and
+// renamed), never left half-written.
+bool saveState(pappl_system_t *system, void *path);
+
+// Starts the thread that resumes the queues once PAPPL runs and stops the
+// server quickly when asked to.
+void watchLifecycle(pappl_system_t *system, const std::string &statePath);
+
+// True once the server is stopping: jobs stop waiting for their printers.
+bool serverStopping();
+
+// Pure text work on the state file, apart for its tests: every job saved as
+// processing becomes pending. Returns how many were.
+int requeueInterruptedJobs(std::string &stateText);
+
+}  // namespace vdlapp
+
+#endif
