@@ -150,7 +150,7 @@ void buildLiteral(vdlfuzz::Input &in, Frame &f) {
     const std::uint32_t length = in.byte() % 16 ? std::uint32_t(le16(in) % 4097) : kHugeLengths[in.byte() % 3];
     putHeader(f, type, length);
     f.literalType = Request(type);
-    f.mustRefuse = type < std::uint32_t(Request::connect) || type > std::uint32_t(Request::status);
+    f.mustRefuse = type < std::uint32_t(Request::connect) || type > std::uint32_t(Request::confirm);
     f.truncated = length > vdlapp::kMaxPayload;
     for (std::uint32_t i = 0; i < length && !f.truncated; ++i) {
         if (in.empty()) f.truncated = true;
@@ -288,7 +288,9 @@ private:
     // A frame taken as it came asks nothing of the printer: a status query
     // goes unanswered, the rest works as long as there is a printer.
     void checkLiteral(const Frame &f, const vdlapp::ReplyHeader &reply, const std::string &sent) {
-        const bool queried = f.literalType == Request::connect || (f.literalType == Request::status && online_);
+        // A confirm asks once and then only waits for that answer.
+        const bool queried = f.literalType == Request::connect ||
+                             ((f.literalType == Request::status || f.literalType == Request::confirm) && online_);
         if (queried) {
             require(reply.result == VDL_ERR_NO_REPLY);
             lost();

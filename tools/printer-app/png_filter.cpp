@@ -52,8 +52,9 @@ bool printDotForDot(pappl_job_t *job, pappl_device_t *device, pappl_pr_options_t
     }
     printed = printed && !papplJobIsCanceled(job) && driver->rendpage_cb(job, options, device, 1);
     if (printed) papplJobSetImpressionsCompleted(job, 1);
-    driver->rendjob_cb(job, options, device);
-    return printed;
+    // The end of the job confirms that the printer took it.
+    const bool ended = driver->rendjob_cb(job, options, device);
+    return printed && ended;
 }
 
 }  // namespace

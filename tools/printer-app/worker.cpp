@@ -29,6 +29,7 @@ ReplyHeader Connection::connect(const std::string &port) {
 void Connection::drop() {
     printer_.reset();
     sent_.reset();
+    owed_ = 0;
 }
 
 ReplyHeader Connection::settings(const Settings &s) {
@@ -95,9 +96,21 @@ int Connection::query() {
     return result;
 }
 
+// The printer answers its queries in order, however late. A query whose
+// answer did not come in time is owed an answer: while one is owed, the
+// answers are read first and no new query goes out, so that an old answer is
+// never taken for the state after what was sent since.
 int Connection::askStatus() {
+    if (owed_ > 0) {
+        unsigned char answers[kConfirmQueries];
+        const int got = readData(answers, owed_);
+        if (got <= 0 || (owed_ -= got) > 0) return int(vdl::Errc::no_reply);
+        status_ = answers[got - 1] & kErrorBits;
+        return 0;
+    }
     const vdl::Outcome<vdl::Status> outcome = printer_->status();
     status_ = outcome ? outcome.value.bits() : 0;
+    if (outcome.error == vdl::Errc::no_reply) owed_ = 1;
     return outcome ? 0 : outcome.error.value();
 }
 

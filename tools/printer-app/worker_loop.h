@@ -52,6 +52,7 @@ private:
     std::optional<Settings> sent_;
     std::string port_, model_;
     std::uint32_t status_ = 0;
+    int owed_ = 0;  // status queries sent whose answers have not been read
 };
 
 // A printer behind a slow link answers a status query only once it has taken
@@ -59,6 +60,8 @@ private:
 // second). Confirming a job asks again, this many times (about 30 s), before
 // the printer is taken to be lost.
 constexpr int kConfirmQueries = 40;
+// The bits of a status answer that report errors; bit 0 tells nothing.
+constexpr std::uint32_t kErrorBits = 0xFE;
 
 // The exit status the worker ends with.
 constexpr int kServerGone = 0;    // the server closed its end, stopped reading, or announced a frame beyond any label
