@@ -144,6 +144,17 @@ class FaultTest(unittest.TestCase):
         self.assertEqual(self.ended("killed", self.submit("killed", 7))["job-state"], "completed")
         self.assertEqual(self.printed(back), [7])
 
+    def cancelled_while_sent(self):
+        """A job cancelled while its label crawls to the printer ends at once, unprinted."""
+        emulator, relay = self.printer("crawling", "slow", rate=200)
+        job_id = self.submit_picture("crawling", copies=1)
+        eventually(lambda: relay.relayed > 400, "the label to be under way")
+        start = time.monotonic()
+        self.server.app("cancel", "-j", job_id, printer="crawling")
+        self.assertEqual(self.ended("crawling", job_id, 10)["job-state"], "canceled")
+        self.assertLess(time.monotonic() - start, 3)
+        self.assertEqual(self.printed(emulator), [])
+
     def accepts_and_never_answers(self):
         """A printer that takes the connection and never answers holds up no
         other request; its job waits, says why, and can be cancelled."""
@@ -247,6 +258,7 @@ class FaultTest(unittest.TestCase):
     FAULTS = [  # (fault, scenario, seconds it may take at most)
         ("slow link", slow_link, 120),
         ("printer killed mid-job and restarted", killed_mid_job, 90),
+        ("job cancelled while its label is sent", cancelled_while_sent, 40),
         ("printer that accepts and never answers", accepts_and_never_answers, 60),
         ("worker stopped, then killed", worker_stopped_then_killed, 60),
         ("server stopped with jobs queued, started again", stopped_with_jobs_queued, 90),
