@@ -1,17 +1,21 @@
 """vdl-printer-app as users meet it: a real server on a free loopback port,
 ipptool and the application's own sub-commands as clients, emulators as the printers."""
 
+import base64
+import json
 import os
 import pathlib
 import random
 import re
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
+import urllib.request
 from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -57,6 +61,90 @@ def rendered_text(url, directory):
     return re.sub(r"\s+", " ", re.sub(r"<[^>]*>", " ", dom))
 
 
+class Browser:
+    """Headless Chromium with one page, driven over its DevTools protocol (a websocket, spoken here)."""
+
+    def __init__(self, directory):
+        profile = tempfile.mkdtemp(dir=directory)
+        self.process = subprocess.Popen(
+            ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-sync",
+             "--disable-background-networking", "--disable-component-update", f"--user-data-dir={profile}",
+             "--remote-debugging-address=127.0.0.1", "--remote-debugging-port=0", "about:blank"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.calls = 0
+        try:
+            active = os.path.join(profile, "DevToolsActivePort")
+            port = eventually(lambda: os.path.exists(active) and len(pathlib.Path(active).read_text().split()) == 2
+                              and int(pathlib.Path(active).read_text().split()[0]), "Chromium's DevTools", limit=30)
+            with urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list", timeout=30) as pages:
+                page = next(p for p in json.load(pages) if p["type"] == "page")["webSocketDebuggerUrl"]
+            self.socket = socket.create_connection(("127.0.0.1", port), timeout=30)
+            self.socket.sendall(f"GET {page.split(str(port), 1)[1]} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n"
+                                "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+                                f"Sec-WebSocket-Key: {base64.b64encode(os.urandom(16)).decode()}\r\n\r\n".encode())
+            reply = b""
+            while not reply.endswith(b"\r\n\r\n"):
+                reply += self.read(1)
+            assert b" 101 " in reply.split(b"\r\n")[0], reply
+        except BaseException:
+            self.close()
+            raise
+
+    def read(self, size):
+        data = b""
+        while len(data) < size:
+            chunk = self.socket.recv(size - len(data))
+            assert chunk, "DevTools closed the connection"
+            data += chunk
+        return data
+
+    def call(self, method, **params):
+        self.calls += 1
+        payload = json.dumps({"id": self.calls, "method": method, "params": params}).encode()
+        length = bytes([0x80 | len(payload)]) if len(payload) < 126 else struct.pack("!BH", 0x80 | 126, len(payload))
+        mask = os.urandom(4)  # a client masks what it sends
+        self.socket.sendall(b"\x81" + length + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload)))
+        while True:
+            message = b""
+            while True:
+                first, second = self.read(2)
+                size = second & 0x7f
+                if size >= 126:
+                    size = struct.unpack("!H" if size == 126 else "!Q", self.read(2 if size == 126 else 8))[0]
+                message += self.read(size)
+                if first & 0x80:
+                    break
+            answer = json.loads(message)
+            if answer.get("id") == self.calls:
+                return answer.get("result", {})
+
+    def evaluate(self, expression):
+        """The value of a JavaScript expression in the page (None while a page loads)."""
+        return self.call("Runtime.evaluate", expression=expression, returnByValue=True).get("result", {}).get("value")
+
+    def open(self, url):
+        self.call("Page.navigate", url=url)
+        eventually(lambda: self.evaluate("location.href + document.readyState") == url + "complete", url, limit=30)
+
+    def submit(self, **fields):
+        """Fills in the page's form (a field given as None is taken out) and presses its button."""
+        self.evaluate("(() => { window.submitted = true; const form = document.forms['form'];" + "".join(
+            f"form[{json.dumps(name)}]" + (".remove();" if value is None else f".value = {json.dumps(value)};")
+            for name, value in fields.items()) + "form.querySelector('input[type=submit]').click(); })()")
+        eventually(lambda: self.evaluate("window.submitted === undefined && document.readyState == 'complete'"),
+                   "the answer to the form", limit=30)
+
+    def close(self):
+        if getattr(self, "socket", None):
+            self.socket.close()
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
 IPP_REQUEST = """{{
   OPERATION {operation}
   GROUP operation-attributes-tag
@@ -91,7 +179,7 @@ def preview_dots(path):
 class Server:
     """The application's server with a temporary state directory."""
 
-    def __init__(self, state, environment=None):
+    def __init__(self, state, environment=None, options=()):
         self.state = state
         self.environment = environment
         # A free port can be taken by another program before the server binds
@@ -101,7 +189,7 @@ class Server:
             self.uri = f"ipp://127.0.0.1:{self.port}"
             self.process = subprocess.Popen(
                 [APP, "server", "-o", f"server-port={self.port}", "-o", f"state-directory={state}",
-                 "-o", f"log-file={state}/server.log", "-o", "log-level=debug"],
+                 "-o", f"log-file={state}/server.log", "-o", "log-level=debug", *options],
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=environment)
             # Asked before its server listens, a sub-command starts a private
             # server of its own: wait for the port first.
@@ -119,10 +207,11 @@ class Server:
         return listening(self.port) and "listening"
 
     def app(self, command, *args, printer=None):
-        """A sub-command; one for a printer names it in its URI (PAPPL takes -d for the default printer)."""
+        """A sub-command; one for a printer names it in its URI (PAPPL takes -d for the default printer).
+        Those that PAPPL sends through the domain socket (autoadd, printers, shutdown) find it by the state directory."""
         uri = f"{self.uri}/ipp/print/{printer}" if printer else self.uri
-        return subprocess.run([APP, command, "-u", uri, *args], capture_output=True, text=True, timeout=60,
-                              env=self.environment)
+        return subprocess.run([APP, command, "-u", uri, "-o", f"state-directory={self.state}", *args],
+                              capture_output=True, text=True, timeout=60, env=self.environment)
 
     def ipp(self, printer, operation, document=None, operation_attributes=(), group="job", **attributes):
         """ipptool's verbose answer to one request, as a dict of attribute texts.
@@ -195,7 +284,7 @@ class PrinterAppTest(unittest.TestCase):
                 for name, values in [
                         ("document-format-supported", ["application/vnd.veldrin-commands", "image/pwg-raster",
                                                        "image/urf", "image/png", "image/jpeg"]),
-                        ("media-supported", ["oe_1x0.5in_1x0.5in", "na_index-4x6_4x6in", "om_50x25mm_50x25mm",
+                        ("media-supported", ["oe_1x0-5in_1x0.5in", "na_index-4x6_4x6in", "om_50x25mm_50x25mm",
                                              "roll_max_4x39.6in"]),
                         ("media-type-supported", ["labels", "continuous", "black-mark"]),
                         ("label-mode-supported", ["tear-off", "peel-off", "cutter", "cutter-delayed", "rewind"])]:
@@ -285,11 +374,13 @@ class PrinterAppTest(unittest.TestCase):
 
     def test_settings_go_out_again_only_when_the_printer_may_have_others(self):
         picture = (self.barcode_picture("AGAIN", 2), "image/png")
-        for document in [picture, picture, (self.raw_file(b"CB\r"), "application/vnd.veldrin-commands"), picture]:
-            self.completed("again", self.server.ipp("again", "Print-Job", document)["job-id"])
+        raw = (self.raw_file(b"CB\r"), "application/vnd.veldrin-commands")
+        for document, copies in [(picture, 1), (picture, 1), (raw, 1), (picture, 1), (picture, 3)]:
+            self.completed("again", self.server.ipp("again", "Print-Job", document, copies=("integer", copies))["job-id"])
         log = self.emulators["again"].log()
-        self.assertEqual(log.count("P print"), 3)
-        # The first job's, none for the same again, and after the printer's own commands.
+        self.assertEqual(log.count("P print"), 4)
+        # The first job's, none for the same again, again after the printer's
+        # own commands, and none for other copies.
         self.assertEqual(log.count("SD density"), 2)
 
     def test_raw_job_and_the_applications_own_commands(self):
@@ -357,6 +448,31 @@ class PrinterAppTest(unittest.TestCase):
                                                                   "application/vnd.veldrin-commands"))
                 self.completed("label600", after["job-id"])
 
+    def test_documents_of_no_known_format_end_unprinted_and_commands_are_known_by_their_syntax(self):
+        # Sent as application/octet-stream, or with no format, a document is known by its first bytes.
+        emulator = self.emulators["ready"]
+        before = len(emulator.log())
+        gif = b"GIF89a\x01\x00\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02D\x01\x00;"
+        for name, content in [("random.bin", random.Random(5).randbytes(75000)), ("picture.gif", gif),
+                              ("note.txt", b"Please print the labels for order 4711.\nThanks\n")]:
+            path = self.raw_file(content, name)
+            unnamed = self.server.app("submit", path, printer="label203")
+            for job_id in [self.server.ipp("label203", "Print-Job", (path, "application/octet-stream"))["job-id"],
+                           unnamed.stdout.split()[-1]]:
+                with self.subTest(document=name, job=job_id):
+                    state = eventually(lambda: self.server.job_state("label203", job_id).get("job-state") in (
+                        "completed", "aborted") and self.server.job_state("label203", job_id), f"{name} to end")
+                    self.assertEqual(state["job-state"], "aborted")
+                    self.assertIn("document-format-error", state["job-state-reasons"])
+                    self.assertIn("not PWG or Apple raster, PNG, JPEG or the printer's commands",
+                                  state["job-state-message"])
+        commands = self.raw_file(b"SS4\r\nP7,1\r", "commands")
+        job = self.server.ipp("label203", "Print-Job", (commands, "application/octet-stream"))
+        self.completed("label203", job["job-id"])
+        printed = emulator.log("first=7")[before:]
+        self.assertEqual(re.findall(r"P print: first=(\d+)", printed), ["7"])
+        self.assertNotRegex(printed, "UNKNOWN|MALFORMED|TRUNCATED")
+
     def raw_file(self, content, tag="raw"):
         return write_file(self.directory.name, f"{tag}.vdl", content)
 
@@ -400,6 +516,147 @@ class AutoAddTest(unittest.TestCase):
             eventually(lambda: "completed" in server.app("jobs", "-d", "VELDRIN VRL-408 (USB)").stdout, "the job")
             self.assertIn("P print", emulator.log("P print"))
 
+
+NOBODY = {"user": "nobody", "group": "nogroup", "extra_groups": []}  # a second local user
+SYSTEM_PYTHON = "/usr/bin/python3"  # one that user may run
+ROOT = {}  # the servers' own user in these tests
+
+# A request as another user sees it: prints the HTTP status and the IPP status (-1 when refused).
+SEND_REQUEST = """
+import base64, sys, urllib.error, urllib.request
+url, credentials = sys.argv[1:]
+headers = {"Content-Type": "application/ipp"}
+if credentials:
+    headers["Authorization"] = "Basic " + base64.b64encode(credentials.encode()).decode()
+try:
+    with urllib.request.urlopen(urllib.request.Request(url, sys.stdin.buffer.read() or None, headers),
+                                timeout=30) as answer:
+        print(answer.status, int.from_bytes(answer.read()[2:4], "big"))
+except urllib.error.HTTPError as error:
+    print(error.code, -1)
+"""
+
+
+def send(url, body=b"", credentials="", **user):
+    """(HTTP status, IPP status) of an IPP request, or of a GET without one, sent as user."""
+    out = subprocess.run([SYSTEM_PYTHON, "-c", SEND_REQUEST, url, credentials], input=body, capture_output=True,
+                         timeout=60, **user)
+    return tuple(int(word) for word in out.stdout.split()) or out.stderr
+
+
+def ipp_request(operation, target, *attributes, document=b""):
+    """An IPP/2.0 request: target is (its attribute's name, URI), attributes are (tag, name, value) or a group tag."""
+    body = struct.pack(">BBHIB", 2, 0, operation, 1, 1)
+    for attribute in [(0x47, "attributes-charset", "utf-8"), (0x48, "attributes-natural-language", "en"),
+                      (0x45, *target), *attributes]:
+        if isinstance(attribute, int):
+            body += bytes([attribute])
+            continue
+        tag, name, value = attribute
+        value = value.to_bytes(4, "big") if isinstance(value, int) else value.encode()
+        body += struct.pack(">BH", tag, len(name)) + name.encode() + struct.pack(">H", len(value)) + value
+    return body + b"\x03" + document
+
+
+def printers_by_socket(state):
+    """The printers a sub-command finds by the state directory alone (through the server's domain socket)."""
+    return subprocess.run([APP, "printers", "-o", f"state-directory={state}"], capture_output=True, text=True,
+                          timeout=60).stdout.split()
+
+
+@unittest.skipUnless(os.geteuid() == 0, "acting as a second local user (nobody) needs root")
+class AdministrationTest(unittest.TestCase):
+    """Only a server's own user and root change it, or users an authentication service admits; all may print."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.directory = tempfile.TemporaryDirectory()
+        cls.addClassCleanup(cls.directory.cleanup)
+        cls.emulator = Emulator()
+        cls.addClassCleanup(cls.emulator.__exit__)
+        cls.states = [os.path.join(cls.directory.name, name) for name in ("plain", "pam")]
+        cls.servers = []
+        printer = f"vdl://{cls.emulator.port_name}"
+        for state, options, names in [(cls.states[0], (), {"kept": printer, "spare": "vdl://127.0.0.1:9"}),
+                                      (cls.states[1], ("-o", "auth-service=other"), {"second": printer})]:
+            cls.servers.append(Server(state, options=options))
+            cls.addClassCleanup(cls.servers[-1].stop)
+            for name, device in names.items():
+                added = subprocess.run([APP, "add", "-o", f"state-directory={state}", "-d", name, "-m",
+                                        "veldrin_203dpi", "-v", device], capture_output=True, text=True, timeout=60)
+                assert added.returncode == 0, added.stderr
+
+    def test_who_may_change_a_server(self):
+        plain, pam = (server.uri.replace("ipp:", "http:") for server in self.servers)
+        system = ("system-uri", f"{self.servers[0].uri}/ipp/system")
+        kept = ("printer-uri", f"{self.servers[0].uri}/ipp/print/kept")
+        second = ("printer-uri", f"{self.servers[1].uri}/ipp/print/second")
+        kept_id, spare_id = 1, 2  # in the order added (PAPPL 1.3 reports 0 as their printer-id until a restart)
+        cutter = (0x04, (0x44, "label-mode-configured", "cutter"))
+        refused, asked, done = (403, -1), (401, -1), (200, 0)
+        for what, user, url, body, credentials, expected in [
+                ("delete", NOBODY, f"{plain}/ipp/system", ipp_request(0x4E, system, (0x21, "printer-id", kept_id)), "",
+                 refused),
+                ("add", NOBODY, f"{plain}/ipp/system", ipp_request(
+                    0x4C, system, (0x44, "printer-service-type", "print"), (0x44, "smi55357-driver", "veldrin_203dpi"),
+                    (0x45, "smi55357-device-uri", f"vdl://{self.emulator.port_name}"), 0x04,
+                    (0x42, "printer-name", "intruder")), "", refused),
+                ("set defaults", NOBODY, f"{plain}/ipp/print/kept", ipp_request(0x13, kept, *cutter), "", refused),
+                ("pause", NOBODY, f"{plain}/ipp/print/kept", ipp_request(0x10, kept), "", refused),
+                ("add printer page", NOBODY, f"{plain}/addprinter", b"", "", refused),
+                ("read", NOBODY, f"{plain}/ipp/print/kept", ipp_request(0x0B, kept), "", done),
+                ("print", NOBODY, f"{plain}/ipp/print/kept", ipp_request(
+                    0x02, kept, (0x49, "document-format", "application/vnd.veldrin-commands"), document=b"P3,1\r"),
+                 "", done),
+                ("set defaults", ROOT, f"{plain}/ipp/print/kept", ipp_request(0x13, kept, *cutter), "", done),
+                ("delete", ROOT, f"{plain}/ipp/system", ipp_request(0x4E, system, (0x21, "printer-id", spare_id)), "",
+                 done),
+                # With an authentication service, others are asked who they are, and PAM checks the answer.
+                ("set defaults", NOBODY, f"{pam}/ipp/print/second", ipp_request(0x13, second, *cutter), "", asked),
+                ("set defaults", NOBODY, f"{pam}/ipp/print/second", ipp_request(0x13, second, *cutter),
+                 "nobody:wrong", asked),
+                ("set defaults", ROOT, f"{pam}/ipp/print/second", ipp_request(0x13, second, *cutter), "", done)]:
+            with self.subTest(what=what, user=user.get("user", "root"), url=url, credentials=credentials):
+                self.assertEqual(send(url, body, credentials, **user), expected)
+        listed = printers_by_socket(self.states[0])
+        self.assertIn("kept", listed)
+        self.assertNotIn("spare", listed)
+        self.assertNotIn("intruder", listed)
+        self.assertIn("P print: first=3", self.emulator.log("first=3"))
+
+    def test_each_state_directory_has_a_socket_that_only_its_user_reaches(self):
+        for state, own, other in [(self.states[0], "kept", "second"), (self.states[1], "second", "kept")]:
+            with self.subTest(state=os.path.basename(state)):
+                listed = printers_by_socket(state)
+                self.assertIn(own, listed)
+                self.assertNotIn(other, listed)
+                probe = subprocess.run([SYSTEM_PYTHON, "-c", "import socket, sys; socket.socket(socket.AF_UNIX)"
+                                        ".connect(sys.argv[1])", os.path.join(state, "run", "vdl-printer-app.sock")],
+                                       capture_output=True, text=True, timeout=60, **NOBODY)
+                self.assertIn("PermissionError", probe.stderr)
+
+    def test_a_printer_is_added_by_its_address_in_a_browser(self):
+        server, port_name = self.servers[0], self.emulator.port_name
+        browser = Browser(self.directory.name)
+        self.addCleanup(browser.close)
+        for name, fields, shown in [
+                ("byaddress", {"address": port_name}, "Idle"),
+                ("byuri", {"address": f"vdl://{port_name}"}, "Idle"),
+                ("nowhere", {"address": "printer.example:9100"}, "Enter the printer's address"),
+                ("forged", {"address": port_name, "session": None}, "Invalid form submission.")]:
+            with self.subTest(printer=name):
+                browser.open(f"http://127.0.0.1:{server.port}/addprinter")
+                browser.submit(printer_name=name, device_uri="address", driver_name="veldrin_300dpi", **fields)
+                added = shown == "Idle"
+                self.assertEqual(browser.evaluate("location.pathname"), f"/{name}" if added else "/addprinter")
+                self.assertIn(shown, browser.evaluate("document.body.innerText"))
+                self.assertEqual(name in printers_by_socket(self.states[0]), added)
+                if added:
+                    raw = write_file(self.directory.name, f"{name}.vdl", b"P%d,1\r" % len(name))
+                    job_id = server.ipp(name, "Print-Job", (raw, "application/vnd.veldrin-commands"))["job-id"]
+                    eventually(lambda: server.job_state(name, job_id).get("job-state") == "completed", "the job")
+                    self.assertIn(f"first={len(name)}", self.emulator.log(f"first={len(name)}"))
+                    self.assertEqual(server.ipp(name, "Get-Printer-Attributes")["printer-resolution-default"], "300dpi")
 
 if __name__ == "__main__":
     unittest.main()

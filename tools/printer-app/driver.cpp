@@ -149,8 +149,13 @@ void showPrinter(pappl_printer_t *printer, const Answer &answer) {
     if (answer.ok()) showReportedModel(printer, answer.model);
 }
 
+// A job stops waiting for its printer when it is cancelled, when its printer
+// is being deleted (PAPPL deletes a busy printer once its job ends) and when
+// the server stops.
 std::function<bool()> cancelOf(pappl_job_t *job) {
-    return [job] { return papplJobIsCanceled(job) || serverStopping(); };
+    return [job] {
+        return papplJobIsCanceled(job) || papplPrinterIsDeleted(papplJobGetPrinter(job)) || serverStopping();
+    };
 }
 
 // The worker's answer to one request of a job, shown on the printer.
@@ -200,12 +205,22 @@ Settings settingsFor(pappl_job_t *job, const pappl_pr_options_t *options) {
 
     const pappl_label_mode_t mode = driver->mode_configured;
     s.cutter = mode == PAPPL_LABEL_MODE_CUTTER ? 1 : mode == PAPPL_LABEL_MODE_CUTTER_DELAYED ? 2 : 0;
-    s.cutPeriod = std::max(1, options->copies) * std::max(1, int(options->num_pages));
+    // The delayed cutter cuts once after the job's labels; the others take no
+    // period, so that a change of copies alone sends no settings again.
+    s.cutPeriod = s.cutter == 2 ? std::max(1, options->copies) * std::max(1, int(options->num_pages)) : 0;
     s.rewind = mode == PAPPL_LABEL_MODE_REWIND;
     s.backFeed = mode == PAPPL_LABEL_MODE_PEEL_OFF;
     s.stopOffsetDots =
         std::clamp(hundredthsMmToDots(driver->tear_offset_configured, dpi), -kMaxOffsetDots, kMaxOffsetDots);
     return s;
+}
+
+// Whether the printer said it was ready so lately that asking again would
+// tell nothing new: a job that follows another closely starts without a
+// status query (the last one confirmed the job before).
+bool answeredReadyLately(const DeviceLink *link) {
+    const Snapshot last = link->worker->last();
+    return last.known && last.answer.ok() && last.answer.status == 0 && last.age < kStatusFresh;
 }
 
 // A printer in error or out of reach does not get the job: the job waits,
@@ -217,10 +232,14 @@ bool startJob(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link) {
     pappl_printer_t *printer = papplJobGetPrinter(job);
     holdJobsBehind(printer, papplJobGetID(job));
     const Settings settings = settingsFor(job, options);
+    bool askFirst = !answeredReadyLately(link);
     for (;;) {
-        Answer answer = ask(job, link, Request::connect, link->port.data(), link->port.size(), kConnectTimeout);
-        if (answer.result == kCancelled) return false;
-        if (answer.ok()) showReportedModel(printer, answer.model);
+        Answer answer;
+        if (askFirst) {
+            answer = ask(job, link, Request::connect, link->port.data(), link->port.size(), kConnectTimeout);
+            if (answer.result == kCancelled) return false;
+            if (answer.ok()) showReportedModel(printer, answer.model);
+        }
         if (answer.ok() && answer.status == 0) {
             answer = ask(job, link, Request::settings, &settings, sizeof settings, kJobTimeout);
             if (answer.result == kCancelled) return false;
@@ -230,6 +249,8 @@ bool startJob(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link) {
                 return true;
             }
             papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Settings: %s", Worker::describe(answer.result).c_str());
+            // The printer went away since it last answered: ask it again at once.
+            if (!std::exchange(askFirst, true)) continue;
         }
         showWaiting(job, answer);
         if (!pauseBeforeRetry(job)) return false;
@@ -449,6 +470,19 @@ bool driverCallback(pappl_system_t *system, const char *driverName, const char *
 const char *mimeTypeCallback(const unsigned char *header, size_t headerSize, void *) {
     constexpr size_t kHeaderBytes = 8192;  // PAPPL's buffer; a failed read comes as (size_t)-1
     return headerSize <= kHeaderBytes ? mimeTypeOf(detectDocumentFormat(header, headerSize)) : nullptr;
+}
+
+// PAPPL 1.3 looks for document-format-supported among the printer's own
+// attributes, where it never is, and so refuses no format: a document the
+// MIME callback gives no type is accepted as application/octet-stream. Its
+// job ends here, before anything of it reaches the printer.
+bool unknownFormatFilter(pappl_job_t *job, pappl_device_t *, void *) {
+    constexpr const char *kWhy =
+        "Not printed: the document is not PWG or Apple raster, PNG, JPEG or the printer's commands.";
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+    papplJobSetMessage(job, "%s", kWhy);
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", kWhy);
+    return false;
 }
 
 const char *autoAddCallback(const char *, const char *deviceUri, const char *deviceId, void *) {

@@ -112,8 +112,11 @@ Answer Worker::call(Request type, const void *payload, std::size_t length, int t
         stop();
         if (answer.result != kCancelled) answer.result = kWorkerLost;
     }
-    // A cancel says nothing of the printer.
-    if (answer.result != kCancelled) remember(answer);
+    // What the printer said of itself: the answer to a query, or a failure.
+    // A write that went through says nothing of the printer's state, and a
+    // cancel says nothing at all.
+    const bool queried = type == Request::connect || type == Request::status || type == Request::confirm;
+    if (answer.result != kCancelled && (queried || !answer.ok())) remember(answer);
     busy_ = false;
     return answer;
 }

@@ -35,7 +35,8 @@ inline constexpr int kWorkerLost = -1000;
 // The caller gave up waiting (its job was cancelled, the server is stopping).
 inline constexpr int kCancelled = -1001;
 
-// The printer's last known state and how old it is.
+// The printer's last known state (its last answer to a status query, or the
+// failure of a request since) and how old it is.
 struct Snapshot {
     Answer answer;
     bool known = false;  // false until the printer has been asked once
