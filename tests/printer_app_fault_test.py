@@ -243,6 +243,20 @@ class FaultTest(unittest.TestCase):
             answers = list(pool.map(lambda _: self.reasons("healthy"), range(40)))
         self.assertEqual([a for a in answers if "offline" in a], [])
 
+    def status_changes(self):
+        """A cover opened at an idle printer shows within five seconds to a
+        client that asks every fifth of a second (ten allowed here, for a busy
+        test machine)."""
+        _, relay = self.printer("changing")
+        eventually(lambda: "none" in self.reasons("changing"), "the printer to be ready", 10)
+        cover = Emulator("--status", "cover-open")
+        self.addCleanup(cover.__exit__)
+        relay.upstream_port = int(cover.port_name.split(":")[1])  # the same printer, its cover now open
+        relay.close_all()
+        start = time.monotonic()
+        eventually(lambda: "cover-open" in self.reasons("changing"), "cover-open", 15)
+        self.assertLess(time.monotonic() - start, 10)
+
     def unreachable(self):
         """A printer nobody answers for shows offline, and its job says it waits for it."""
         emulator, relay = self.printer("unreachable")
@@ -267,6 +281,7 @@ class FaultTest(unittest.TestCase):
         ("queued jobs", queued_jobs_in_order, 90),
         ("bursts of status requests", busy_is_not_offline, 60),
         ("printer out of reach", unreachable, 60),
+        ("status changed at an idle printer", status_changes, 30),
     ]
 
     def test_faults(self):

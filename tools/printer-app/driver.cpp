@@ -19,7 +19,6 @@
 #include "document_format.h"
 #include "job_order.h"
 #include "page_payload.h"
-#include "server_lifecycle.h"
 #include "status_map.h"
 
 namespace vdlapp {
@@ -72,7 +71,10 @@ constexpr int kJobTimeout = 300;     // a 4 x 40 in label over a 9600 baud line
 constexpr int kConfirmTimeout = 60;  // the worker's own patience (about 30 s) and some
 // What a client sees of a printer is at most this old when it asks: an older
 // answer is refreshed in the background, so no request waits on a printer.
-constexpr auto kStatusFresh = std::chrono::seconds(2);
+constexpr auto kStatusFresh = std::chrono::seconds(1);
+// How long after the last question the state is kept fresh: CUPS asks a
+// printer with a queue every few seconds.
+constexpr auto kKeepFreshWhileAsked = std::chrono::seconds(30);
 
 int dotsPerInch(const char *driverName) {
     for (int i = 0; i < kDriverCount; ++i)
@@ -149,13 +151,11 @@ void showPrinter(pappl_printer_t *printer, const Answer &answer) {
     if (answer.ok()) showReportedModel(printer, answer.model);
 }
 
-// A job stops waiting for its printer when it is cancelled, when its printer
-// is being deleted (PAPPL deletes a busy printer once its job ends) and when
-// the server stops.
+// A job stops waiting for its printer when it is cancelled and when its
+// printer is being deleted (PAPPL deletes a busy printer once its job ends).
+// A server that stops leaves its jobs as they are, to print after the next start.
 std::function<bool()> cancelOf(pappl_job_t *job) {
-    return [job] {
-        return papplJobIsCanceled(job) || papplPrinterIsDeleted(papplJobGetPrinter(job)) || serverStopping();
-    };
+    return [job] { return papplJobIsCanceled(job) || papplPrinterIsDeleted(papplJobGetPrinter(job)); };
 }
 
 // The worker's answer to one request of a job, shown on the printer.
@@ -365,18 +365,25 @@ bool printRawFile(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t 
     return printed;
 }
 
-// When a client asks for the printer's attributes: what the printer last
-// said, at once. PAPPL calls this from the request's thread and from its
-// state loading; an answer older than kStatusFresh is refreshed in the
-// background for the next question.
-bool printerStatus(pappl_printer_t *printer) {
+// The printer's state as the worker last had it, shown; refreshed in the
+// background when older than kStatusFresh while clients keep asking.
+void showLastState(pappl_printer_t *printer, bool asked) {
     const char *uri = papplPrinterGetDeviceURI(printer);
     const std::optional<std::string> port = portNameFromUri(uri ? uri : "");
-    if (!port) return true;
+    if (!port) return;
     const std::shared_ptr<Worker> worker = workerFor(uri);
+    if (asked) worker->noteAsked();
     const Snapshot last = worker->last();
     if (last.known) showPrinter(printer, last.answer);
-    if (!last.known || last.age > kStatusFresh) worker->refreshInBackground(*port);
+    if ((!last.known || last.age > kStatusFresh) && worker->askedWithin(kKeepFreshWhileAsked))
+        worker->refreshInBackground(*port);
+}
+
+// When a client asks for the printer's attributes: what the printer last
+// said, at once. PAPPL calls this from the request's thread and from its
+// state loading, at most every other second.
+bool printerStatus(pappl_printer_t *printer) {
+    showLastState(printer, true);
     return true;
 }
 
@@ -395,6 +402,15 @@ void setMedia(pappl_media_col_t &media, const char *name) {
 }
 
 }  // namespace
+
+// Once a second, from PAPPL's main loop: each printer shows what its worker
+// learned since (a refresh in the background, a job's answers). PAPPL deletes
+// a printer only under the system's write lock, which this callback's caller
+// holds for reading, so no printer goes away under it.
+bool showPrinterStates(pappl_system_t *system, void *) {
+    papplSystemIteratePrinters(system, [](pappl_printer_t *printer, void *) { showLastState(printer, false); }, nullptr);
+    return true;
+}
 
 bool driverCallback(pappl_system_t *system, const char *driverName, const char *deviceUri, const char *,
                     pappl_pr_driver_data_t *d, ipp_t **, void *) {

@@ -11,8 +11,15 @@ extern const int kDriverCount;
 
 bool driverCallback(pappl_system_t *system, const char *driverName, const char *deviceUri, const char *deviceId,
                     pappl_pr_driver_data_t *data, ipp_t **attributes, void *context);
-// Documents PAPPL does not recognise by their first bytes are taken to be in the printer's command language.
+// The format of a document PAPPL does not recognise by its first bytes: a
+// picture or raster PAPPL missed, the printer's command language, or none
+// (the document then stays application/octet-stream).
 const char *mimeTypeCallback(const unsigned char *header, size_t headerSize, void *context);
+// The filter of application/octet-stream, documents of no format the printer
+// takes: their jobs end aborted with document-format-error, nothing sent.
+bool unknownFormatFilter(pappl_job_t *job, pappl_device_t *device, void *context);
+// PAPPL's timer callback that shows each printer's latest state (every second).
+bool showPrinterStates(pappl_system_t *system, void *data);
 const char *autoAddCallback(const char *deviceInfo, const char *deviceUri, const char *deviceId, void *context);
 
 }  // namespace vdlapp

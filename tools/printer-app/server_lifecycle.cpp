@@ -119,8 +119,6 @@ bool saveState(pappl_system_t *system, void *path) {
     return stopping || saveTo(system, static_cast<const char *>(path));
 }
 
-bool serverStopping() { return stopping; }
-
 void watchLifecycle(pappl_system_t *system, const std::string &statePath) {
     if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     std::thread([system, statePath] {

@@ -29,9 +29,6 @@ bool saveState(pappl_system_t *system, void *path);
 // server quickly when asked to.
 void watchLifecycle(pappl_system_t *system, const std::string &statePath);
 
-// True once the server is stopping: jobs stop waiting for their printers.
-bool serverStopping();
-
 // Pure text work on the state file, apart for its tests: every job saved as
 // processing becomes pending. Returns how many were.
 int requeueInterruptedJobs(std::string &stateText);

@@ -21,6 +21,13 @@ namespace {
 constexpr int kSliceMs = 250;            // how often a waiting call looks at its cancel
 constexpr int kRefreshTimeoutSeconds = 60;  // a Bluetooth connect retries for a while
 
+std::atomic<bool> serverExiting{false};
+
+// The calling thread waits for the process to exit.
+void waitForExit() {
+    for (;;) ::pause();
+}
+
 // The server's own executable by its name, so that ps and ss show the worker
 // as vdl-printer-app and not as "exe".
 std::string ownExecutable() {
@@ -100,6 +107,7 @@ bool Worker::exchange(Request type, const void *payload, std::size_t length, int
 Answer Worker::call(Request type, const void *payload, std::size_t length, int timeoutSeconds,
                     const std::function<bool()> &cancelled) {
     const std::lock_guard<std::mutex> lock(callMutex_);
+    if (serverExiting) waitForExit();
     busy_ = true;
     Answer answer;
     bool retired = false;
@@ -108,6 +116,7 @@ Answer Worker::call(Request type, const void *payload, std::size_t length, int t
         retired = retired_;
     }
     if (retired || (fd_ < 0 && !start()) || !exchange(type, payload, length, timeoutSeconds, cancelled, answer)) {
+        if (serverExiting) waitForExit();
         // A worker given up on may still be writing to the printer: it goes.
         stop();
         if (answer.result != kCancelled) answer.result = kWorkerLost;
@@ -134,6 +143,16 @@ void Worker::remember(const Answer &answer) {
 Snapshot Worker::last() const {
     const std::lock_guard<std::mutex> lock(stateMutex_);
     return Snapshot{last_, known_, std::chrono::steady_clock::now() - lastAt_};
+}
+
+void Worker::noteAsked() {
+    const std::lock_guard<std::mutex> lock(stateMutex_);
+    askedAt_ = std::chrono::steady_clock::now();
+}
+
+bool Worker::askedWithin(std::chrono::steady_clock::duration span) const {
+    const std::lock_guard<std::mutex> lock(stateMutex_);
+    return askedAt_.time_since_epoch().count() != 0 && std::chrono::steady_clock::now() - askedAt_ < span;
 }
 
 void Worker::refreshInBackground(const std::string &port) {
@@ -192,6 +211,7 @@ void retireWorker(const std::string &deviceUri) {
 }
 
 void retireAllWorkers() {
+    serverExiting = true;
     std::map<std::string, std::shared_ptr<Worker>> workers;
     {
         const std::lock_guard<std::mutex> lock(registryMutex);

@@ -60,6 +60,10 @@ public:
     // Asks the printer for its state on a thread of its own, unless a request
     // is under way (its answer will be as new); the answer lands in last().
     void refreshInBackground(const std::string &port);
+    // A client asked for the printer's state: while clients keep asking, the
+    // state is kept fresh in the background.
+    void noteAsked();
+    bool askedWithin(std::chrono::steady_clock::duration span) const;
     // Kills the process and refuses every later request (a deleted printer,
     // a server that stops).
     void retire();
@@ -84,6 +88,7 @@ private:
     Answer last_;
     bool known_ = false;
     std::chrono::steady_clock::time_point lastAt_{};
+    std::chrono::steady_clock::time_point askedAt_{};
     std::atomic<bool> busy_{false};
 };
 
@@ -91,7 +96,9 @@ private:
 std::shared_ptr<Worker> workerFor(const std::string &deviceUri);
 // Ends the worker of a device URI (its printer was deleted); the next use starts a new one.
 void retireWorker(const std::string &deviceUri);
-// Ends every worker (the server stops).
+// Ends every worker (the server stops). Every request under way or asked for
+// from then on never returns: the server is about to exit, and a job must not
+// end (and PAPPL remove its document) after its state was saved as printing.
 void retireAllWorkers();
 
 }  // namespace vdlapp
