@@ -14,11 +14,14 @@ packages+=(libjpeg62-turbo-dev libgif-dev imagemagick)
 
 # BlueZ headers for the Bluetooth transport; libbluetooth itself is linked only by applications and tests.
 packages+=(libbluetooth-dev)
-# The Python binding is installed and tested offline with Debian's pip, setuptools and wheel.
-packages+=(python3-venv python3-pip python3-setuptools python3-wheel)
+# The Python binding is installed and tested offline with Debian's pip, setuptools and wheel;
+# mypy checks that a typed program using it passes --strict.
+packages+=(python3-venv python3-pip python3-setuptools python3-wheel mypy)
 # The printer application: PAPPL and libcups to build it; ipptool and zint (barcode
 # pictures to print) for its tests.
 packages+=(libpappl-dev libcups2-dev cups-ipp-utils zint)
+# PAM checks the administrators an authentication service admits.
+packages+=(libpam0g-dev)
 # Its web pages are checked in headless Chromium.
 packages+=(chromium)
 missing=()

@@ -274,11 +274,12 @@ class PrinterAppTest(unittest.TestCase):
     def test_drivers_advertise_what_the_printer_takes(self):
         for printer, dpi in [("label203", 203), ("label300", 300), ("label600", 600)]:
             with self.subTest(printer=printer):
-                got = self.server.ipp(printer, "Get-Printer-Attributes",
-                                      operation_attributes=[("requested-attributes", ("keyword", "all"))])
+                # The model the printer reported when its worker connected, in the background.
+                got = eventually(lambda: (lambda g: g.get("printer-make-and-model") == f"VELDRIN VRL-408, {dpi} dpi"
+                                          and g)(self.server.ipp(printer, "Get-Printer-Attributes",
+                                                 operation_attributes=[("requested-attributes", ("keyword", "all"))])),
+                                 "the reported model", 15)
                 self.assertEqual(got["printer-resolution-supported"], f"{dpi}dpi")
-                # The model the printer reported on connect.
-                self.assertEqual(got["printer-make-and-model"], f"VELDRIN VRL-408, {dpi} dpi")
                 self.assertEqual(got["printer-darkness-supported"], "21")
                 self.assertEqual(got["print-speed-supported"], "2540-30480")
                 for name, values in [
@@ -347,7 +348,8 @@ class PrinterAppTest(unittest.TestCase):
                 self.assertEqual(self.read_new_labels(emulator, before, len(codes)), [f"CODE-128:{c}" for c in codes])
 
     def test_web_pages_show_printer_and_state_in_a_browser(self):
-        self.server.ipp("label203", "Get-Printer-Attributes")  # the printer has been asked for its model
+        eventually(lambda: "VRL-408" in self.server.ipp("label203", "Get-Printer-Attributes").get(
+            "printer-make-and-model", ""), "the printer's model", 15)
         for page, texts in [("/", ["Printers", "label203", "label600", "Idle"]),
                             ("/label203", ["label203", "Idle", "VELDRIN VRL-408, 203 dpi", "Printing Defaults"])]:
             with self.subTest(page=page):
@@ -545,7 +547,8 @@ def send(url, body=b"", credentials="", **user):
 
 
 def ipp_request(operation, target, *attributes, document=b""):
-    """An IPP/2.0 request: target is (its attribute's name, URI), attributes are (tag, name, value) or a group tag."""
+    """An IPP/2.0 request: target is (its attribute's name, URI), attributes are (tag, name, value) or a group tag.
+    Tags: 0x04 printer attributes, 0x21 integer, 0x42 name, 0x44 keyword, 0x45 uri, 0x49 mimeMediaType."""
     body = struct.pack(">BBHIB", 2, 0, operation, 1, 1)
     for attribute in [(0x47, "attributes-charset", "utf-8"), (0x48, "attributes-natural-language", "en"),
                       (0x45, *target), *attributes]:
@@ -594,6 +597,8 @@ class AdministrationTest(unittest.TestCase):
         kept_id, spare_id = 1, 2  # in the order added (PAPPL 1.3 reports 0 as their printer-id until a restart)
         cutter = (0x04, (0x44, "label-mode-configured", "cutter"))
         refused, asked, done = (403, -1), (401, -1), (200, 0)
+        # Operations: 0x02 Print-Job, 0x0B Get-Printer-Attributes, 0x10 Pause-Printer,
+        # 0x13 Set-Printer-Attributes, 0x4C Create-Printer, 0x4E Delete-Printer.
         for what, user, url, body, credentials, expected in [
                 ("delete", NOBODY, f"{plain}/ipp/system", ipp_request(0x4E, system, (0x21, "printer-id", kept_id)), "",
                  refused),
@@ -657,6 +662,7 @@ class AdministrationTest(unittest.TestCase):
                     eventually(lambda: server.job_state(name, job_id).get("job-state") == "completed", "the job")
                     self.assertIn(f"first={len(name)}", self.emulator.log(f"first={len(name)}"))
                     self.assertEqual(server.ipp(name, "Get-Printer-Attributes")["printer-resolution-default"], "300dpi")
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -40,7 +40,7 @@ bool deviceOpen(pappl_device_t *device, const char *uri, const char *) {
         papplDeviceError(device, "'%s' is not a vdl: device URI.", uri);
         return false;
     }
-    papplDeviceSetData(device, new DeviceLink{workerFor(uri), *port});
+    papplDeviceSetData(device, new DeviceLink{nullptr, *port});
     return true;
 }
 
@@ -50,7 +50,12 @@ void deviceClose(pappl_device_t *device) { delete linkOf(device); }
 ssize_t deviceRead(pappl_device_t *, void *, size_t) { return 0; }  // the printer never speaks unasked
 
 ssize_t deviceWrite(pappl_device_t *device, const void *buffer, size_t bytes) {
-    const Answer answer = linkOf(device)->worker->call(Request::raw, buffer, bytes, kWriteTimeout);
+    const DeviceLink *link = linkOf(device);
+    if (!link->worker) {
+        papplDeviceError(device, "The device is written through its printer's jobs.");
+        return -1;
+    }
+    const Answer answer = link->worker->call(Request::raw, buffer, bytes, kWriteTimeout);
     if (answer.ok()) return ssize_t(bytes);
     papplDeviceError(device, "%s", Worker::describe(answer.result).c_str());
     return -1;
@@ -58,12 +63,15 @@ ssize_t deviceWrite(pappl_device_t *device, const void *buffer, size_t bytes) {
 
 // From what the printer last said: PAPPL may ask while it holds a lock.
 pappl_preason_t deviceStatus(pappl_device_t *device) {
-    const Snapshot last = linkOf(device)->worker->last();
-    return last.answer.ok() ? reasonsFor(last.answer.status) : pappl_preason_t(PAPPL_PREASON_OFFLINE);
+    const DeviceLink *link = linkOf(device);
+    const Snapshot last = link->worker ? link->worker->last() : Snapshot{};
+    return last.known && !last.answer.ok() ? pappl_preason_t(PAPPL_PREASON_OFFLINE) : reasonsFor(last.answer.status);
 }
 
 char *deviceId(pappl_device_t *device, char *buffer, size_t size) {
-    snprintf(buffer, size, "MFG:VELDRIN;MDL:%s;CMD:VDL;", linkOf(device)->worker->last().answer.model.c_str());
+    const DeviceLink *link = linkOf(device);
+    const std::string model = link->worker ? link->worker->last().answer.model : std::string();
+    snprintf(buffer, size, "MFG:VELDRIN;MDL:%s;CMD:VDL;", model.c_str());
     return buffer;
 }
 

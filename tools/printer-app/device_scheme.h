@@ -26,9 +26,10 @@ std::optional<std::string> portNameFromUri(const std::string &uri);
 // Registers the scheme with PAPPL (in the server and in the command-line client).
 void addDeviceScheme();
 
-// What an open vdl: device carries: its worker and the port name. Opening
-// one asks nothing of the printer: PAPPL opens a device while it holds the
-// printer's lock, so the job connects (and waits for the printer) after.
+// What an open vdl: device carries: the port name, and the worker of the
+// printer once a job has bound it (PAPPL does not say whose device it opens).
+// Opening one asks nothing of the printer: PAPPL opens a device while it
+// holds the printer's lock, so the job connects (and waits for it) after.
 struct DeviceLink {
     std::shared_ptr<Worker> worker;
     std::string port;

@@ -278,12 +278,25 @@ void showLost(pappl_job_t *job, const char *what, const Answer &answer) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s: %s", what, Worker::describe(answer.result).c_str());
 }
 
+// The printer's worker; created on first use.
+std::shared_ptr<Worker> workerOf(pappl_printer_t *printer) {
+    const char *uri = papplPrinterGetDeviceURI(printer);
+    return workerFor(papplPrinterGetID(printer), uri ? uri : "");
+}
+
+// The job's device, bound to its printer's worker.
+DeviceLink *jobLink(pappl_job_t *job, pappl_device_t *device) {
+    DeviceLink *link = linkOf(device);
+    link->worker = workerOf(papplJobGetPrinter(job));
+    return link;
+}
+
 // The job ends (printed or not): the next in line may start.
 void endJob(pappl_job_t *job) { releaseNextJob(papplJobGetPrinter(job), papplJobGetID(job)); }
 
 bool rasterStartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
     RasterJob *raster = new RasterJob;
-    raster->link = linkOf(device);
+    raster->link = jobLink(job, device);
     papplJobSetData(job, raster);
     if (!startJob(job, options, raster->link)) return false;
     // The print command makes the copies. PAPPL's image filter draws a picture
@@ -359,7 +372,7 @@ bool sendRawFile(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link
 }
 
 bool printRawFile(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
-    DeviceLink *link = linkOf(device);
+    DeviceLink *link = jobLink(job, device);
     const bool printed = startJob(job, options, link) && sendRawFile(job, options, link) && confirmJob(job, link);
     endJob(job);
     return printed;
@@ -371,7 +384,7 @@ void showLastState(pappl_printer_t *printer, bool asked) {
     const char *uri = papplPrinterGetDeviceURI(printer);
     const std::optional<std::string> port = portNameFromUri(uri ? uri : "");
     if (!port) return;
-    const std::shared_ptr<Worker> worker = workerFor(uri);
+    const std::shared_ptr<Worker> worker = workerOf(printer);
     if (asked) worker->noteAsked();
     const Snapshot last = worker->last();
     if (last.known) showPrinter(printer, last.answer);
@@ -389,7 +402,7 @@ bool printerStatus(pappl_printer_t *printer) {
 
 // A deleted printer's worker ends, and with it its printer connection.
 void printerDeleted(pappl_printer_t *printer, pappl_pr_driver_data_t *) {
-    if (const char *uri = papplPrinterGetDeviceURI(printer)) retireWorker(uri);
+    retireWorker(papplPrinterGetID(printer));
 }
 
 void setMedia(pappl_media_col_t &media, const char *name) {

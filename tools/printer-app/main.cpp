@@ -10,11 +10,14 @@
 
 #include <pappl/pappl.h>
 
+#include "access_control.h"
 #include "device_scheme.h"
 #include "document_format.h"
 #include "driver.h"
+#include "local_socket.h"
 #include "png_filter.h"
 #include "server_lifecycle.h"
+#include "web_pages.h"
 #include "worker.h"
 
 namespace vdlapp {
@@ -35,13 +38,6 @@ std::string stateDirectory(int count, cups_option_t *options) {
     return std::string(home ? home : "/tmp") + "/.local/state/" + kName;
 }
 
-bool makeDirectories(const std::string &path) {
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) return false;
-        if (slash == std::string::npos) return true;
-    }
-}
-
 pappl_loglevel_t logLevel(const char *name) {
     static const struct { const char *name; pappl_loglevel_t level; } kLevels[] = {
         {"debug", PAPPL_LOGLEVEL_DEBUG}, {"info", PAPPL_LOGLEVEL_INFO}, {"warn", PAPPL_LOGLEVEL_WARN},
@@ -51,15 +47,31 @@ pappl_loglevel_t logLevel(const char *name) {
     return PAPPL_LOGLEVEL_WARN;
 }
 
+// The server and its sub-commands meet at the socket by the state directory,
+// which PAPPL takes from the environment: set before its main loop starts.
+void placeLocalSocket(int argc, char *argv[]) {
+    cups_option_t *options = nullptr;
+    const int count = commandLineOptions(argc, argv, &options);
+    const std::string dir = stateDirectory(count, options);
+    cupsFreeOptions(count, options);
+    ::setenv("VDL_PRINTER_APP_STATE", dir.c_str(), 1);  // a server PAPPL starts for a sub-command keeps to it
+    useSocketDirectory(socketDirectory(dir, argv[0]));
+}
+
 // The server's system. Safe defaults: it listens on the loopback interface
 // only (-o listen-hostname=NAME, or '*' for every interface, serves the
-// network), and the web pages change settings only from this machine unless
-// an authentication service is named (-o auth-service=PAM-SERVICE).
+// network), and only its own user and root change it unless an
+// authentication service is named (-o auth-service=PAM-SERVICE).
 pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
     const std::string dir = stateDirectory(count, options);
     const std::string spool = dir + "/spool";
     if (!makeDirectories(spool)) {
         std::fprintf(stderr, "%s: cannot create the state directory %s: %s\n", kName, dir.c_str(), std::strerror(errno));
+        return nullptr;
+    }
+    if (!makeSocketDirectoryPrivate()) {
+        std::fprintf(stderr, "%s: the socket directory %s cannot be made private to this user: %s\n", kName,
+                     chosenSocketDirectory().c_str(), std::strerror(errno));
         return nullptr;
     }
     const char *portText = cupsGetOption("server-port", count, options);
@@ -81,8 +93,11 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
         return nullptr;
     }
     papplSystemSetPrinterDrivers(system, kDriverCount, kDrivers, autoAddCallback, nullptr, driverCallback, nullptr);
+    installAccessControl(system);
+    addWebPages(system);
     papplSystemSetMIMECallback(system, mimeTypeCallback, nullptr);
     papplSystemAddMIMEFilter(system, "image/png", kCommandsFormat, pngFilter, nullptr);
+    papplSystemAddMIMEFilter(system, "application/octet-stream", kCommandsFormat, unknownFormatFilter, nullptr);
     papplSystemSetFooterHTML(system, "VELDRIN label printers through libVdlLabelAPI");
     pappl_version_t version{};
     snprintf(version.name, sizeof version.name, "%s", kName);
@@ -95,6 +110,7 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
     loadState(system, statePath);
     papplSystemSetSaveCallback(system, saveState, const_cast<char *>(statePath.c_str()));
     watchLifecycle(system, statePath);
+    papplSystemAddTimerCallback(system, 0, 1, showPrinterStates, nullptr);
     return system;
 }
 
@@ -104,6 +120,7 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
 int main(int argc, char *argv[]) {
     if (argc >= 2 && std::strcmp(argv[1], vdlapp::kWorkerArgument) == 0) return vdlapp::runWorker();
     vdlapp::addDeviceScheme();
+    vdlapp::placeLocalSocket(argc, argv);
     return papplMainloop(argc, argv, vdlapp::kVersion, nullptr, vdlapp::kDriverCount, vdlapp::kDrivers,
                          vdlapp::autoAddCallback, vdlapp::driverCallback, nullptr, nullptr, vdlapp::createSystem,
                          nullptr, nullptr);

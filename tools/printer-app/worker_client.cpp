@@ -184,25 +184,26 @@ std::string Worker::describe(int result) {
 namespace {
 
 std::mutex registryMutex;
-std::map<std::string, std::shared_ptr<Worker>> &registry() {
-    static auto *workers = new std::map<std::string, std::shared_ptr<Worker>>;  // never destroyed: threads may outlive main
+using Registry = std::map<int, std::shared_ptr<Worker>>;
+Registry &registry() {
+    static auto *workers = new Registry;  // never destroyed: threads may outlive main
     return *workers;
 }
 
 }  // namespace
 
-std::shared_ptr<Worker> workerFor(const std::string &deviceUri) {
+std::shared_ptr<Worker> workerFor(int printerId, const std::string &deviceUri) {
     const std::lock_guard<std::mutex> lock(registryMutex);
-    std::shared_ptr<Worker> &worker = registry()[deviceUri];
+    std::shared_ptr<Worker> &worker = registry()[printerId];
     if (!worker) worker = std::make_shared<Worker>(deviceUri);
     return worker;
 }
 
-void retireWorker(const std::string &deviceUri) {
+void retireWorker(int printerId) {
     std::shared_ptr<Worker> worker;
     {
         const std::lock_guard<std::mutex> lock(registryMutex);
-        const auto found = registry().find(deviceUri);
+        const auto found = registry().find(printerId);
         if (found == registry().end()) return;
         worker = found->second;
         registry().erase(found);
@@ -212,7 +213,7 @@ void retireWorker(const std::string &deviceUri) {
 
 void retireAllWorkers() {
     serverExiting = true;
-    std::map<std::string, std::shared_ptr<Worker>> workers;
+    Registry workers;
     {
         const std::lock_guard<std::mutex> lock(registryMutex);
         workers.swap(registry());

@@ -92,10 +92,12 @@ private:
     std::atomic<bool> busy_{false};
 };
 
-// The worker of one device URI, started on first use.
-std::shared_ptr<Worker> workerFor(const std::string &deviceUri);
-// Ends the worker of a device URI (its printer was deleted); the next use starts a new one.
-void retireWorker(const std::string &deviceUri);
+// The worker of one printer (by PAPPL's printer ID, never given to another
+// printer), started on first use; deviceUri names it in ps. Two printers on
+// one device have a worker each, so that deleting one ends nothing of the other.
+std::shared_ptr<Worker> workerFor(int printerId, const std::string &deviceUri);
+// Ends the worker of a printer (it was deleted).
+void retireWorker(int printerId);
 // Ends every worker (the server stops). Every request under way or asked for
 // from then on never returns: the server is about to exit, and a job must not
 // end (and PAPPL remove its document) after its state was saved as printing.
