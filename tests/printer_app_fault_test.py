@@ -163,6 +163,7 @@ class FaultTest(unittest.TestCase):
         state = eventually(lambda: (lambda s: "printer-stopped" in s.get("job-state-reasons", "") and s)(
             self.job("hung", job_id)), "the job to wait", 30)
         self.assertIn("Waiting for the printer: ", state["job-state-message"])
+        self.assertNotIn("worker process", state["job-state-message"])  # the printer did not answer, not the worker
         self.assertIn("offline", self.reasons("hung"))
         self.assertLess(self.slowest_answer(["hung", "healthy"]), 1.0)
         self.server.app("cancel", "-j", job_id, printer="hung")
@@ -175,6 +176,8 @@ class FaultTest(unittest.TestCase):
         emulator, relay = self.printer("stopped")
         self.ended("stopped", self.submit("stopped", 1))
         [pid] = self.workers(relay)
+        with open(f"/proc/{pid}/comm") as comm:
+            self.assertEqual(comm.read().strip(), "vdl-app-worker")  # its own name in ps and top
         os.kill(pid, signal.SIGSTOP)
         job_id = self.submit("stopped", 2)
         time.sleep(1)
