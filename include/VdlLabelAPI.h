@@ -32,6 +32,24 @@
 
 #include <stdint.h>
 
+/**
+ * The version of this header and of the library built with it: the major
+ * number is the soname's, and changes only when applications built against
+ * an earlier release would break. CMake takes the project's version from
+ * these three lines.
+ */
+#define VDL_VERSION_MAJOR 1
+#define VDL_VERSION_MINOR 0  /**< raised for additions */
+#define VDL_VERSION_PATCH 0  /**< raised for fixes */
+/** @cond internal */
+#define VDL_VERSION_TEXT_(major, minor, patch) #major "." #minor "." #patch
+#define VDL_VERSION_TEXT(major, minor, patch) VDL_VERSION_TEXT_(major, minor, patch)
+/** @endcond */
+/** The version as text, such as "1.0.0". */
+#define VDL_VERSION_STRING VDL_VERSION_TEXT(VDL_VERSION_MAJOR, VDL_VERSION_MINOR, VDL_VERSION_PATCH)
+/** The version as one number, for the preprocessor: major * 10000 + minor * 100 + patch. */
+#define VDL_VERSION (VDL_VERSION_MAJOR * 10000 + VDL_VERSION_MINOR * 100 + VDL_VERSION_PATCH)
+
 /** @cond internal */
 #if defined(__GNUC__)
 #define VDL_API __attribute__((visibility("default")))
@@ -401,6 +419,19 @@ typedef struct BITMAPINFOHEADER {
  *         VDL_ERR_IMAGE_FORMAT or VDL_ERR_NO_MEMORY; then nothing was sent.
  */
 VDL_API int PrintBitmap(const char *path, int x, int y, unsigned char compress);
+
+/* ------------------------------------------------------------------------- */
+/* The C++ interface's error category                                         */
+/* ------------------------------------------------------------------------- */
+
+/**
+ * The std::error_category of the result codes, which VdlLabelAPI.hpp's
+ * vdl::category() returns: one object in the library for the whole process,
+ * so that an error code made in one shared object compares equal with one
+ * made in another. It is an object of GNU libstdc++, the C++ standard library
+ * the library is built with; C has no use for it.
+ */
+VDL_API const void *VdlErrorCategory(void);
 
 /* ------------------------------------------------------------------------- */
 /* Trace log                                                                  */

@@ -15,12 +15,20 @@
  * Failures throw vdl::Error, a std::system_error whose code is in
  * vdl::category(). vdl::NothrowPrinter offers the same calls without
  * exceptions: each returns a std::error_code (a vdl::Outcome for calls that
- * return a value), and its constructor takes the code by reference.
+ * return a value), and its constructor takes the code by reference. It is
+ * all there is in a build without exceptions (-fno-exceptions), where
+ * vdl::Printer and the calls that throw are left out.
  *
  * The library holds one connection per process, so only one printer object
  * may be connected at a time: a second one is refused with
  * std::errc::device_or_resource_busy while the first lives (also while a
- * connection opened through the C functions is open).
+ * connection opened through the C functions is open). An object that does
+ * not hold the connection (refused, moved from, disconnected) sends nothing:
+ * each of its calls fails with vdl::Errc::not_connected, whoever holds the
+ * connection.
+ *
+ * vdl::category() is one object in the library, so error codes compare equal
+ * across the shared objects of a process.
  *
  * Numbers out of range are brought into range by the library, as the C
  * functions document; the enums below name the values that have a meaning.
@@ -33,6 +41,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -52,9 +62,15 @@ struct Words {
 };
 
 /**
+ * The code of a call on a printer object that does not hold the connection:
+ * the C++ interface's own, outside the range of the library's codes.
+ */
+inline constexpr int kNotConnected = -1000;
+
+/**
  * The words for every failure code: the one table that vdl::category(), the
- * vdl-label tool and the Python binding (generated from this table) use.
- * One entry a line, so that the Python build can read it.
+ * vdl-label tool and the Python binding (generated from the entries of the
+ * VDL_ERR codes) use. One entry a line, so that the Python build can read it.
  */
 inline constexpr Words kErrorWords[] = {
     {VDL_ERR_PORT_SETUP, "the port could not be set up (serial settings refused, or the TCP connection was refused or timed out)"},
@@ -75,6 +91,7 @@ inline constexpr Words kErrorWords[] = {
     {VDL_ERR_IMAGE_FORMAT, "the image file is not a supported picture"},
     {VDL_ERR_NO_MEMORY, "out of memory"},
     {VDL_ERR_BLOCK_OPTION, "invalid block option"},
+    {kNotConnected, "not connected"},
 };
 
 /** The words for every error bit of the printer's status, in bit order. */
@@ -95,14 +112,30 @@ inline std::string describe(int code) {
     return "unexpected result " + std::to_string(code);
 }
 
-/** The category of the library's result codes; message() gives the words of kErrorWords. */
+/** @cond internal */
+namespace detail {
+// The category's behaviour. Its one object is the library's (VdlErrorCategory).
+struct Category final : std::error_category {
+    const char *name() const noexcept override { return "vdl"; }
+    std::string message(int code) const override { return describe(code); }
+};
+}  // namespace detail
+/** @endcond */
+
+/**
+ * The category of the library's result codes; message() gives the words of
+ * kErrorWords. One object for the whole process, held by the library, so that
+ * codes made in different shared objects compare equal.
+ */
 inline const std::error_category &category() noexcept {
-    struct Category final : std::error_category {
-        const char *name() const noexcept override { return "vdl"; }
-        std::string message(int code) const override { return describe(code); }
-    };
-    static const Category instance;
+#if defined(_LIBCPP_VERSION)
+    // The library's object belongs to libstdc++: an application on another
+    // standard library gets one category per shared object instead.
+    static const detail::Category instance;
     return instance;
+#else
+    return *static_cast<const std::error_category *>(VdlErrorCategory());
+#endif
 }
 
 /** The library's failure codes as a typed enum; comparable with std::error_code. */
@@ -124,7 +157,8 @@ enum class Errc : int {
     image_open = VDL_ERR_IMAGE_OPEN,          /**< VDL_ERR_IMAGE_OPEN */
     image_format = VDL_ERR_IMAGE_FORMAT,      /**< VDL_ERR_IMAGE_FORMAT */
     no_memory = VDL_ERR_NO_MEMORY,            /**< VDL_ERR_NO_MEMORY */
-    block_option = VDL_ERR_BLOCK_OPTION       /**< VDL_ERR_BLOCK_OPTION */
+    block_option = VDL_ERR_BLOCK_OPTION,      /**< VDL_ERR_BLOCK_OPTION */
+    not_connected = kNotConnected             /**< the printer object does not hold the connection */
 };
 
 /** A library result code as a std::error_code of vdl::category(). */
@@ -249,10 +283,46 @@ inline std::string to_string(Status status) {
     return text;
 }
 
+/** @cond internal */
+namespace detail {
+
+inline std::error_code codeOf(int result) noexcept {
+    return result < 0 ? std::error_code(result, category()) : std::error_code();
+}
+
+// Runs a call that allocates (texts made NUL-terminated, pictures): running
+// out of memory is reported as the library would, not thrown. Without
+// exceptions it ends the program, as every allocation failure in such a build.
+template <typename Call>
+int guarded(Call &&call) noexcept {
+#if defined(__cpp_exceptions)
+    try {
+        return call();
+    } catch (const std::bad_alloc &) {
+        return VDL_ERR_NO_MEMORY;
+    }
+#else
+    return call();
+#endif
+}
+
+inline std::string cstr(std::string_view text) { return std::string(text.substr(0, text.find('\0'))); }
+
+// Releases what the library allocated with malloc.
+struct FreeBytes {
+    void operator()(unsigned char *bytes) const noexcept { std::free(bytes); }
+};
+using LibraryBytes = std::unique_ptr<unsigned char, FreeBytes>;
+
+}  // namespace detail
+/** @endcond */
+
 /**
  * A picture of one bit per pixel as the bitmap commands take it: height rows
  * of (width + 7) / 8 bytes, top row first, most significant bit leftmost,
- * 1 = black.
+ * 1 = black. Made by the application pixel by pixel or row by row, or loaded
+ * from an image file and rescaled by the library, so that it prints as
+ * PrintBitmap prints the file.
  */
 class Raster {
 public:
@@ -264,6 +334,11 @@ public:
     int height() const noexcept { return height_; }               ///< rows
     int rowBytes() const noexcept { return (width_ + 7) / 8; }    ///< bytes a row
     const std::vector<unsigned char> &bits() const noexcept { return bits_; }  ///< all rows
+    /** True when the pixel at (x, y) is black; positions outside are white. */
+    bool black(int x, int y) const noexcept {
+        if (x < 0 || y < 0 || x >= width_ || y >= height_) return false;
+        return bits_[std::size_t(y) * std::size_t(rowBytes()) + std::size_t(x / 8)] & (0x80 >> (x % 8));
+    }
     /** Makes the pixel at (x, y) black; positions outside are ignored. */
     void setBlack(int x, int y) noexcept {
         if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
@@ -294,8 +369,91 @@ public:
         return header;
     }
 
+    /**
+     * The picture of an image file as PrintBitmap prints it, loaded by the
+     * library (loadImage: BMP, JPEG named *.jpg, GIF named *.gif; every pixel
+     * that is not pure white is black), as wide as the library loads
+     * pictures. A targetWidth above 0 rescales it as rescaled() does. On
+     * failure error is vdl::Errc::image_open, image_format (also when the
+     * rescaled picture would have no row) or no_memory, and the raster is one
+     * white pixel.
+     */
+    static Raster load(std::string_view path, std::error_code &error, int targetWidth = 0) noexcept {
+        Raster raster(1, 1);
+        error = detail::codeOf(detail::guarded([&] { return raster.loadFile(detail::cstr(path), targetWidth); }));
+        return raster;
+    }
+    /**
+     * This picture rescaled by the library to targetWidth pixels (resizeImage:
+     * nearest neighbour, the height in proportion, as loadImage rescales); the
+     * same width gives a copy. It takes a byte for every pixel of this
+     * picture while it works. On failure error is vdl::Errc::image_format (a
+     * targetWidth below 1, a result too large or without a row) or
+     * no_memory, and the raster is one white pixel.
+     */
+    Raster rescaled(int targetWidth, std::error_code &error) const noexcept {
+        Raster raster(1, 1);
+        error = detail::codeOf(detail::guarded([&] { return raster.rescale(*this, targetWidth); }));
+        return raster;
+    }
+#if defined(__cpp_exceptions)
+    /** As load(path, error, targetWidth), but throws vdl::Error on failure. */
+    static Raster load(std::string_view path, int targetWidth = 0) {
+        std::error_code error;
+        Raster raster = load(path, error, targetWidth);
+        if (error) throw Error(error, "load " + std::string(path));
+        return raster;
+    }
+    /** As rescaled(targetWidth, error), but throws vdl::Error on failure. */
+    Raster rescaled(int targetWidth) const {
+        std::error_code error;
+        Raster raster = rescaled(targetWidth, error);
+        if (error) throw Error(error, "rescale to " + std::to_string(targetWidth) + " pixels");
+        return raster;
+    }
+#endif
+
 private:
     static int clampSide(int side) noexcept { return side < 1 ? 1 : side > 65535 ? 65535 : side; }
+
+    int loadFile(const std::string &path, int targetWidth) {
+        unsigned char *made = nullptr;
+        BITMAPINFOHEADER madeInfo{};
+        const int result = loadImage(path.c_str(), &made, &madeInfo, targetWidth);
+        return take(result, made, madeInfo);
+    }
+
+    int rescale(const Raster &from, int targetWidth) {
+        if (targetWidth == from.width_) {  // as loadImage, which rescales only to another width
+            *this = from;
+            return VDL_OK;
+        }
+        // resizeImage reads one byte a pixel, non-zero black.
+        const std::size_t count = std::size_t(from.width_) * std::size_t(from.height_);
+        const detail::LibraryBytes pixels(static_cast<unsigned char *>(std::malloc(count)));
+        if (!pixels) return VDL_ERR_NO_MEMORY;
+        unsigned char *pixel = pixels.get();
+        for (int y = 0; y < from.height_; ++y)
+            for (int x = 0; x < from.width_; ++x) *pixel++ = from.black(x, y) ? 1 : 0;
+        BITMAPINFOHEADER madeInfo = from.info();
+        unsigned char *made = nullptr;
+        const int result = resizeImage(pixels.get(), &made, targetWidth, &madeInfo);
+        return take(result, made, madeInfo);
+    }
+
+    // Takes over a raster the library made (malloc'd rows of the size in
+    // madeInfo), or passes its failure on. A picture without a row is none.
+    int take(int result, unsigned char *made, const BITMAPINFOHEADER &madeInfo) {
+        const detail::LibraryBytes owned(made);
+        if (result < 0) return result;
+        if (made == nullptr || madeInfo.biWidth < 1 || madeInfo.biHeight < 1) return VDL_ERR_IMAGE_FORMAT;
+        const std::size_t size = std::size_t((madeInfo.biWidth + 7) / 8) * std::size_t(madeInfo.biHeight);
+        bits_.assign(made, made + size);
+        width_ = madeInfo.biWidth;
+        height_ = madeInfo.biHeight;
+        return VDL_OK;
+    }
+
     int width_, height_;
     std::vector<unsigned char> bits_;
 };
@@ -312,29 +470,13 @@ struct Outcome {
 /** @cond internal */
 namespace detail {
 
-inline std::error_code codeOf(int result) noexcept {
-    return result < 0 ? std::error_code(result, category()) : std::error_code();
-}
-
-// Runs a call whose arguments need copies (texts made NUL-terminated):
-// running out of memory is reported as the library would, not thrown.
-template <typename Call>
-int guarded(Call &&call) noexcept {
-    try {
-        return call();
-    } catch (const std::bad_alloc &) {
-        return VDL_ERR_NO_MEMORY;
-    }
-}
-
-inline std::string cstr(std::string_view text) { return std::string(text.substr(0, text.find('\0'))); }
-
 // The one connection of the process, claimed by the printer object that holds it.
 inline std::atomic<bool> &connectionClaimed() noexcept {
     static std::atomic<bool> claimed{false};
     return claimed;
 }
 
+#if defined(__cpp_exceptions)
 struct Throwing {
     static constexpr bool nothrow = false;
     using Done = void;
@@ -349,6 +491,7 @@ struct Throwing {
         return value;
     }
 };
+#endif
 
 struct ErrorCodes {
     static constexpr bool nothrow = true;
@@ -367,9 +510,11 @@ struct ErrorCodes {
 /** @endcond */
 
 /**
- * The connection to one printer, open for the lifetime of the object; the
- * calls compose labels on it, send settings and actions and ask for status.
- * Movable, not copyable. Policy decides how failures come back: see
+ * The connection to one printer, open for the lifetime of the object or
+ * until disconnect(); the calls compose labels on it, send settings and
+ * actions and ask for status. Movable, not copyable. An object that does not
+ * hold the connection sends nothing: its calls fail with
+ * vdl::Errc::not_connected. Policy decides how failures come back: see
  * vdl::Printer (exceptions) and vdl::NothrowPrinter (error codes).
  */
 template <typename Policy>
@@ -379,10 +524,12 @@ public:
     template <typename T>
     using Value = typename Policy::template Value<T>;  ///< T, or Outcome<T>
 
+#if defined(__cpp_exceptions)
     /** Connects to port (see ConnectToPrinter for the port names); throws vdl::Error on failure. */
     explicit BasicPrinter(std::string_view port) {
         if (const std::error_code error = connect(port)) throw Error(error, "connect to " + std::string(port));
     }
+#endif
     /** Connects to port; error is set on failure, and the object is then not connected. */
     BasicPrinter(std::string_view port, std::error_code &error) noexcept { error = connect(port); }
     /** Disconnects. */
@@ -402,6 +549,9 @@ public:
 
     /** True while this object holds the connection. */
     bool connected() const noexcept { return connected_; }
+    /** Closes the connection now, keeping the command buffer (DisconnectPrinter); does nothing on an
+     *  object that does not hold the connection, whoever holds it. */
+    void disconnect() noexcept { release(); }
     /** The model name of the connected printer, as in the model table. */
     std::string_view model() const noexcept {
         const char *name = connected_ ? VELDRIN_DEVICE[gPrinterModel] : nullptr;
@@ -590,7 +740,7 @@ public:
     /// @{
     /** The printer's error bits (CheckPrinterStatus). */
     Value<Status> status() noexcept(Policy::nothrow) {
-        const int result = CheckPrinterStatus();
+        const int result = run(CheckPrinterStatus);
         return Policy::value(result, Status(std::uint8_t(result < 0 ? 0 : result)), "CheckPrinterStatus");
     }
     /// @}
@@ -599,7 +749,7 @@ public:
     /// @{
     /** RFID set-up; the value is the number of bytes written. */
     Value<int> setupRFID(int field1, int field2, int field3, int field4) noexcept(Policy::nothrow) {
-        const int result = SetupRFID(field1, field2, field3, field4);
+        const int result = run([&] { return SetupRFID(field1, field2, field3, field4); });
         return Policy::value(result, result, "SetupRFID");
     }
     Done calibrateRFID() noexcept(Policy::nothrow) { return done(CalibrateRFID, "CalibrateRFID"); }  ///< CalibrateRFID
@@ -636,7 +786,7 @@ public:
     /** Sends out, then reads a reply of at most replyCapacity (and 512) bytes (DirectIO). */
     Value<std::string> directIO(std::string_view out, std::size_t replyCapacity) noexcept(Policy::nothrow) {
         std::string reply;
-        const int result = detail::guarded([&] {
+        const int result = run([&] {
             reply.resize(replyCapacity < 512 ? replyCapacity : 512);
             std::uint32_t length = std::uint32_t(reply.size());
             const int r = DirectIO(out.data(), std::uint32_t(out.size()), reply.empty() ? nullptr : &reply[0],
@@ -679,16 +829,25 @@ private:
         return VDL_OK;
     }
 
+    // Every call reaches the library through here: an object that does not
+    // hold the connection must not send on the one another object holds.
     template <typename Call>
-    static Done done(Call &&call, const char *operation) noexcept(Policy::nothrow) {
-        return Policy::done(detail::guarded(std::forward<Call>(call)), operation);
+    int run(Call &&call) const noexcept {
+        return connected_ ? detail::guarded(std::forward<Call>(call)) : kNotConnected;
+    }
+
+    template <typename Call>
+    Done done(Call &&call, const char *operation) noexcept(Policy::nothrow) {
+        return Policy::done(run(std::forward<Call>(call)), operation);
     }
 
     bool connected_ = false;
 };
 
-/** A printer connection whose failures throw vdl::Error. */
+#if defined(__cpp_exceptions)
+/** A printer connection whose failures throw vdl::Error (not in a build without exceptions). */
 using Printer = BasicPrinter<detail::Throwing>;
+#endif
 /** A printer connection whose calls return std::error_code (or vdl::Outcome) and never throw. */
 using NothrowPrinter = BasicPrinter<detail::ErrorCodes>;
 

@@ -1,0 +1,369 @@
+"""Printer: the connection to one printer and every call of the library on it."""
+
+from __future__ import annotations
+
+import ctypes
+import operator
+import os
+import threading
+import weakref
+from typing import Any, Callable, Optional, Union
+
+from .enums import (Alignment, BlockOption, CodablockMode, CodePage, DeviceFont, MediaType, Orientation,
+                    PrintingType, RfidWrite, Rotation, Status, Symbology, VectorFont)
+from .library import BUSY, NOT_CONNECTED, Buffer, Text, VdlError, c_arguments, load_library, raw_bytes
+from .raster import Path, Raster
+
+#: The most bytes one reply of direct_io holds.
+REPLY_LIMIT = 512
+#: The number of slots of the library's model table.
+MODEL_SLOTS = 200
+# WriteBuffer counts in 32 bits, and the library refuses more than INT_MAX bytes at once.
+_WRITE_PIECE = 1 << 30
+_ANOTHER_CONNECTION = "another connection is open in this process (one Printer may be connected at a time)"
+
+
+class _Connection:
+    """The library's one connection per process, and which Printer holds it. The holder is kept by a weak
+    reference, so a Printer dropped while connected is collected, and its finalizer disconnects it; a
+    finalizer also runs at interpreter exit."""
+
+    lock = threading.RLock()
+    holder: Optional["weakref.ReferenceType[Printer]"] = None
+
+    @classmethod
+    def held_by(cls, printer: "Printer") -> bool:
+        return cls.holder is not None and cls.holder() is printer
+
+    @classmethod
+    def release(cls, holder: "weakref.ReferenceType[Printer]", library: ctypes.CDLL) -> None:
+        with cls.lock:
+            if cls.holder is holder:
+                library.DisconnectPrinter()
+                cls.holder = None
+
+
+class Printer:
+    """One printer connection; also a context manager that connects and disconnects.
+
+    Creating a Printer does not connect: connect() or a with block does. The library holds one connection per
+    process, so one Printer may be connected at a time; every call on a Printer that does not hold the
+    connection sends nothing and raises VdlError "not connected" (code NOT_CONNECTED). A connected Printer
+    that is dropped, or still connected when the interpreter exits, is disconnected.
+
+    Failures raise VdlError. Integers that do not fit the C argument (32 bits; flags 0-255) raise
+    OverflowError and send nothing; values that fit are brought into range by the library, as VdlLabelAPI.h
+    documents. Texts are str (sent as UTF-8) or bytes; a NUL inside one raises ValueError.
+    """
+
+    def __init__(self, port: str, library: Optional[ctypes.CDLL] = None) -> None:
+        """A printer on port (USB, /dev/ttyS0:9600, SERIAL:9600, /dev/lp0, PARALLEL, a Bluetooth address or
+        an IPv4 address and port such as 192.168.1.50:9100), not yet connected."""
+        self._lib = library or load_library()
+        self.port = port
+        self._finalizer: Optional[weakref.finalize] = None
+
+    # --- connection ---------------------------------------------------------
+
+    def connect(self) -> Printer:
+        """Connects; a Printer that is connected already is disconnected first. Raises VdlError (code BUSY)
+        while another connection is open in the process (another Printer's, or one opened through C)."""
+        with _Connection.lock:
+            self.disconnect()
+            if _Connection.holder is not None or self._connection_open():
+                raise VdlError("ConnectToPrinter", BUSY, _ANOTHER_CONNECTION)
+            self._check("ConnectToPrinter", self._lib.ConnectToPrinter(*c_arguments("ConnectToPrinter", [self.port])))
+            holder = weakref.ref(self)
+            _Connection.holder = holder
+            self._finalizer = weakref.finalize(self, _Connection.release, holder, self._lib)
+        return self
+
+    def disconnect(self) -> None:
+        """Closes the connection if this Printer holds it; buffered label content stays in the library."""
+        finalizer, self._finalizer = self._finalizer, None
+        if finalizer is not None and _Connection.held_by(self):  # a copy of a Printer holds nothing
+            finalizer()
+
+    @property
+    def connected(self) -> bool:
+        """True while this Printer holds the process's connection and it is open."""
+        return _Connection.held_by(self) and self._connection_open()
+
+    def __enter__(self) -> Printer:
+        return self.connect()
+
+    def __exit__(self, *exc: object) -> None:
+        self.disconnect()
+
+    @property
+    def model(self) -> Optional[str]:
+        """The model name of the connected printer, as in the library's model table; None while this Printer
+        is not connected (there is no model then)."""
+        if not self.connected:
+            return None
+        number = ctypes.c_int.in_dll(self._lib, "gPrinterModel").value
+        table = (ctypes.c_char_p * MODEL_SLOTS).in_dll(self._lib, "VELDRIN_DEVICE")
+        name = table[number] if 0 <= number < MODEL_SLOTS else None
+        return name.decode("ascii") if name else None
+
+    # --- label content, buffered until print_label() --------------------------
+
+    def print_device_font(self, text: Text, x: int, y: int, font: DeviceFont = DeviceFont.F3, horizontal: int = 1,
+                          vertical: int = 1, rotation: Rotation = Rotation.R0, bold: bool = False,
+                          code_page: Optional[CodePage] = None) -> None:
+        """Device-font text (PrintDeviceFont); with a code_page, every letter font converts the text to it
+        (PrintDeviceFontW). Multipliers 1-4."""
+        args = (text, x, y, font, horizontal, vertical, rotation, bold)
+        if code_page is None:
+            self._call("PrintDeviceFont", *args)
+        else:
+            self._call("PrintDeviceFontW", *args, code_page)
+
+    def print_vector_font(self, text: Text, x: int, y: int, font: VectorFont = VectorFont.a, width: int = 30,
+                          height: int = 30, spacing: int = 0, bold: bool = False, reverse: bool = False,
+                          italic: bool = False, rotation: Rotation = Rotation.R0,
+                          alignment: Alignment = Alignment.LEFT, direction: int = 0,
+                          code_page: Optional[CodePage] = None) -> None:
+        """Vector-font text (PrintVectorFont); with a code_page, every font but U converts the text to it
+        (PrintVectorFontW). direction 0 or 1."""
+        args = (text, x, y, font, width, height, spacing, bold, reverse, italic, rotation, alignment, direction)
+        if code_page is None:
+            self._call("PrintVectorFont", *args)
+        else:
+            self._call("PrintVectorFontW", *args, code_page)
+
+    def print_block(self, x1: int, y1: int, x2: int, y2: int, option: BlockOption = BlockOption.OVERWRITE,
+                    value: int = 0) -> None:
+        """A line or box from (x1, y1) to (x2, y2) (PrintBlock); value is the thickness of SLOPE and BOX.
+        An option outside 0-4 raises VdlError (code -124)."""
+        self._call("PrintBlock", x1, y1, x2, y2, option, value)
+
+    def print_circle(self, x: int, y: int, size: int = 2, multiplier: int = 1) -> None:
+        """A circle (PrintCircle): size 1-6, multiplier 1-4."""
+        self._call("PrintCircle", x, y, size, multiplier)
+
+    def print_barcode(self, data: Text, x: int, y: int, barcode_type: Symbology = Symbology.CODE128,
+                      narrow: int = 2, wide: int = 4, height: int = 100, rotation: Rotation = Rotation.R0,
+                      field8: int = 0) -> None:
+        """A linear barcode (Print1DBarcode); narrow, wide and height are the printer's fields 4-6, field8 0-8."""
+        self._call("Print1DBarcode", data, x, y, barcode_type, narrow, wide, height, rotation, field8)
+
+    def print_maxi_code(self, data: Text, x: int, y: int, mode: int = 0) -> None:
+        """MaxiCode (PrintMaxiCode): mode 0, 2, 3 or 4."""
+        self._call("PrintMaxiCode", data, x, y, mode)
+
+    def print_pdf417(self, data: Text, x: int, y: int, rows: int = 30, columns: int = 5, ecc_level: int = 0,
+                     field7: int = 0, field8: bool = False, field9: int = 1, field10: int = 3, field11: int = 10,
+                     rotation: Rotation = Rotation.R0) -> None:
+        """PDF417 (PrintPDF417): rows 3-90, columns 1-30, ecc_level 0-8."""
+        self._call("PrintPDF417", data, x, y, rows, columns, ecc_level, field7, field8, field9, field10, field11,
+                   rotation)
+
+    def print_qr_code(self, data: Text, x: int, y: int, model: int = 2, ecc_level: int = 1, size: int = 4,
+                      rotation: Rotation = Rotation.R0) -> None:
+        """QR Code (PrintQRCode): model 1-2, ecc_level 0 L, 1 M, 2 Q, 3 H, size 1-4."""
+        self._call("PrintQRCode", data, x, y, model, ecc_level, size, rotation)
+
+    def print_data_matrix(self, data: Text, x: int, y: int, field4: int = 2, field5: bool = False,
+                          rotation: Rotation = Rotation.R0) -> None:
+        """Data Matrix (PrintDataMatrix)."""
+        self._call("PrintDataMatrix", data, x, y, field4, field5, rotation)
+
+    def print_aztec(self, data: Text, x: int, y: int, field4: int = 2, field5: int = 0, field6: int = 0,
+                    field7: bool = False, field8: int = 15, field9: int = 0, rotation: Rotation = Rotation.R0) -> None:
+        """Aztec (PrintAztec)."""
+        self._call("PrintAztec", data, x, y, field4, field5, field6, field7, field8, field9, rotation)
+
+    def print_code49(self, data: Text, x: int, y: int, field4: int, field5: int, field6: int, field7: int = 0,
+                     field8: int = 0, rotation: Rotation = Rotation.R0) -> None:
+        """Code 49 (PrintCode49)."""
+        self._call("PrintCode49", data, x, y, field4, field5, field6, field7, field8, rotation)
+
+    def print_codablock(self, data: Text, x: int, y: int, field4: int, field5: int, field6: int,
+                        field7: bool = False, field8: int = 30, mode: CodablockMode = CodablockMode.E,
+                        field10: int = 3) -> None:
+        """CODABLOCK (PrintCODABLOCK)."""
+        self._call("PrintCODABLOCK", data, x, y, field4, field5, field6, field7, field8, mode, field10)
+
+    def print_micro_pdf(self, data: Text, x: int, y: int, field4: int = 5, field5: int = 50, field6: int = 0,
+                        rotation: Rotation = Rotation.R0) -> None:
+        """MicroPDF417 (PrintMicroPDF)."""
+        self._call("PrintMicroPDF", data, x, y, field4, field5, field6, rotation)
+
+    def print_gs1_databar(self, data: Text, x: int, y: int, field4: int = 5, field5: int = 1, field6: int = 1,
+                          field7: int = 0, segments: int = 6, rotation: Rotation = Rotation.R0) -> None:
+        """GS1 DataBar (PrintGS1DataBar): segments an even number 0-22."""
+        self._call("PrintGS1DataBar", data, x, y, field4, field5, field6, field7, segments, rotation)
+
+    def print_label(self, copies: int = 1, sets: int = 1) -> None:
+        """Ends the label: the print command and everything buffered go out (Prints)."""
+        self._call("Prints", copies, sets)
+
+    # --- pictures, sent at once -------------------------------------------------
+
+    def print_bitmap(self, path: Path, x: int, y: int, compress: bool = True) -> None:
+        """A picture from a BMP, JPEG (*.jpg) or GIF (*.gif) file (PrintBitmap): white stays white, every other
+        pixel prints; run-length encoded when compress."""
+        self._call("PrintBitmap", os.fsencode(path), x, y, compress)
+
+    def print_raster(self, raster: Raster, x: int, y: int, compress: bool = True) -> None:
+        """A picture the application made or Raster.load loaded (printLCR when compress, else printLD)."""
+        bits = raster.bits
+        pixels = (ctypes.c_ubyte * len(bits)).from_buffer_copy(bits)
+        self._call("printLCR" if compress else "printLD", pixels, ctypes.byref(raster._info()), x, y)
+
+    # --- actions and settings, sent at once -------------------------------------
+
+    def initialize(self) -> None:
+        """Initialises the printer (InitializePrinter)."""
+        self._call("InitializePrinter")
+
+    def calibrate(self) -> None:
+        """Makes the printer measure its media (CalibrateMedia)."""
+        self._call("CalibrateMedia")
+
+    def reset(self) -> None:
+        """Resets the printer (ResetPrinter)."""
+        self._call("ResetPrinter")
+
+    def feed(self) -> None:
+        """Feeds one label (FeedOneLabel)."""
+        self._call("FeedOneLabel")
+
+    def set_speed(self, speed: int) -> None:
+        """Print speed 0-12 (SetSpeed)."""
+        self._call("SetSpeed", speed)
+
+    def set_density(self, density: int) -> None:
+        """Print density 0-20 (SetDensity)."""
+        self._call("SetDensity", density)
+
+    def set_orientation(self, orientation: Union[Orientation, bool] = Orientation.TOP_FIRST) -> None:
+        """Which end prints first (SetOrientation); True and False stand for TOP_FIRST and BOTTOM_FIRST."""
+        if isinstance(orientation, bool):
+            orientation = Orientation.TOP_FIRST if orientation else Orientation.BOTTOM_FIRST
+        self._call("SetOrientation", orientation)
+
+    def set_cutter(self, enabled: bool, period: int = 0) -> None:
+        """Cutter on or off; with a period, it cuts every period labels (SetCutter)."""
+        self._call("SetCutter", enabled, period)
+
+    def set_rewinder(self, enabled: bool) -> None:
+        """Rewinder on or off (SetRewinder)."""
+        self._call("SetRewinder", enabled)
+
+    def set_offset(self, offset: int) -> None:
+        """Print offset -100 to 100 (SetOffset)."""
+        self._call("SetOffset", offset)
+
+    def set_cut_position(self, position: int) -> None:
+        """Cut position -100 to 100 (SetCutPostion)."""
+        self._call("SetCutPostion", position)
+
+    def set_printing_type(self, printing_type: PrintingType) -> None:
+        """Direct thermal or thermal transfer (SetPrintingType)."""
+        self._call("SetPrintingType", printing_type)
+
+    def set_back_feed(self, enabled: bool) -> None:
+        """Back feed on or off (SetBackFeed)."""
+        self._call("SetBackFeed", enabled)
+
+    def set_paper(self, width: int, height: int, media_type: MediaType = MediaType.GAP, offset: int = 0,
+                  gap: int = 24) -> None:
+        """Paper size, offset and gap in dots, and the media (SetPaper)."""
+        self._call("SetPaper", width, height, media_type, offset, gap)
+
+    def set_margin(self, horizontal: int, vertical: int) -> None:
+        """Margins in dots (SetMargin)."""
+        self._call("SetMargin", horizontal, vertical)
+
+    def set_character_set(self, character_set: int, code_table: int) -> None:
+        """Character set 0-15 and code table 0-255 (SetCharacterSet)."""
+        self._call("SetCharacterSet", character_set, code_table)
+
+    def status(self) -> Status:
+        """The printer's error bits; Status(0), which reads "ready", when there is none (CheckPrinterStatus)."""
+        return Status(self._call("CheckPrinterStatus"))
+
+    # --- RFID, sent at once --------------------------------------------------------
+
+    def setup_rfid(self, field1: int, field2: int, field3: int, field4: int) -> int:
+        """RFID set-up (SetupRFID); returns the number of bytes written."""
+        return self._call("SetupRFID", field1, field2, field3, field4)
+
+    def calibrate_rfid(self) -> None:
+        """Calibrates the RFID encoder (CalibrateRFID)."""
+        self._call("CalibrateRFID")
+
+    def set_rfid_position(self, position: int) -> None:
+        """Position of the RFID encoder (SetRFIDPosition)."""
+        self._call("SetRFIDPosition", position)
+
+    def set_epc_data_structure(self, field1: int, structure: Text) -> None:
+        """The EPC data structure (SetEPCDataStructure)."""
+        self._call("SetEPCDataStructure", field1, structure)
+
+    def write_rfid(self, write_type: RfidWrite, field2: int, length: int, data: Text) -> None:
+        """Writes data to the tag (WriteRFID); a type outside RfidWrite sends nothing."""
+        self._call("WriteRFID", write_type, field2, length, data)
+
+    def set_rfid_password(self, part1: Text, part2: Text, part3: Text, part4: Text) -> None:
+        """The four items of the tag password setting (SetRFIDPassword)."""
+        self._call("SetRFIDPassword", part1, part2, part3, part4)
+
+    def lock_rfid(self) -> None:
+        """Locks the tag (LockRFID)."""
+        self._call("LockRFID")
+
+    def unlock_rfid(self) -> None:
+        """Unlocks the tag (UnlockRFID)."""
+        self._call("UnlockRFID")
+
+    # --- raw bytes, sent at once ------------------------------------------------------
+
+    def write(self, data: Buffer) -> None:
+        """Sends bytes as they are (WriteBuffer). A str raises TypeError: encode it first."""
+        payload = raw_bytes(data, "WriteBuffer")
+        self._require_connection("WriteBuffer")
+        for start in range(0, len(payload), _WRITE_PIECE):
+            piece = payload[start:start + _WRITE_PIECE]
+            self._call("WriteBuffer", piece, len(piece))
+
+    def direct_io(self, data: Buffer, reply_size: int = 0) -> bytes:
+        """Sends data (bytes-like; a str raises TypeError), then reads a reply of at most reply_size bytes, and
+        at most REPLY_LIMIT, when reply_size is not 0 (DirectIO). A reply_size below 0 or above 2**32 - 1
+        raises ValueError."""
+        out = raw_bytes(data, "DirectIO")
+        reply_size = operator.index(reply_size)
+        if not 0 <= reply_size <= 0xFFFFFFFF:
+            raise ValueError(f"DirectIO: reply_size is 0 to 4294967295, not {reply_size}")
+        capacity = min(reply_size, REPLY_LIMIT)
+        reply = ctypes.create_string_buffer(capacity)
+        length = ctypes.c_uint32(capacity)
+        self._call("DirectIO", out or None, len(out), reply if capacity else None, ctypes.byref(length))
+        return reply.raw[:min(length.value, capacity)]
+
+    def clear_buffer(self) -> None:
+        """Sends the printer's clear-buffer command (ClearBuffer); the library's command buffer is untouched."""
+        self._call("ClearBuffer")
+
+    # --- the one road of every call ----------------------------------------------------
+
+    def _call(self, name: str, *args: Any) -> int:
+        arguments = c_arguments(name, args)
+        self._require_connection(name)
+        function: Callable[..., int] = getattr(self._lib, name)
+        return self._check(name, function(*arguments))
+
+    def _require_connection(self, operation: str) -> None:
+        if not self.connected:
+            raise VdlError(operation, NOT_CONNECTED)
+
+    def _connection_open(self) -> bool:
+        return ctypes.c_ubyte.in_dll(self._lib, "gConnectedPrinter").value != 0
+
+    @staticmethod
+    def _check(operation: str, result: int) -> int:
+        if result < 0:
+            raise VdlError(operation, result)
+        return result

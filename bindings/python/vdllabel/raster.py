@@ -1,0 +1,114 @@
+"""A picture as the bitmap commands take it: made by the application, or loaded and rescaled by the library."""
+
+from __future__ import annotations
+
+import ctypes
+import os
+from typing import Any, Callable, List, Optional, Union
+
+from .library import BITMAPINFOHEADER, Buffer, VdlError, c_arguments, load_library
+
+#: The largest side of a raster made by the application: the bitmap commands count rows in 16 bits.
+MAX_SIDE = 65535
+
+_IMAGE_FORMAT = -119  # VDL_ERR_IMAGE_FORMAT: what the library says of a picture without a row
+# Each byte of packed bits as eight bytes of 0 (white) or 1 (black), the pixels resizeImage reads.
+_PIXELS_OF_BYTE = [bytes((value >> (7 - bit)) & 1 for bit in range(8)) for value in range(256)]
+_libc = ctypes.CDLL(None)
+_libc.free.argtypes = [ctypes.c_void_p]
+
+Path = Union[str, bytes, "os.PathLike[str]"]
+
+
+class Raster:
+    """A picture of one bit per pixel: height rows of row_bytes = (width + 7) // 8 bytes, top row first,
+    most significant bit leftmost, 1 = black. Printer.print_raster prints it."""
+
+    def __init__(self, width: int, height: int) -> None:
+        """A white raster of width x height pixels, each side 1 to 65535 (else ValueError)."""
+        for side in (width, height):
+            if not 1 <= side <= MAX_SIDE:
+                raise ValueError(f"a raster side is 1 to {MAX_SIDE} pixels, not {side}")
+        self.width = width
+        self.height = height
+        self.row_bytes = (width + 7) // 8
+        self._bits = bytearray(self.row_bytes * height)
+
+    @classmethod
+    def load(cls, path: Path, target_width: int = 0, library: Optional[ctypes.CDLL] = None) -> Raster:
+        """The picture of an image file as Printer.print_bitmap prints it, loaded by the library (loadImage:
+        BMP, JPEG named *.jpg, GIF named *.gif; every pixel that is not pure white is black). A target_width
+        above 0 rescales it as rescaled() does. Failures raise VdlError: the file cannot be opened (-118), is
+        not a supported picture (-119), or memory ran out (-120)."""
+        return cls._made_by(library, "loadImage", lambda made, info: [os.fsencode(path), made, info, target_width])
+
+    def rescaled(self, target_width: int, library: Optional[ctypes.CDLL] = None) -> Raster:
+        """This picture rescaled by the library to target_width pixels (resizeImage: nearest neighbour, the
+        height in proportion, as load rescales); the same width gives a copy. A target_width below 1, or a
+        result too large or without a row, raises VdlError (-119)."""
+        if target_width == self.width:
+            return self._of(self.width, self.height, self._bits)
+        pixels = b"".join(b"".join(_PIXELS_OF_BYTE[value] for value in self._row(y))[:self.width]
+                          for y in range(self.height))
+        source = (ctypes.c_ubyte * len(pixels)).from_buffer_copy(pixels)
+        info = self._info()
+        return self._made_by(library, "resizeImage", lambda made, _: [source, made, target_width, ctypes.byref(info)],
+                             info)
+
+    @property
+    def bits(self) -> bytes:
+        """All rows, as the printer gets them."""
+        return bytes(self._bits)
+
+    def black(self, x: int, y: int) -> bool:
+        """True when the pixel at (x, y) is black; positions outside the raster are white."""
+        return 0 <= x < self.width and 0 <= y < self.height and bool(self._row(y)[x // 8] & (0x80 >> (x % 8)))
+
+    def set_black(self, x: int, y: int) -> None:
+        """Makes the pixel at (x, y) black; a position outside the raster is ignored."""
+        if 0 <= x < self.width and 0 <= y < self.height:
+            self._bits[y * self.row_bytes + x // 8] |= 0x80 >> (x % 8)
+
+    def set_row(self, y: int, row: Buffer) -> None:
+        """Sets row y from packed bits as bits holds them. Bytes past row_bytes are not read; the row's bytes
+        past the given ones and its bits past the width are white. A row outside the raster is ignored."""
+        if not 0 <= y < self.height:
+            return
+        given = memoryview(row).tobytes()[:self.row_bytes]
+        packed = bytearray(given.ljust(self.row_bytes, b"\0"))
+        if self.width % 8:
+            packed[-1] &= (0xFF00 >> (self.width % 8)) & 0xFF
+        start = y * self.row_bytes
+        self._bits[start:start + self.row_bytes] = packed
+
+    def _row(self, y: int) -> bytearray:
+        return self._bits[y * self.row_bytes:(y + 1) * self.row_bytes]
+
+    def _info(self) -> BITMAPINFOHEADER:
+        return BITMAPINFOHEADER(biSize=40, biWidth=self.width, biHeight=self.height, biPlanes=1, biBitCount=1)
+
+    @classmethod
+    def _of(cls, width: int, height: int, bits: Union[bytes, bytearray]) -> Raster:
+        # Pictures the library made may be wider than MAX_SIDE: it counts row bytes in 16 bits.
+        raster = cls.__new__(cls)
+        raster.width, raster.height, raster.row_bytes = width, height, (width + 7) // 8
+        raster._bits = bytearray(bits)
+        return raster
+
+    @classmethod
+    def _made_by(cls, library: Optional[ctypes.CDLL], name: str, arguments: Callable[[Any, Any], List[Any]],
+                 info: Optional[BITMAPINFOHEADER] = None) -> Raster:
+        """The raster a loader of the library allocates (with malloc, freed here) and describes in info."""
+        made = ctypes.POINTER(ctypes.c_ubyte)()
+        info = info or BITMAPINFOHEADER()
+        function: Callable[..., int] = getattr(library or load_library(), name)
+        result = function(*c_arguments(name, arguments(ctypes.byref(made), ctypes.byref(info))))
+        try:
+            if result < 0:
+                raise VdlError(name, result)
+            if not made or info.biWidth < 1 or info.biHeight < 1:
+                raise VdlError(name, _IMAGE_FORMAT)
+            size = (info.biWidth + 7) // 8 * info.biHeight
+            return cls._of(info.biWidth, info.biHeight, ctypes.string_at(made, size))
+        finally:
+            _libc.free(made)
