@@ -24,6 +24,11 @@ packages+=(libpappl-dev libcups2-dev cups-ipp-utils zint)
 packages+=(libpam0g-dev)
 # Its web pages are checked in headless Chromium.
 packages+=(chromium)
+# The Debian packages: dependencies computed by dpkg-shlibdeps (CPack asks
+# file which files are programs), checked with lintian.
+packages+=(dpkg-dev file lintian)
+# The image paths under valgrind's memcheck.
+packages+=(valgrind)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -17,8 +17,9 @@ int writeTo(Connection &c, const void *data, uint32_t length);
 // Reads at most min(size, 512) bytes; returns the count stored, possibly 0.
 int readFrom(Connection &c, void *buffer, int size);
 
-// Makes fd the connection's descriptor; an earlier descriptor still open is
-// closed rather than leaked.
+// Makes fd the connection's descriptor. An earlier descriptor is not closed:
+// the application disconnects before it connects again, and one it did not
+// disconnect stays open, its own (see ConnectToPrinter in VdlLabelAPI.h).
 void adoptDescriptor(Connection &c, int fd, int interfaceType);
 
 // Closes the descriptor if one is open and marks the connection closed.

@@ -551,7 +551,9 @@ void encodeBlock(const unsigned char *block, Stream &s) {
     const uint64_t continues =
         (white & (white << 1 | uint64_t(s.runByte == 0x00))) | (black & (black << 1 | uint64_t(s.runByte == 0xFF)));
     uint64_t starts = ~continues;
-    if (starts != ~uint64_t(0)) {  // the first bytes carry on the open run
+    // The first bytes carry on the open run. (A run that starts inside the
+    // block continues nothing: there may be no open run, and no count to read.)
+    if (continues & 1) {
         s.continueRun(starts == 0 ? kBlock : std::size_t(__builtin_ctzll(starts)));
         if (starts == 0) return;
     }

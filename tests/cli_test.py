@@ -1,10 +1,12 @@
 """vdl-label and the examples as users run them, against the printer emulator."""
 
 import os
+import struct
 import subprocess
 import sys
 import tempfile
 import unittest
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -31,8 +33,26 @@ def run(*args, stdin=b"", env=None):
     return subprocess.run(list(args), input=stdin, capture_output=True, timeout=60, env=env)
 
 
+def white_png(path, width, height):
+    """A white one-bit grey PNG, written here: ImageMagick takes long for large ones."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    row = b"\0" + b"\xff" * ((width + 7) // 8)
+    with open(path, "wb") as file:
+        file.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 1, 0, 0, 0, 0))
+                   + chunk(b"IDAT", zlib.compress(row * height)) + chunk(b"IEND", b""))
+    return path
+
+
 class CliTest(unittest.TestCase):
+    def setUp(self):
+        self.pictures = tempfile.TemporaryDirectory()
+        self.addCleanup(self.pictures.cleanup)
+
     def test_programs_against_the_emulator(self):
+        # Pictures the library's loaders take: as wide and as large as the same BMP.
+        wide, large = (white_png(os.path.join(self.pictures.name, f"{w}x{h}.png"), w, h)
+                       for w, h in [(70000, 2), (12000, 12000)])
         # (emulator options, program and arguments, texts in the decoded log, text on stdout, exit status)
         cases = [
             ([], cli("feed"), ["~PH feed one label"], "", 0),
@@ -44,6 +64,8 @@ class CliTest(unittest.TestCase):
              "test label of 400 x 300 dots printed on VRL-408", 0),
             ([], cli("image", LOGO, "--x", "5", "--compress"), ["LCR compressed bitmap: x=5", "P print"], "printed", 0),
             ([], cli("image", LOGO, "--no-print"), ["LD bitmap: x=0"], "sent, not printed", 0),
+            ([], cli("image", wide, "--compress", "--no-print"), ["widthBytes=8750 height=2"], "sent, not printed", 0),
+            ([], cli("image", large, "--compress", "--no-print"), ["widthBytes=1500 height=12000"], "not printed", 0),
             (["--status", "0"], cli("status"), [], "VRL-408: ready", 0),
             (["--status", "0xC0"], cli("status"), [], "VRL-408: cover open, paper empty", 3),
             (["--status", "0x40"], example("printer_status"), [], "VRL-408: cover open", 3),
@@ -63,15 +85,17 @@ class CliTest(unittest.TestCase):
                     self.assertNotIn("P print", log)
 
     def test_a_png_prints_as_its_picture(self):
-        with Emulator() as emulator, tempfile.TemporaryDirectory() as directory:
-            png = os.path.join(directory, "label.png")  # left half black, right half transparent
-            run("convert", "-size", "64x32", "xc:none", "-fill", "black", "-draw", "rectangle 0,0 31,31", png)
-            result = run(CLI, "--port", emulator.port_name, "image", png, "--x", "100", "--y", "50")
-            self.assertEqual(result.returncode, 0, result.stderr)
-            emulator.log("preview:")
-            means = [run("convert", emulator.preview(), "-crop", f"32x32+{x}+50", "-format", "%[fx:mean]", "info:")
-                     .stdout for x in (100, 132)]
-            self.assertEqual(means, [b"0", b"1"])
+        for interlace in ("None", "PNG"):  # an interlaced picture comes in seven passes
+            with self.subTest(interlace=interlace), Emulator() as emulator:
+                png = os.path.join(self.pictures.name, "label.png")  # left half black, right half transparent
+                run("convert", "-size", "64x32", "xc:none", "-fill", "black", "-draw", "rectangle 0,0 31,31",
+                    "-interlace", interlace, png)
+                result = run(CLI, "--port", emulator.port_name, "image", png, "--x", "100", "--y", "50")
+                self.assertEqual(result.returncode, 0, result.stderr)
+                emulator.log("preview:")
+                means = [run("convert", emulator.preview(), "-crop", f"32x32+{x}+50", "-format", "%[fx:mean]",
+                             "info:").stdout for x in (100, 132)]
+                self.assertEqual(means, [b"0", b"1"])
 
     def test_a_test_label_fits_the_paper_last_set(self):
         with Emulator() as emulator, tempfile.TemporaryDirectory() as state:
@@ -87,11 +111,16 @@ class CliTest(unittest.TestCase):
                 (["--port", "127.0.0.1:1", "status"], "the TCP connection was refused", 1),
                 (["--port", other_printer.port_name, "feed"], "is not a supported label printer (-101)", 1),
                 (["send", "/nonexistent/file"], "cannot read /nonexistent/file", 1),
+                (["send", HERE], f"cannot read {HERE}: Is a directory", 1),
                 (["image", "/nonexistent.png"], "cannot read /nonexistent.png", 1),
                 (["settings", "--speed", "99"], "--speed takes 0 to 12, not 99", 2),
                 (["settings", "--density", "-1"], "--density takes 0 to 20, not -1", 2),
                 (["settings"], "nothing to set", 2),
-                (["image", "x.bmp", "--x", "left"], "--x wants a number", 2),
+                (["image", "x.bmp", "--x", "left"], "--x takes 0 to 65535, not left", 2),
+                (["image", "x.bmp", "--x", "70000"], "--x takes 0 to 65535, not 70000", 2),  # as settings
+                (["--port"], "--port wants PORT", 2),
+                (["status", "--port"], "--port wants PORT", 2),
+                (["status", "extra"], "status takes no operand, not extra", 2),
                 (["frobnicate"], "unknown command frobnicate", 2),
             ]
             for args, said, status in cases:

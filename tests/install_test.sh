@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the library into a temporary prefix and builds applications against
 # it through pkg-config and through find_package: a C one, and a C++17 one that
-# prints a label on the emulator. Then builds the Debian package and checks
-# what it holds.
+# prints a label on the emulator. Then builds the Debian packages, checks them
+# with lintian, and unpacks them into a scratch root (the system is left as it
+# is) to check what they hold, what they depend on, and that their programs and
+# their Python package run from there with Debian's own python3.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 source=$(cd "$2" && pwd)
@@ -35,13 +37,46 @@ cmake --build "$work/consumer-build" >/dev/null
 "$work/consumer-build/consumer_cpp" "$port"
 [ "$(grep -c 'P print' "$work/printed.log")" -eq 2 ] || { echo "the emulator printed no two labels"; exit 1; }
 
-echo "== Debian package"
+echo "== Debian packages"
+fail() { echo "$1"; echo "0 passed, 1 failed"; exit 1; }
+command -v lintian >/dev/null || fail "lintian is missing (scripts/install-deps.sh installs it)"
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null)
-deb=$(find "$work/package" -name '*.deb' | head -n 1)
-contents=$(dpkg-deb -c "$deb")
-for wanted in libVdlLabelAPI.so.1 include/VdlLabelAPI.h include/VdlLabelAPI.hpp vdllabel/_words.py \
-              bash-completion/completions/vdl-label pkgconfig/VdlLabelAPI.pc cmake/VdlLabelAPI/VdlLabelAPIConfig.cmake \
-              bin/vdl-label man1/vdl-label.1 udev/rules.d/60-veldrin-printers.rules; do
-  grep -q "$wanted" <<<"$contents" || { echo "the package lacks $wanted"; echo "0 passed, 1 failed"; exit 1; }
+debs=("$work"/package/*.deb)
+# No error, and no warning but the two docs/linking.md explains.
+lintian --fail-on error,warning --suppress-tags maintscript-calls-ldconfig,pkg-config-unavailable-for-cross-compilation \
+  "${debs[@]}" || fail "lintian finds faults in the packages"
+root="$work/root"
+for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$root"; done
+contents=$(cd "$root" && find . -type f -o -type l)
+for wanted in /libVdlLabelAPI.so.1 /usr/include/VdlLabelAPI.h /usr/include/VdlLabelAPI.hpp /pkgconfig/VdlLabelAPI.pc \
+              /cmake/VdlLabelAPI/VdlLabelAPIConfig.cmake /udev/rules.d/60-veldrin-printers.rules /usr/bin/vdl-label \
+              /usr/share/man/man1/vdl-label.1.gz /usr/share/bash-completion/completions/vdl-label \
+              /usr/lib/python3/dist-packages/vdllabel/_words.py /usr/share/doc/python3-vdllabel/copyright; do
+  grep -q "$wanted\$" <<<"$contents" || fail "the packages lack $wanted"
 done
-echo "$(basename "$deb") holds the library, the C and C++ headers, the Python package, the pkg-config file, the CMake package, the tool with its completion and the udev rule"
+# Each package and what it must depend on (the printer application's only when it is built).
+while read -r package needs; do
+  deb=$(find "$work/package" -maxdepth 1 -name "${package}_*.deb")
+  if [ -z "$deb" ]; then [ "$package" = vdl-printer-app ] && continue; fail "no package $package"; fi
+  depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//')
+  for need in $needs; do
+    grep -qxF "$need" <<<"$depends" || fail "$package does not depend on $need: $(dpkg-deb -f "$deb" Depends)"
+  done
+done <<'TABLE'
+libvdllabelapi1 libc6 libstdc++6 libjpeg62-turbo libgif7
+libvdllabelapi-dev libvdllabelapi1
+vdl-label libvdllabelapi1 libstdc++6 libpng16-16 libbluetooth3
+python3-vdllabel libvdllabelapi1 python3
+vdl-printer-app libvdllabelapi1 libstdc++6 libpng16-16 libpappl1 libcups2
+TABLE
+LD_LIBRARY_PATH=$(dirname "$(find "$root" -name libVdlLabelAPI.so.1)")
+export LD_LIBRARY_PATH
+"$root/usr/bin/vdl-label" --version >/dev/null || fail "the packaged vdl-label does not run"
+/usr/bin/python3 -c 'import sys; sys.exit("/usr/lib/python3/dist-packages" not in sys.path)' ||
+  fail "Debian's python3 does not read /usr/lib/python3/dist-packages"
+PYTHONPATH="$root/usr/lib/python3/dist-packages" /usr/bin/python3 -c '
+import sys, vdllabel
+assert vdllabel.__file__.startswith(sys.argv[1]), vdllabel.__file__
+with vdllabel.Printer(sys.argv[2]) as printer:
+    printer.status()' "$root/usr/lib/python3/dist-packages" "$port" || fail "the packaged Python package does not work"
+echo "$(basename -a "${debs[@]}" | tr '\n' ' ')pass lintian; the library, headers, tool, Python package and printer application are where Debian looks, with their dependencies"

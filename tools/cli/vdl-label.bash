@@ -16,7 +16,7 @@ _vdl_label() {
         "$tool" discover 2>/dev/null | grep -q ': yes: ' && ports="USB $ports"
         mapfile -t COMPREPLY < <(compgen -W "$ports" -- "$current")
     elif [[ -z $command ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "--port --help --man $("$tool" --help 2>/dev/null |
+        mapfile -t COMPREPLY < <(compgen -W "--port --help --man --version $("$tool" --help 2>/dev/null |
             sed -n '/^commands:/,$s/^  \([a-z-]*\) .*/\1/p')" -- "$current")
     elif [[ $current == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "--port --help $("$tool" "$command" --help 2>/dev/null |

@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -58,8 +57,12 @@ struct Invocation {
     std::string port;
     std::vector<std::string> operands;
     std::map<std::string, std::string> options;
+    std::map<std::string, int> numbers;  // the numeric options, checked against their ranges
 
     bool has(const std::string &name) const { return options.count(name) != 0; }
+    int number(const std::string &name, int otherwise) const {
+        return numbers.count(name) != 0 ? numbers.at(name) : otherwise;
+    }
 };
 
 struct Option {
@@ -74,6 +77,7 @@ struct Command {
     const char *summary;
     std::vector<Option> options;
     int (*run)(const Invocation &);
+    const char *operand = nullptr;  // the one operand it takes, in words; nullptr: none
 };
 
 int runDiscover(const Invocation &);
@@ -93,16 +97,17 @@ const std::vector<Command> &commands() {
                              "printer reports an error.",
          {}, runStatus},
         {"send", "send FILE|-", "Send the bytes of FILE (or of standard input) to the printer as they are.",
-         {{"progress", nullptr, "show progress on standard error even when it is not a terminal"}}, runSend},
+         {{"progress", nullptr, "show progress on standard error even when it is not a terminal"}}, runSend,
+         "FILE, or - for standard input"},
         {"image", "image FILE [--x N] [--y N] [--compress] [--no-print]",
          "Print a label of a picture at x, y: BMP, JPEG or GIF (by their .jpg and .gif names), or PNG (pixels "
          "darker than mid grey print black, transparent ones stay white).",
-         {{"x", "N", "left edge in dots (default 0)"},
-          {"y", "N", "top edge in dots (default 0)"},
+         {{"x", "N", "left edge in dots, 0 to 65535 (default 0)"},
+          {"y", "N", "top edge in dots, 0 to 65535 (default 0)"},
           {"compress", nullptr, "send it run-length encoded (faster over slow lines)"},
           {"no-print", nullptr, "send the bitmap only, to compose it with other content"},
           {"progress", nullptr, "show progress on standard error even when it is not a terminal"}},
-         runImage},
+         runImage, "FILE"},
         {"calibrate", "calibrate", "Make the printer measure its media.", {}, runAction},
         {"feed", "feed", "Feed one label.", {}, runAction},
         {"reset", "reset", "Reset the printer.", {}, runAction},
@@ -136,7 +141,8 @@ void printHelp() {
                  "                a Bluetooth address, or IPv4:port (default "
               << kDefaultPort << ", or $VDL_PORT)\n"
                                  "  --help        this text; COMMAND --help for one command\n"
-                                 "  --man         the manual page, in roff\n\ncommands:\n";
+                                 "  --man         the manual page, in roff\n"
+                                 "  --version     the version of vdl-label and of the library it was built with\n\ncommands:\n";
     for (const Command &c : commands()) std::printf("  %-12s %s\n", c.name, c.summary);
 }
 
@@ -154,7 +160,9 @@ void printManPage() {
                  "outcome in words.\n"
                  ".SH OPTIONS\n.TP\n\\fB\\-\\-port\\fR \\fIPORT\\fR\nThe printer: USB, /dev/ttyS0:9600, "
                  "SERIAL:9600, /dev/lp0, PARALLEL, a Bluetooth address, or an IPv4 address and port. Default "
-              << kDefaultPort << ", or the environment variable VDL_PORT.\n.SH COMMANDS\n";
+              << kDefaultPort << ", or the environment variable VDL_PORT.\n"
+                 ".TP\n\\fB\\-\\-version\\fR\nThe version of vdl-label and of the library it was built with.\n"
+                 ".SH COMMANDS\n";
     for (const Command &c : commands()) {
         std::cout << ".TP\n\\fB" << c.synopsis << "\\fR\n" << c.summary << "\n";
         for (const Option &o : c.options)
@@ -177,15 +185,17 @@ int runStatus(const Invocation &in) {
     return status.ready() ? kOk : kPrinterError;
 }
 
+// The bytes of a file, or of standard input for "-"; false with errno set
+// when it cannot be read (a directory opens, but its read fails).
 bool readAll(const std::string &name, std::string &bytes) {
-    if (name == "-") {
-        bytes.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return true;
-    }
-    std::ifstream file(name, std::ios::binary);
-    if (!file) return false;
-    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return true;
+    std::FILE *file = name == "-" ? stdin : std::fopen(name.c_str(), "rbe");
+    if (file == nullptr) return false;
+    char chunk[64 * 1024];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) bytes.append(chunk, n);
+    const int readError = std::ferror(file) ? errno : 0;
+    if (file != stdin) std::fclose(file);
+    errno = readError;
+    return readError == 0;
 }
 
 // Sends in pieces so that a long send over a slow line shows how far it got.
@@ -202,7 +212,6 @@ void sendWithProgress(vdl::Printer &printer, const std::string &bytes, bool prog
 }
 
 int runSend(const Invocation &in) {
-    if (in.operands.size() != 1) return usageError("send takes one FILE, or - for standard input");
     std::string bytes;
     if (!readAll(in.operands[0], bytes)) {
         std::cerr << "vdl-label: cannot read " << in.operands[0] << ": " << std::strerror(errno) << "\n";
@@ -252,20 +261,23 @@ private:
     bool done_ = false;
 };
 
-bool parseNumber(const std::string &text, int &value);
+// A PNG's raster through the library's bitmap commands. (vdl::Raster holds
+// rows of at most 65535 pixels; the commands take rows of 65535 bytes.)
+void sendRaster(const PngRaster &raster, int x, int y, bool compress) {
+    const int result = compress ? printLCR(raster.bits.data(), &raster.info, x, y)
+                                : printLD(raster.bits.data(), &raster.info, x, y);
+    if (result < 0) throw vdl::Error(std::error_code(result, vdl::category()), compress ? "printLCR" : "printLD");
+}
 
 int runImage(const Invocation &in) {
-    if (in.operands.size() != 1) return usageError("image takes one FILE");
     const std::string &file = in.operands[0];
-    int x = 0, y = 0;
-    if (in.has("x") && !parseNumber(in.options.at("x"), x)) return usageError("--x wants a number");
-    if (in.has("y") && !parseNumber(in.options.at("y"), y)) return usageError("--y wants a number");
+    const int x = in.number("x", 0), y = in.number("y", 0);
     if (access(file.c_str(), R_OK) != 0) {
         std::cerr << "vdl-label: cannot read " << file << ": " << std::strerror(errno) << "\n";
         return kFailed;
     }
     // PNG is read here, not by the library: reduced to one bit and sent as a raster.
-    std::optional<vdl::Raster> png;
+    std::optional<PngRaster> png;
     if (isPngFile(file)) {
         std::string problem;
         png = readPngRaster(file, problem);
@@ -277,7 +289,7 @@ int runImage(const Invocation &in) {
     vdl::Printer printer(in.port);
     {
         ProgressTicker ticker(in.has("progress") || isatty(STDERR_FILENO), "sending " + file);
-        if (png) printer.printRaster(*png, x, y, in.has("compress"));
+        if (png) sendRaster(*png, x, y, in.has("compress"));
         else printer.printBitmap(file, x, y, in.has("compress"));
     }
     if (in.has("no-print")) {
@@ -328,14 +340,6 @@ bool parsePaper(const std::string &text, Paper &paper) {
            (parts.size() < 5 || parseNumber(parts[4], paper.gap));
 }
 
-// Values the printer takes: the library would clamp anything else without a
-// word, so the tool refuses it instead.
-struct Range {
-    const char *option;
-    int low, high;
-};
-constexpr Range kRanges[] = {{"speed", 0, 12}, {"density", 0, 20}};
-
 // The paper last set through `settings --paper` for each port, so that a test
 // label fits the media without being told again. One "PORT WIDTH HEIGHT" line a port.
 std::string paperMemoryPath() {
@@ -367,14 +371,6 @@ void rememberPaper(const std::string &port, const Paper &paper) {
 
 int runSettings(const Invocation &in) {
     if (!in.has("speed") && !in.has("density") && !in.has("paper")) return usageError("settings: nothing to set");
-    std::map<std::string, int> values;
-    for (const Range &r : kRanges) {
-        if (!in.has(r.option)) continue;
-        int &value = values[r.option];
-        if (!parseNumber(in.options.at(r.option), value) || value < r.low || value > r.high)
-            return usageError("--" + std::string(r.option) + " takes " + std::to_string(r.low) + " to " +
-                              std::to_string(r.high) + ", not " + in.options.at(r.option));
-    }
     Paper paper;
     if (in.has("paper") && !parsePaper(in.options.at("paper"), paper))
         return usageError("--paper wants WIDTH,HEIGHT[,gap|continuous|mark[,OFFSET[,GAP]]] with sizes above 0");
@@ -383,8 +379,8 @@ int runSettings(const Invocation &in) {
         printer.setPaper(paper.width, paper.height, vdl::MediaType(paper.media), paper.offset, paper.gap);
         rememberPaper(in.port, paper);
     }
-    if (in.has("speed")) printer.setSpeed(values["speed"]);
-    if (in.has("density")) printer.setDensity(values["density"]);
+    if (in.has("speed")) printer.setSpeed(in.number("speed", 0));
+    if (in.has("density")) printer.setDensity(in.number("density", 0));
     std::cout << "settings sent";
     if (in.has("speed")) std::cout << "; speed " << gSpeed;
     if (in.has("density")) std::cout << "; density " << gDensity;
@@ -508,6 +504,35 @@ const Option *findOption(const Command &c, const std::string &name) {
     return nullptr;
 }
 
+// Values the printer takes (the bitmap commands' position fields hold 0 to
+// 65535): the library would bring anything else into range without a word,
+// so the tool refuses it instead, whichever command the option belongs to.
+struct Range {
+    const char *option;
+    int low, high;
+};
+constexpr Range kRanges[] = {{"speed", 0, 12}, {"density", 0, 20}, {"x", 0, 65535}, {"y", 0, 65535}};
+
+// The numeric options given, into in.numbers; the usage error for one that
+// is not a number in its range.
+std::optional<std::string> readNumbers(Invocation &in) {
+    for (const Range &r : kRanges) {
+        if (!in.has(r.option)) continue;
+        int &value = in.numbers[r.option];
+        if (!parseNumber(in.options.at(r.option), value) || value < r.low || value > r.high)
+            return "--" + std::string(r.option) + " takes " + std::to_string(r.low) + " to " + std::to_string(r.high) +
+                   ", not " + in.options.at(r.option);
+    }
+    return std::nullopt;
+}
+
+// The operands a command takes: one where it names one, else none.
+std::optional<std::string> checkOperands(const Command &c, const std::vector<std::string> &operands) {
+    if (c.operand != nullptr && operands.size() != 1) return std::string(c.name) + " takes one " + c.operand;
+    if (c.operand == nullptr && !operands.empty()) return std::string(c.name) + " takes no operand, not " + operands[0];
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -526,7 +551,12 @@ int main(int argc, char **argv) {
             printManPage();
             return kOk;
         }
-        if (arg == "--port" && i + 1 < argc) {
+        if (arg == "--version") {
+            std::cout << "vdl-label " VDL_VERSION_STRING "\n";
+            return kOk;
+        }
+        if (arg == "--port") {
+            if (i + 1 == argc) return usageError("--port wants PORT");
             in.port = argv[++i];
             continue;
         }
@@ -547,7 +577,8 @@ int main(int argc, char **argv) {
             in.operands.push_back(arg);
             continue;
         }
-        if (arg == "--port" && i + 1 < argc) {
+        if (arg == "--port") {
+            if (i + 1 == argc) return usageError("--port wants PORT");
             in.port = argv[++i];
             continue;
         }
@@ -556,6 +587,8 @@ int main(int argc, char **argv) {
         if (option->argument != nullptr && i + 1 >= argc) return usageError(arg + " wants " + option->argument);
         in.options[option->name] = option->argument != nullptr ? argv[++i] : "";
     }
+    if (const auto problem = checkOperands(*command, in.operands)) return usageError(*problem);
+    if (const auto problem = readNumbers(in)) return usageError(*problem);
     try {
         return command->run(in);
     } catch (const std::system_error &error) {
