@@ -215,7 +215,9 @@ public:
             std::vector<pollfd> watched;
             if (!options_.once || nextId_ == 1) watched.push_back({listener, POLLIN, 0});
             for (const Connection &c : connections_) watched.push_back({c.fd, POLLIN, 0});
-            if (::poll(watched.data(), watched.size(), -1) < 0) {
+            // A stop that arrives between the look at gStop and the poll would
+            // not wake a poll without end: it is seen within a quarter second.
+            if (::poll(watched.data(), watched.size(), 250) < 0) {
                 if (errno == EINTR) continue;
                 std::perror("vdl-emulator: poll");
                 break;
