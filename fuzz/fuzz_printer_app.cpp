@@ -20,11 +20,15 @@
 // each a selector byte and what its kind reads (see nextFrame).
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cstdarg>
+#include <fcntl.h>
+#include <sys/syscall.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -46,17 +50,49 @@ void require(bool holds) {
     if (!holds) __builtin_trap();
 }
 
-// The worker's printer: the library's one connection, which here is the
-// sink. The printer object only routes its calls to that connection; with
-// the connection marked as held, its constructor gives up at once ("busy")
-// instead of opening a device, and leaves the sink alone when it goes.
+// The worker's printer is the sink, opened as an application opens a
+// parallel port: open() of kSinkPath gives a copy of the sink's library end.
+// The sink outlives every connection, so that an answer waiting for the next
+// query is not lost when the worker connects again; the model check's own
+// query and answer are kept out of what the frames are judged by.
+constexpr const char *kSinkPath = "/dev/lp9";
+constexpr const char *kSinkModel = "VRL-408";
+int gLibraryEnd = -1;   // the sink's library end, kept open across connections
+std::string gCarried;   // what the library sent in a frame before it connected again
+
+// Bytes waiting for the library's next read.
+std::string unread(int fd) {
+    std::string bytes;
+    char chunk[4096];
+    for (ssize_t n; (n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT)) > 0;) bytes.append(chunk, std::size_t(n));
+    return bytes;
+}
+
 std::unique_ptr<vdl::NothrowPrinter> openSink(const std::string &, std::error_code &error) {
-    std::error_code busy;
-    auto printer = std::make_unique<vdl::NothrowPrinter>("", busy);
-    require(busy == std::errc::device_or_resource_busy);
-    error.clear();
+    gCarried += vdlfuzz::drain();
+    const std::string waiting = unread(gLibraryEnd);
+    if (gConnectedPrinter) DisconnectPrinter();
+    vdlfuzz::answer(std::string(kSinkModel) + "\r\n");
+    auto printer = std::make_unique<vdl::NothrowPrinter>(kSinkPath, error);
+    require(!error);
+    vdlfuzz::connectToSink(kUsbInterface);  // the fastest pacing
+    vdlfuzz::drain();                        // the model query
+    vdlfuzz::answer(waiting);
     return printer;
 }
+
+}  // namespace
+
+extern "C" int open(const char *path, int flags, ...) {
+    if (std::strcmp(path, kSinkPath) == 0) return ::dup(gLibraryEnd);
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = (flags & O_CREAT) ? va_arg(arguments, mode_t) : 0;
+    va_end(arguments);
+    return int(::syscall(SYS_openat, AT_FDCWD, path, flags, mode));
+}
+
+namespace {
 
 // What the worker must do with a frame.
 struct Frame {
@@ -217,7 +253,6 @@ public:
     }
 
     void check(const Frame &f, const vdlapp::ReplyHeader &reply, const std::string &sent) {
-        require(reply.modelLength == 0);  // the sink names no model
         switch (f.kind) {
         case Frame::connect: checkConnect(f, reply, sent); break;
         case Frame::status:
@@ -376,8 +411,11 @@ struct Conversation {
 // The sink's state before the first frame: no printer, nothing pending.
 void freshSink() {
     DisconnectPrinter();
+    if (gLibraryEnd >= 0) ::close(gLibraryEnd);
     vdlfuzz::connectToSink(kUsbInterface);
+    gLibraryEnd = ::dup(vdlfuzz::libraryEnd());
     gConnectedPrinter = 1;
+    gCarried.clear();
     initDataBuffer();
 }
 
@@ -396,7 +434,7 @@ bool exchange(Conversation &conversation, vdlapp::Connection &connection, Model 
     if (f.answered && !f.mustRefuse && model.queries(f)) vdlfuzz::answer(std::string(1, char(f.answer)));
 
     const std::optional<int> end = vdlapp::serveRequest(conversation.worker, connection);
-    const std::string sent = vdlfuzz::drain();
+    const std::string sent = std::exchange(gCarried, {}) + vdlfuzz::drain();
     const std::string replies = conversation.replies();
     if (end) {
         require(*end == (f.truncated ? vdlapp::kServerGone : vdlapp::kBrokenStream));
@@ -409,6 +447,8 @@ bool exchange(Conversation &conversation, vdlapp::Connection &connection, Model 
     require(replies.size() >= sizeof reply);
     std::memcpy(&reply, replies.data(), sizeof reply);
     require(replies.size() == sizeof reply + reply.modelLength);
+    const std::string reported = replies.substr(sizeof reply);
+    require(reported.empty() || reported == kSinkModel);
     model.check(f, reply, sent);
     return true;
 }

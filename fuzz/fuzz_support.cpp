@@ -30,6 +30,8 @@ void connectToSink(int interfaceType) {
     c.interfaceType = interfaceType;
 }
 
+int libraryEnd() { return vdl::defaultPrinter().connection.fd; }
+
 std::string drain() {
     std::string received;
     char sink[65536];

@@ -12,6 +12,8 @@ namespace vdlfuzz {
 // Connects the library's default printer to one end of a socket pair; the
 // other end is drained by drain(). Interface type as given.
 void connectToSink(int interfaceType);
+// The library's end of the sink, as the library holds it.
+int libraryEnd();
 // Reads what the library sent since the last call.
 std::string drain();
 // Puts bytes where the library reads the printer's replies (a status byte).
