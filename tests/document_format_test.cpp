@@ -2,13 +2,12 @@
 // pictures and rasters by their signatures, the printer's commands by their
 // syntax, everything else unknown (and so refused, never sent to the printer).
 #include <cstdint>
-#include <functional>
 #include <random>
-#include <utility>
+#include <string>
+
+#include <gtest/gtest.h>
 
 #include "document_format.h"
-#include "image_files.h"
-#include "library_test.h"
 
 namespace vdltest {
 namespace {
@@ -69,73 +68,6 @@ TEST(DocumentFormatTest, FirstBytesTellTheFormat) {
         {"empty", "", nullptr},
     };
     for (const auto &c : cases) EXPECT_STREQ(detectedType(c.document), c.type) << c.what;
-}
-
-// Whatever the library sends, alone, reads as commands: the recognition
-// knows every command and every form of its fields.
-class LibraryCommandsTest : public LibraryTest {};
-
-TEST_F(LibraryCommandsTest, EveryCommandTheLibrarySendsReadsAsCommands) {
-    connectToFake();
-    TempDir dir;
-    std::vector<uint32_t> pixels(32, kWhite);
-    for (int x : {0, 1, 2, 3, 20, 21}) pixels[std::size_t(x)] = kBlack;
-    const std::string picture = dir.write("p.bmp", bmpFile(16, 2, pixels, {24}));
-    const std::pair<const char *, std::function<int()>> calls[] = {
-        {"print", [] { return Prints(2, 1); }},
-        {"clear buffer", [] { return ClearBuffer(); }},
-        {"status query", [] { return CheckPrinterStatus(); }},
-        {"initialize", [] { return InitializePrinter(); }},
-        {"calibrate", [] { return CalibrateMedia(); }},
-        {"reset", [] { return ResetPrinter(); }},
-        {"feed", [] { return FeedOneLabel(); }},
-        {"speed", [] { return SetSpeed(15); }},
-        {"density", [] { return SetDensity(-1); }},
-        {"orientation", [] { return SetOrientation('B'); }},
-        {"cutter period", [] { return SetCutter(1, -3); }},
-        {"cutter off", [] { return SetCutter(0, 5); }},
-        {"rewinder", [] { return SetRewinder(1); }},
-        {"offset", [] { return SetOffset(-150); }},
-        {"cut position", [] { return SetCutPostion(101); }},
-        {"printing type", [] { return SetPrintingType(1); }},
-        {"back feed", [] { return SetBackFeed(1); }},
-        {"paper", [] { return SetPaper(800, 600, 2, 0, 24); }},
-        {"margin", [] { return SetMargin(INT32_MIN, INT32_MAX); }},
-        {"character set", [] { return SetCharacterSet(15, 255); }},
-        {"device font, a quote in the text", [] { return PrintDeviceFont("A'B", 1, 2, 3, 1, 1, 0, 1); }},
-        {"device font in EUC-KR", [] { return PrintDeviceFont("한국어", 1, 2, 'a', 2, 3, 1, 1); }},
-        {"vector font", [] { return PrintVectorFont("a,b", -1, 2, 6, 3, 4, 5, 1, 1, 1, 3, 2, 1); }},
-        {"block", [] { return PrintBlock(10, 10, 200, 100, 0, 7); }},
-        {"block with a value", [] { return PrintBlock(10, 10, 200, 100, 4, -7); }},
-        {"circle", [] { return PrintCircle(50, 60, 3, 2); }},
-        {"linear barcode", [] { return Print1DBarcode("12345", 50, 100, 20, 2, 4, 80, 5, 1); }},
-        {"MaxiCode", [] { return PrintMaxiCode("M", 1, 2, 1); }},
-        {"PDF417", [] { return PrintPDF417("P", 1, 2, 91, 0, 9, 3, 0, 5, 1, 3, 4); }},
-        {"QR Code", [] { return PrintQRCode("HELLO", 1, 2, 3, 2, 0, 1); }},
-        {"Data Matrix", [] { return PrintDataMatrix("D", 1, 2, 4, 1, 2); }},
-        {"Aztec", [] { return PrintAztec("A", 1, 2, 0, 2, 301, 2, 27, INT32_MIN, 5); }},
-        {"Code 49", [] { return PrintCode49("C", 1, 2, INT32_MIN, -1, 99, 3, 8, 2); }},
-        {"CODABLOCK", [] { return PrintCODABLOCK("ABC", 1, 2, 1, 2, 3, 1, 70, 0, 25); }},
-        {"MicroPDF417", [] { return PrintMicroPDF("m", 1, 2, 1, 100, 34, 9); }},
-        {"GS1 DataBar", [] { return PrintGS1DataBar("g", 1, 2, 6, 0, 3, INT32_MIN, 7, 0); }},
-        {"bitmap", [&] { return PrintBitmap(picture.c_str(), 10, 20, 0); }},
-        {"compressed bitmap", [&] { return PrintBitmap(picture.c_str(), 10, 20, 1); }},
-        {"RFID setup", [] { return SetupRFID(9, 0, 7, 31); }},
-        {"RFID calibrate", [] { return CalibrateRFID(); }},
-        {"RFID position", [] { return SetRFIDPosition(-7); }},
-        {"EPC structure", [] { return SetEPCDataStructure(-3, "96,8,3,3,20,24"); }},
-        {"RFID write H", [] { return WriteRFID(2, 0, 99, "0A1B2C"); }},
-        {"RFID write E", [] { return WriteRFID(4, 5, 6, "ABC"); }},
-        {"RFID password", [] { return SetRFIDPassword("a1", "b2", "c3", "d4"); }},
-        {"RFID lock", [] { return LockRFID(); }},
-        {"RFID unlock", [] { return UnlockRFID(); }},
-    };
-    for (const auto &[what, call] : calls) {
-        printer.clearReceived();
-        initDataBuffer();
-        ASSERT_GE(call(), 0) << what;
-        EXPECT_STREQ(detectedType(printer.received() + buffered()), vdlapp::kCommandsFormat) << what;
-    }
 }
 
 }  // namespace

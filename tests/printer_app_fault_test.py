@@ -13,6 +13,7 @@ import time
 import unittest
 import urllib.request
 from concurrent.futures import ThreadPoolExecutor
+from functools import partial
 
 from emulator import Emulator
 from printer_app_test import Server, eventually, grey_png, write_file
@@ -155,20 +156,24 @@ class FaultTest(unittest.TestCase):
         self.assertLess(time.monotonic() - start, 3)
         self.assertEqual(self.printed(emulator), [])
 
-    def accepts_and_never_answers(self):
-        """A printer that takes the connection and never answers holds up no
-        other request; its job waits, says why, and can be cancelled."""
-        _, relay = self.printer("hung", "freeze")
-        job_id = self.submit("hung", 1)
-        state = eventually(lambda: (lambda s: "printer-stopped" in s.get("job-state-reasons", "") and s)(
-            self.job("hung", job_id)), "the job to wait", 30)
-        self.assertIn("Waiting for the printer: ", state["job-state-message"])
+    def waits_unprinted(self, name, mode):
+        """A printer that never answers, hangs up after each answer, or is
+        out of reach: it shows offline (not paused) and holds up no other
+        request; its job waits, says why, never prints, and can be cancelled."""
+        emulator, relay = self.printer(name, mode)
+        if mode == "gone":
+            relay.close()
+        job_id = self.submit(name, 1)
+        state = eventually(lambda: (lambda s: "Waiting for the printer: " in s.get("job-state-message", "") and s)(
+            self.job(name, job_id)), "the job to wait", 30)
+        self.assertEqual((state["job-state"], state["job-state-reasons"]), ("processing", "printer-stopped"))
         self.assertNotIn("worker process", state["job-state-message"])  # the printer did not answer, not the worker
-        self.assertIn("offline", self.reasons("hung"))
-        self.assertLess(self.slowest_answer(["hung", "healthy"]), 1.0)
-        self.server.app("cancel", "-j", job_id, printer="hung")
-        self.assertEqual(self.ended("hung", job_id, 10)["job-state"], "canceled")
-        self.assertEqual(relay.relayed, 0)
+        self.assertIn("offline", self.reasons(name))
+        self.assertNotIn("paused", self.reasons(name))
+        self.assertLess(self.slowest_answer([name, "healthy"]), 1.0)
+        self.server.app("cancel", "-j", job_id, printer=name)
+        self.assertEqual(self.ended(name, job_id, 10)["job-state"], "canceled")
+        self.assertEqual(self.printed(emulator), [])
 
     def worker_stopped_then_killed(self):
         """A worker that stops holds up no request; killed, it is started
@@ -217,17 +222,6 @@ class FaultTest(unittest.TestCase):
         eventually(lambda: not self.workers(relay), "the worker to end", 10)
         eventually(lambda: not relay.open_connections(), "the connection to close", 10)
 
-    def closes_after_every_command(self):
-        """A printer that hangs up after each answer never gets a job reported printed."""
-        emulator, _ = self.printer("closing", "close")
-        job_id = self.submit("closing", 1)
-        state = eventually(lambda: (lambda s: "Waiting for the printer" in s.get("job-state-message", "") and s)(
-            self.job("closing", job_id)), "the job to wait", 30)
-        self.assertEqual(state["job-state"], "processing")
-        self.server.app("cancel", "-j", job_id, printer="closing")
-        self.assertEqual(self.ended("closing", job_id, 10)["job-state"], "canceled")
-        self.assertEqual(self.printed(emulator), [])
-
     def queued_jobs_in_order(self):
         """Jobs queued behind a hung printer print in the order they came."""
         emulator, relay = self.printer("ordered", "freeze")
@@ -260,30 +254,19 @@ class FaultTest(unittest.TestCase):
         eventually(lambda: "cover-open" in self.reasons("changing"), "cover-open", 15)
         self.assertLess(time.monotonic() - start, 10)
 
-    def unreachable(self):
-        """A printer nobody answers for shows offline, and its job says it waits for it."""
-        emulator, relay = self.printer("unreachable")
-        relay.close()
-        job_id = self.submit("unreachable", 1)
-        state = eventually(lambda: (lambda s: "Waiting for the printer: " in s.get("job-state-message", "") and s)(
-            self.job("unreachable", job_id)), "the job to wait", 30)
-        self.assertIn("offline", self.reasons("unreachable"))
-        self.assertNotIn("paused", self.reasons("unreachable"))
-        self.server.app("cancel", "-j", job_id, printer="unreachable")
-        self.assertEqual(self.ended("unreachable", job_id, 10)["job-state"], "canceled", state)
-
     FAULTS = [  # (fault, scenario, seconds it may take at most)
         ("slow link", slow_link, 120),
         ("printer killed mid-job and restarted", killed_mid_job, 90),
         ("job cancelled while its label is sent", cancelled_while_sent, 40),
-        ("printer that accepts and never answers", accepts_and_never_answers, 60),
+        ("printer that accepts and never answers", partial(waits_unprinted, name="hung", mode="freeze"), 60),
         ("worker stopped, then killed", worker_stopped_then_killed, 60),
         ("server stopped with jobs queued, started again", stopped_with_jobs_queued, 90),
         ("printer deleted mid-queue", deleted_mid_queue, 40),
-        ("printer that closes the connection after every command", closes_after_every_command, 60),
+        ("printer that closes the connection after every command",
+         partial(waits_unprinted, name="closing", mode="close"), 60),
         ("queued jobs", queued_jobs_in_order, 90),
         ("bursts of status requests", busy_is_not_offline, 60),
-        ("printer out of reach", unreachable, 60),
+        ("printer out of reach", partial(waits_unprinted, name="unreachable", mode="gone"), 60),
         ("status changed at an idle printer", status_changes, 30),
     ]
 

@@ -79,8 +79,7 @@ bool stopRequested(pappl_system_t *system) {
     ::_exit(0);
 }
 
-}  // namespace
-
+// Every job the state file holds as processing becomes pending; how many were.
 int requeueInterruptedJobs(std::string &stateText) {
     std::istringstream in(stateText);
     std::string out, line;
@@ -98,6 +97,8 @@ int requeueInterruptedJobs(std::string &stateText) {
     stateText = out;
     return requeued;
 }
+
+}  // namespace
 
 void loadState(pappl_system_t *system, const std::string &path) {
     std::ifstream in(path);

@@ -29,10 +29,6 @@ bool saveState(pappl_system_t *system, void *path);
 // server quickly when asked to.
 void watchLifecycle(pappl_system_t *system, const std::string &statePath);
 
-// Pure text work on the state file, apart for its tests: every job saved as
-// processing becomes pending. Returns how many were.
-int requeueInterruptedJobs(std::string &stateText);
-
 }  // namespace vdlapp
 
 #endif
