@@ -1,12 +1,15 @@
-// The printer application's PNG decoding and thresholding on arbitrary files.
-// Beyond never crashing or reading past the file, it checks:
+// The printer application's PNG and JPEG decoding, thresholding and error
+// diffusion on arbitrary files. Beyond never crashing or reading past the
+// file, it checks:
 // - a decoded picture has width x height pixels, within the pixel limit;
 // - every row thresholds to the same dots as the rule written out one pixel
 //   at a time (black where the grey is no lighter than the threshold at
 //   x % 16), whatever thresholds the input picks, with nothing written past
-//   the row's bytes.
+//   the row's bytes;
+// - every row diffuses to dots black where the grey is 0 and white where it
+//   is 255, with nothing written past the row's bytes.
 //
-// Input: byte 0 picks the thresholds' seed, the rest is the PNG file.
+// Input: byte 0 picks the thresholds' seed, the rest is the PNG or JPEG file.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -43,16 +46,35 @@ void checkThresholds(const vdlapp::GrayPicture &picture, unsigned seed) {
     }
 }
 
+void checkDiffusion(const vdlapp::GrayPicture &picture) {
+    const std::size_t rowBytes = (std::size_t(picture.width) + 7) / 8;
+    std::vector<unsigned char> dots(rowBytes + 1, 0xA5);
+    vdlapp::Diffuser diffuser;
+    diffuser.start(picture.width);
+    for (int y = 0; y < picture.height; ++y) {
+        const unsigned char *row = picture.pixels.data() + std::size_t(y) * std::size_t(picture.width);
+        diffuser.row(row, dots.data());
+        for (int x = 0; x < picture.width; ++x) {
+            const bool black = dots[std::size_t(x) / 8] & (0x80 >> (x % 8));
+            if ((row[x] == 0 && !black) || (row[x] == 255 && black)) std::abort();
+        }
+        if (dots[rowBytes] != 0xA5) std::abort();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     if (size < 1) return 0;
     vdlapp::GrayPicture picture;
-    if (!vdlapp::decodePng(data + 1, size - 1, kMaxPixels, picture)) return 0;
+    if (!vdlapp::decodePng(data + 1, size - 1, kMaxPixels, picture) &&
+        !vdlapp::decodeJpeg(data + 1, size - 1, kMaxPixels, picture))
+        return 0;
     if (picture.width < 1 || picture.height < 1 ||
         std::size_t(picture.width) * std::size_t(picture.height) > kMaxPixels ||
         picture.pixels.size() != std::size_t(picture.width) * std::size_t(picture.height))
         std::abort();
     checkThresholds(picture, data[0]);
+    checkDiffusion(picture);
     return 0;
 }

@@ -37,7 +37,7 @@ def listening(port):
         return s.connect_ex(("127.0.0.1", port)) == 0
 
 
-def eventually(probe, what, limit=60):
+def eventually(probe, what, limit=30):
     """probe()'s first true value, polled for at most limit seconds."""
     deadline = time.monotonic() + limit
     while time.monotonic() < deadline:
@@ -273,6 +273,27 @@ class PrinterAppTest(unittest.TestCase):
                 got = self.server.ipp("label203", operation, group=group, **{name: ("integer", value)})
                 self.assertEqual(got["status-code"].split()[0], "client-error-attributes-or-values-not-supported")
 
+    def test_cups_ipp_test_suites_pass(self):
+        # CUPS' own suites that apply to a label printer (docs/printer-app.md, "IPP test suites"); ipp-2.0
+        # includes ipp-1.1. Each row a printer and an emulator of its own, so that no other test meets their jobs;
+        # a job waits on the printer out of labels, so that there is a current job to cancel.
+        label = self.barcode_picture("IPP-SUITES", 2)
+        for printer, status, suites in [
+                ("suites", [], ["ipp-2.0", "identify-printer", "identify-printer-display"]),
+                ("created", [], ["create-job", "validate-job", "get-jobs", "get-job-template-attributes"]),
+                ("stuck", ["--status", "paper-empty"], ["print-job", "cancel-current-job"])]:
+            with self.subTest(printer=printer, suites=suites):
+                emulator = Emulator(*status)
+                self.addCleanup(emulator.__exit__)
+                self.server.app("add", "-d", printer, "-m", "veldrin_203dpi", "-v", f"vdl://{emulator.port_name}")
+                # ipp-1.1 wants printer-up-time > 0, and PAPPL counts whole seconds.
+                eventually(lambda: int(self.server.ipp(printer, "Get-Printer-Attributes").get("printer-up-time", 0)),
+                           "a printer a second old")
+                run = subprocess.run(["ipptool", "-t", "-T", "10", "-f", label,
+                                      f"{self.server.uri}/ipp/print/{printer}", *[f"{suite}.test" for suite in suites]],
+                                     capture_output=True, text=True, timeout=60)
+                self.assertEqual(run.returncode, 0, run.stdout[-3000:])
+
     def barcode_picture(self, text, scale):
         picture = os.path.join(self.directory.name, f"{text}.png")
         subprocess.run(["zint", "-b", "20", "-d", text, "--height=20", "--whitesp=10", "--vwhitesp=4",
@@ -333,20 +354,45 @@ class PrinterAppTest(unittest.TestCase):
 
     def test_a_picture_prints_dot_for_dot(self):
         # A 2 x 1 in label is 406 dots wide: each row ends inside a byte.
-        # Greys up to the middle print black, as PAPPL's threshold has it.
+        # Greys up to the middle print black, as PAPPL's threshold has it: sent as text, since half its
+        # pixels are mid-tones, which print-content-optimize=auto would diffuse as a photo's.
         rng = random.Random(11)
         greys = [[rng.choice((0, 127, 128, 255)) for _ in range(406)] for _ in range(203)]
         dots = [[grey <= 127 for grey in row] for row in greys]
         picture = grey_png(os.path.join(self.directory.name, "dots.png"), greys, 203)
         emulator = self.emulators["ready"]
         before = set(os.listdir(emulator.directory))
-        job = self.server.ipp("label203", "Print-Job", (picture, "image/png"), media=("keyword", "oe_2x1in_2x1in"))
+        job = self.server.ipp("label203", "Print-Job", (picture, "image/png"), media=("keyword", "oe_2x1in_2x1in"),
+                              **{"print-content-optimize": ("keyword", "text")})
         self.completed("label203", job["job-id"])
         printed = eventually(lambda: [f for f in set(os.listdir(emulator.directory)) - before if f.endswith(".png")],
                              "the preview")
         rows = preview_dots(os.path.join(emulator.directory, printed[0]))
         wrong = [(x, y) for y, row in enumerate(dots) for x, dot in enumerate(row) if rows[y][x] != dot]
         self.assertEqual(len(wrong), 0, f"dots printed wrong (x, y), the first of them: {wrong[:10]}")
+
+    def test_photos_are_diffused_and_barcodes_sent_as_photos_still_scan(self):
+        # A JPEG photo (scaled from 150 ppi) prints as many black dots as it is dark, where a threshold
+        # would print it nearly all black; a barcode sent as a photo keeps its bars; a cut JPEG is refused.
+        emulator, photo = self.emulators["ready"], os.path.join(self.directory.name, "photo.jpg")
+        subprocess.run(["convert", "-size", "300x150", "gradient:gray20-gray50", "-units", "PixelsPerInch",
+                        "-density", "150", "-quality", "90", photo], check=True, timeout=60)
+        darkness = 1 - float(subprocess.run(["convert", photo, "-format", "%[fx:mean]", "info:"], check=True,
+                                            capture_output=True, text=True, timeout=60).stdout)
+        before, barcode = len(self.previews(emulator)), self.barcode_picture("VDL-PHOTO-7", 2)
+        as_photo = {"print-content-optimize": ("keyword", "photo"), "print-scaling": ("keyword", "fit")}
+        for document, attributes in [((photo, "image/jpeg"), {}), ((barcode, "image/png"), as_photo)]:
+            self.completed("label203", self.server.ipp("label203", "Print-Job", document,
+                                                       media=("keyword", "oe_2x1in_2x1in"), **attributes)["job-id"])
+        self.assertEqual(self.read_new_labels(emulator, before, 2)[1], "CODE-128:VDL-PHOTO-7")
+        label = os.path.join(emulator.directory, self.previews(emulator)[before])
+        dots = [row[:406] for row in preview_dots(label)[:203]]
+        self.assertAlmostEqual(sum(map(sum, dots)) / (406 * 203), darkness, delta=0.03)
+        cut = self.raw_file(pathlib.Path(photo).read_bytes()[:600], "cut.jpg")  # of some 800 bytes
+        job = self.server.ipp("label203", "Print-Job", (cut, "image/jpeg"))["job-id"]
+        state = eventually(lambda: (lambda s: s.get("job-state") in ("completed", "aborted") and s)(
+            self.server.job_state("label203", job)), "the cut JPEG to end")
+        self.assertIn("document-format-error", state["job-state-reasons"])
 
     def test_settings_go_out_again_only_when_the_printer_may_have_others(self):
         picture = (self.barcode_picture("AGAIN", 2), "image/png")

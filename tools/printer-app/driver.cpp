@@ -17,6 +17,7 @@
 #include "VdlLabelAPI.hpp"
 #include "device_scheme.h"
 #include "document_format.h"
+#include "gray_picture.h"
 #include "job_order.h"
 #include "page_payload.h"
 #include "status_map.h"
@@ -82,6 +83,18 @@ int dotsPerInch(const char *driverName) {
     return 0;
 }
 
+// What IPP Everywhere asks a printer to say that PAPPL does not make from
+// the driver data: no preferred values (Get-Printer-Supported-Values has
+// none), no colour management to choose an intent for, one-sided pages.
+ipp_t *extraAttributes() {
+    ipp_t *attributes = ippNew();
+    ippAddBoolean(attributes, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+    ippAddString(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
+    ippAddString(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr, "auto");
+    ippAddString(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr, "normal");
+    return attributes;
+}
+
 int hundredthsMmToDots(int hundredths, int dpi) { return int((long(hundredths) * dpi + 1270) / 2540); }
 int dotsToHundredthsMm(int dots, int dpi) { return dots * 2540 / dpi; }
 
@@ -93,6 +106,11 @@ struct RasterJob {
     int copies = 1;  // made by the print command of each page
     unsigned pagesStarted = 0;
     bool repeat = false;  // PAPPL's own copy of a page the print command already counted
+    // A photo's page comes as 8-bit grey rows (picture_filter.cpp), diffused
+    // here into the page's one-bit rows; any other comes as one-bit rows.
+    bool gray = false;
+    Diffuser diffuser;
+    std::vector<unsigned char> dots;  // a diffused row
 };
 
 // The printer's make and model: the model it reported on connect, once known.
@@ -129,7 +147,23 @@ void showReportedModel(pappl_printer_t *printer, const std::string &model) {
     papplPrinterGetDriverData(printer, driver.get());
     snprintf(driver->make_and_model, sizeof driver->make_and_model, "%s",
              makeAndModel(model, driver->x_default).c_str());
-    papplPrinterSetDriverData(printer, driver.get(), nullptr);
+    ipp_t *attributes = extraAttributes();
+    papplPrinterSetDriverData(printer, driver.get(), attributes);
+    ippDelete(attributes);
+}
+
+// The printer's supplies: the label roll and the thermal transfer ribbon
+// (printing direct thermal, the printer uses none). The printer says only
+// whether one ran out: a level is 0 then, else the Printer MIB's -3 ("some
+// remaining"), and PAPPL's -1 (unknown) while the printer has not answered.
+void showSupplies(pappl_printer_t *printer, std::optional<pappl_preason_t> reasons) {
+    const auto level = [&](int emptyReason) { return !reasons ? -1 : (*reasons & emptyReason) ? 0 : -3; };
+    pappl_supply_t supplies[] = {
+        {PAPPL_SUPPLY_COLOR_NO_COLOR, "Labels", true, level(PAPPL_PREASON_MEDIA_EMPTY), PAPPL_SUPPLY_TYPE_OTHER},
+        {PAPPL_SUPPLY_COLOR_BLACK, "Ribbon", true, level(PAPPL_PREASON_MARKER_SUPPLY_EMPTY),
+         PAPPL_SUPPLY_TYPE_INK_RIBBON},
+    };
+    papplPrinterSetSupplies(printer, int(sizeof supplies / sizeof supplies[0]), supplies);
 }
 
 // The printer's error bits as printer-state-reasons. PAPPL keeps
@@ -139,6 +173,7 @@ void setReasons(pappl_printer_t *printer, const Answer &answer) {
     const pappl_preason_t now = answer.ok() ? reasonsFor(answer.status) : pappl_preason_t(PAPPL_PREASON_OFFLINE);
     if (!updateShown(printer, [&](Shown &s) { return std::exchange(s.reasons, now) != now; })) return;
     papplPrinterSetReasons(printer, now, pappl_preason_t(reasonsWeSet() & ~now));
+    showSupplies(printer, answer.ok() ? std::optional<pappl_preason_t>(now) : std::nullopt);
     const std::string words = answer.ok() ? messageFor(answer.status) : Worker::describe(answer.result);
     papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "The printer: %s.", words.c_str());
     papplSystemAddEvent(papplPrinterGetSystem(printer), printer, nullptr, PAPPL_EVENT_PRINTER_STATE_CHANGED, "%s",
@@ -313,13 +348,26 @@ bool rasterStartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
     // count makes them here, so those repeats are not sent.
     raster->repeat = options->num_pages > 0 && ++raster->pagesStarted > options->num_pages;
     if (raster->repeat) return true;
+    raster->gray = options->header.cupsBitsPerPixel == 8;
+    if (raster->gray) {
+        raster->diffuser.start(int(options->header.cupsWidth));
+        raster->dots.assign((options->header.cupsWidth + 7) / 8, 0);
+    }
     return raster->page.start(options->header.cupsWidth, options->header.cupsHeight, raster->copies);
 }
 
 bool rasterWriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned y,
                      const unsigned char *line) {
     RasterJob *raster = static_cast<RasterJob *>(papplJobGetData(job));
-    if (!raster->repeat) raster->page.writeRow(y, line, options->header.cupsBytesPerLine);
+    if (raster->repeat) return true;
+    if (!raster->gray) {
+        raster->page.writeRow(y, line, options->header.cupsBytesPerLine);
+        return true;
+    }
+    // PAPPL sends every row in order, the white ones around the picture
+    // included, which carry no error.
+    raster->diffuser.row(line, raster->dots.data());
+    raster->page.writeRow(y, raster->dots.data(), raster->dots.size());
     return true;
 }
 
@@ -405,6 +453,17 @@ void printerDeleted(pappl_printer_t *printer, pappl_pr_driver_data_t *) {
     retireWorker(papplPrinterGetID(printer));
 }
 
+// Identify-Printer. The printer has no light or speaker the library drives,
+// and feeding a label to point at it would spend a label, land among a job's
+// labels and wait on a printer that may hang. Its 'display' is where an
+// operator already looks: the server's log and, as the notify-text of a
+// printer event, the clients that follow the printer (CUPS among them).
+void identifyPrinter(pappl_printer_t *printer, pappl_identify_actions_t, const char *message) {
+    const char *text = message && *message ? message : "Identify-Printer";
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", text);
+    papplSystemAddEvent(papplPrinterGetSystem(printer), printer, nullptr, PAPPL_EVENT_PRINTER_STATE_CHANGED, "%s", text);
+}
+
 void setMedia(pappl_media_col_t &media, const char *name) {
     const pwg_media_t *size = pwgMediaForPWG(name);
     snprintf(media.size_name, sizeof media.size_name, "%s", name);
@@ -417,16 +476,23 @@ void setMedia(pappl_media_col_t &media, const char *name) {
 }  // namespace
 
 // Once a second, from PAPPL's main loop: each printer shows what its worker
-// learned since (a refresh in the background, a job's answers). PAPPL deletes
-// a printer only under the system's write lock, which this callback's caller
-// holds for reading, so no printer goes away under it.
+// learned since (a refresh in the background, a job's answers), and its
+// queue moves on if a job's document came in while it was idle. PAPPL
+// deletes a printer only under the system's write lock, which this
+// callback's caller holds for reading, so no printer goes away under it.
 bool showPrinterStates(pappl_system_t *system, void *) {
-    papplSystemIteratePrinters(system, [](pappl_printer_t *printer, void *) { showLastState(printer, false); }, nullptr);
+    papplSystemIteratePrinters(
+        system,
+        [](pappl_printer_t *printer, void *) {
+            showLastState(printer, false);
+            checkQueue(printer);
+        },
+        nullptr);
     return true;
 }
 
 bool driverCallback(pappl_system_t *system, const char *driverName, const char *deviceUri, const char *,
-                    pappl_pr_driver_data_t *d, ipp_t **, void *) {
+                    pappl_pr_driver_data_t *d, ipp_t **attributes, void *) {
     const int dpi = dotsPerInch(driverName);
     if (dpi == 0) return false;
     // The driver talks to its printer through the library's worker only: a
@@ -446,6 +512,8 @@ bool driverCallback(pappl_system_t *system, const char *driverName, const char *
     d->rendjob_cb = rasterEndJob;
     d->status_cb = printerStatus;
     d->delete_cb = printerDeleted;
+    d->identify_cb = identifyPrinter;
+    d->identify_supported = d->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
     d->format = kNativeFormat;
     snprintf(d->make_and_model, sizeof d->make_and_model, "%s", makeAndModel("", dpi).c_str());
     d->kind = PAPPL_KIND_LABEL;
@@ -453,8 +521,9 @@ bool driverCallback(pappl_system_t *system, const char *driverName, const char *
 
     d->num_resolution = 1;
     d->x_resolution[0] = d->y_resolution[0] = d->x_default = d->y_default = dpi;
-    // PAPPL reduces gray pages to one bit: by a plain threshold for text,
-    // barcodes and graphics (sharp edges scan best), by its dither matrix for photos.
+    // PAPPL reduces grey raster pages to one bit by a plain threshold (sharp
+    // edges scan best); photos in PNG and JPEG come as grey rows, diffused by
+    // rasterWriteLine.
     d->raster_types = pappl_raster_type_t(PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_BLACK_8 |
                                           PAPPL_PWG_RASTER_TYPE_SGRAY_8);
     d->force_raster_type = PAPPL_PWG_RASTER_TYPE_BLACK_1;
@@ -464,7 +533,9 @@ bool driverCallback(pappl_system_t *system, const char *driverName, const char *
     d->content_default = PAPPL_CONTENT_AUTO;
     d->quality_default = IPP_QUALITY_NORMAL;
     d->scaling_default = PAPPL_SCALING_AUTO;
-    d->orient_default = IPP_ORIENT_NONE;
+    // Upright unless the job says otherwise (IPP/1.1 clients know no 'none');
+    // a job asking for 'none' has a wide picture turned to fit a tall label.
+    d->orient_default = IPP_ORIENT_PORTRAIT;
     d->sides_supported = d->sides_default = PAPPL_SIDES_ONE_SIDED;
     d->left_right = d->bottom_top = 0;
 
@@ -493,8 +564,11 @@ bool driverCallback(pappl_system_t *system, const char *driverName, const char *
     d->darkness_supported = kDarknessLevels;
     d->darkness_configured = 50;
     d->darkness_default = 0;
+    *attributes = extraAttributes();
     return true;
 }
+
+void printerCreated(pappl_printer_t *printer, void *) { showSupplies(printer, std::nullopt); }
 
 const char *mimeTypeCallback(const unsigned char *header, size_t headerSize, void *) {
     constexpr size_t kHeaderBytes = 8192;  // PAPPL's buffer; a failed read comes as (size_t)-1

@@ -20,6 +20,8 @@ const char *mimeTypeCallback(const unsigned char *header, size_t headerSize, voi
 bool unknownFormatFilter(pappl_job_t *job, pappl_device_t *device, void *context);
 // PAPPL's timer callback that shows each printer's latest state (every second).
 bool showPrinterStates(pappl_system_t *system, void *data);
+// A new or loaded printer: its supplies, their levels unknown until it answers.
+void printerCreated(pappl_printer_t *printer, void *data);
 const char *autoAddCallback(const char *deviceInfo, const char *deviceUri, const char *deviceId, void *context);
 
 }  // namespace vdlapp

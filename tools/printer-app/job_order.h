@@ -3,7 +3,8 @@
 // printer has a job, its new jobs are held (PAPPL's hold-new-jobs, which also
 // keeps the jobs that arrive meanwhile from starting), and each job that ends
 // releases the oldest waiting one alone. Jobs a client held itself
-// (job-hold-until) are left to that client.
+// (job-hold-until) are left to that client; a job still waiting for its
+// document (Create-Job, then Send-Document) starts once the document is in.
 #ifndef VDL_PRINTER_APP_JOB_ORDER_H
 #define VDL_PRINTER_APP_JOB_ORDER_H
 
@@ -18,6 +19,11 @@ void holdJobsBehind(pappl_printer_t *printer, int startingJobId);
 // waiting, new jobs are no longer held (so that a raster stream from an idle
 // printer's client goes straight through).
 void releaseNextJob(pappl_printer_t *printer, int endingJobId);
+
+// Once a second: a printer that holds new jobs with none printing (the jobs
+// behind the last one were waiting for their documents) starts the oldest
+// whose document has come, or stops holding new jobs.
+void checkQueue(pappl_printer_t *printer);
 
 // At start-up: the jobs the last run left are held and the oldest released.
 void resumeQueue(pappl_printer_t *printer);

@@ -15,7 +15,7 @@
 #include "document_format.h"
 #include "driver.h"
 #include "local_socket.h"
-#include "png_filter.h"
+#include "picture_filter.h"
 #include "server_lifecycle.h"
 #include "web_pages.h"
 #include "worker.h"
@@ -80,6 +80,10 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
     const char *authService = cupsGetOption("auth-service", count, options);
     int soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG;
     if (authService) soptions |= PAPPL_SOPTIONS_WEB_REMOTE | PAPPL_SOPTIONS_WEB_SECURITY;
+    // TLS guards traffic that leaves the machine; loopback traffic never
+    // does. A server on localhost alone offers none, and so tells its
+    // clients one URI with one security, as PAPPL lists them for localhost.
+    if (!listen) soptions |= PAPPL_SOPTIONS_NO_TLS;
 
     pappl_system_t *system = papplSystemCreate(pappl_soptions_t(soptions), "VELDRIN label printers", port,
                                                "_print,_universal", spool.c_str(),
@@ -92,11 +96,12 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
         papplSystemDelete(system);
         return nullptr;
     }
-    papplSystemSetPrinterDrivers(system, kDriverCount, kDrivers, autoAddCallback, nullptr, driverCallback, nullptr);
+    papplSystemSetPrinterDrivers(system, kDriverCount, kDrivers, autoAddCallback, printerCreated, driverCallback, nullptr);
     installAccessControl(system);
     addWebPages(system);
     papplSystemSetMIMECallback(system, mimeTypeCallback, nullptr);
     papplSystemAddMIMEFilter(system, "image/png", kCommandsFormat, pngFilter, nullptr);
+    papplSystemAddMIMEFilter(system, "image/jpeg", kCommandsFormat, jpegFilter, nullptr);
     papplSystemAddMIMEFilter(system, "application/octet-stream", kCommandsFormat, unknownFormatFilter, nullptr);
     papplSystemSetFooterHTML(system, "VELDRIN label printers through libVdlLabelAPI");
     pappl_version_t version{};
