@@ -24,6 +24,8 @@ packages+=(libpappl-dev libcups2-dev cups-ipp-utils zint)
 packages+=(libpam0g-dev)
 # Its web pages are checked in headless Chromium.
 packages+=(chromium)
+# The emulator's render service: HTTP with cpp-httplib, its JSON with nlohmann-json.
+packages+=(libcpp-httplib-dev nlohmann-json3-dev)
 # The Debian packages: dependencies computed by dpkg-shlibdeps (CPack asks
 # file which files are programs), checked with lintian.
 packages+=(dpkg-dev file lintian)

@@ -19,6 +19,10 @@ class Emulator:
             stderr=subprocess.PIPE, text=True)
         said = self._process.stderr.readline()
         self.port_name = re.search(r"listening on (\S+:\d+)", said).group(1)
+        # With --http, the render service's address is said next.
+        self.http_url = None
+        if "--http" in options:
+            self.http_url = re.search(r"render service on (\S+)/", self._process.stderr.readline()).group(1)
 
     def log(self, *texts: str) -> str:
         """The decoded log once it holds every one of texts (or after ten seconds)."""

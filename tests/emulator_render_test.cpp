@@ -212,5 +212,31 @@ TEST(EmulatedPrinter, LabelThatNeverPrintsStaysBounded) {
     EXPECT_EQ(printer.pendingElements(), 64u);
 }
 
+// Each element of a printed label comes with the command it came from and
+// the box of the dots it drew (its ink, drawn alone); one off the paper, none.
+TEST_F(RendererTest, PrintedLabelSaysWhereEachElementDrew) {
+    const std::vector<std::string> elements = {"BD10,20,60,50,B,3\r", "CD300,40,3,2\r", "T200,300,3,1,2,0,1,N,N,'Ab'\r",
+                                               "B21,400,Q,2,M,4,0,'box'\r", "BD900,900,950,950,O\r"};
+    vdlemu::PrinterConfig config;
+    config.previewDirectory.clear();
+    vdlemu::EmulatedPrinter printer(config);
+    for (std::size_t i = 0; i <= elements.size(); ++i) {
+        Command c = vdlemu::parseOne(i < elements.size() ? elements[i] : "P1,1\r");
+        printer.handle(c, {3, int(i) + 1});
+    }
+    const auto label = printer.takePrinted();
+    ASSERT_TRUE(label && label->elements.size() == elements.size());
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        const Box ink = inkBox(draw({elements[i]}, config.paper.width, config.paper.height));
+        const vdlemu::Box &box = label->elements[i].box;
+        const std::vector<int> drawn = {box.x, box.y, box.x + box.width - 1, box.y + box.height - 1};
+        EXPECT_EQ(drawn, ink.right < 0 ? std::vector<int>({0, 0, -1, -1}) : std::vector<int>({ink.left, ink.top, ink.right, ink.bottom}))
+            << elements[i];
+        EXPECT_EQ(std::make_pair(label->elements[i].origin.connection, label->elements[i].origin.sequence), std::make_pair(3, int(i) + 1));
+    }
+    EXPECT_TRUE(label->elements.back().box.empty());
+    EXPECT_FALSE(printer.takePrinted());  // handed out once
+}
+
 }  // namespace
 }  // namespace vdltest

@@ -21,6 +21,8 @@ void Canvas::fill(int64_t x1, int64_t y1, int64_t x2, int64_t y2, Ink ink) {
     const int64_t right = std::min<int64_t>(std::max(x1, x2), width_ - 1);
     const int64_t top = std::max<int64_t>(std::min(y1, y2), 0);
     const int64_t bottom = std::min<int64_t>(std::max(y1, y2), height_ - 1);
+    if (left > right || top > bottom) return;
+    touch(int(left), int(top), int(right), int(bottom));
     for (int64_t y = top; y <= bottom; ++y) {
         uint8_t *row = &pixels_[index(0, int(y))];
         for (int64_t x = left; x <= right; ++x) {
@@ -28,6 +30,16 @@ void Canvas::fill(int64_t x1, int64_t y1, int64_t x2, int64_t y2, Ink ink) {
             pixel = ink == Ink::Black ? 1 : ink == Ink::White ? 0 : uint8_t(pixel ^ 1);
         }
     }
+}
+
+void Canvas::touch(int left, int top, int right, int bottom) {
+    if (!touched_.empty()) {
+        left = std::min(left, touched_.x);
+        top = std::min(top, touched_.y);
+        right = std::max(right, touched_.x + touched_.width - 1);
+        bottom = std::max(bottom, touched_.y + touched_.height - 1);
+    }
+    touched_ = Box{left, top, right - left + 1, bottom - top + 1};
 }
 
 bool Placement::pastCanvas(const Canvas &canvas) const {
@@ -75,9 +87,15 @@ void Placement::stamp(Canvas &canvas, const Sprite &sprite, int64_t u, int64_t v
 
 namespace {
 
+void appendToString(png_structp png, png_bytep bytes, png_size_t count) {
+    static_cast<std::string *>(png_get_io_ptr(png))->append(reinterpret_cast<const char *>(bytes), count);
+}
+
+void flushNothing(png_structp) {}
+
 // libpng reports errors by longjmp; the function that calls it keeps only
 // plain data on its stack, so nothing is skipped that needed cleaning up.
-bool writeRows(std::FILE *file, png_bytepp rows, int width, int height, int dotsPerInch) {
+bool writeRows(std::string *out, png_bytepp rows, int width, int height, int dotsPerInch) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (png == nullptr) return false;
     png_infop info = png_create_info_struct(png);
@@ -85,7 +103,7 @@ bool writeRows(std::FILE *file, png_bytepp rows, int width, int height, int dots
         png_destroy_write_struct(&png, &info);
         return false;
     }
-    png_init_io(png, file);
+    png_set_write_fn(png, out, appendToString, flushNothing);
     png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 1, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     const auto dotsPerMetre = png_uint_32(std::lround(dotsPerInch / 0.0254));
@@ -100,7 +118,7 @@ bool writeRows(std::FILE *file, png_bytepp rows, int width, int height, int dots
 
 }  // namespace
 
-bool writePng(const Canvas &canvas, const std::string &path, int dotsPerInch, std::string &error) {
+std::string encodePng(const Canvas &canvas, int dotsPerInch) {
     // One bit per pixel, most significant first; in greyscale 1 is white.
     const std::size_t rowBytes = (std::size_t(canvas.width()) + 7) / 8;
     std::vector<png_byte> packed(rowBytes * std::size_t(canvas.height()), 0xFF);
@@ -111,18 +129,29 @@ bool writePng(const Canvas &canvas, const std::string &path, int dotsPerInch, st
         for (int x = 0; x < canvas.width(); ++x)
             if (canvas.black(x, y)) row[x / 8] = png_byte(row[x / 8] & ~(0x80 >> (x % 8)));
     }
-    std::FILE *file = std::fopen(path.c_str(), "wbe");
+    std::string png;
+    // Only an allocation failure inside libpng can stop it: no PNG then.
+    if (!writeRows(&png, rows.data(), canvas.width(), canvas.height(), dotsPerInch)) png.clear();
+    return png;
+}
+
+bool savePng(const std::string &png, const std::string &path, std::string &error) {
+    std::FILE *file = png.empty() ? nullptr : std::fopen(path.c_str(), "wbe");
     if (file == nullptr) {
-        error = path + ": " + std::strerror(errno);
+        error = path + ": " + (png.empty() ? "the PNG could not be made" : std::strerror(errno));
         return false;
     }
-    const bool written = writeRows(file, rows.data(), canvas.width(), canvas.height(), dotsPerInch);
+    const bool written = std::fwrite(png.data(), 1, png.size(), file) == png.size();
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {
         error = path + ": the PNG could not be written";
         return false;
     }
     return true;
+}
+
+bool writePng(const Canvas &canvas, const std::string &path, int dotsPerInch, std::string &error) {
+    return savePng(encodePng(canvas, dotsPerInch), path, error);
 }
 
 }  // namespace vdlemu

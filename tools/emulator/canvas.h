@@ -11,6 +11,17 @@ namespace vdlemu {
 
 enum class Ink { Black, White, Invert };
 
+// A rectangle of the canvas in dots, top left corner and size; empty when
+// its width or height is 0.
+struct Box {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+
+    bool empty() const { return width == 0 || height == 0; }
+};
+
 // A small one-bit picture: a rendered text line or a barcode's modules.
 struct Sprite {
     int width = 0;
@@ -37,12 +48,20 @@ public:
     void fill(int64_t x1, int64_t y1, int64_t x2, int64_t y2, Ink ink);
     void plot(int64_t x, int64_t y, Ink ink) { fill(x, y, x, y, ink); }
 
+    // Every drawing goes through fill, so the canvas itself knows where an
+    // element drew: the box around the dots filled since the last restart.
+    void restartTouched() { touched_ = Box(); }
+    const Box &touched() const { return touched_; }
+
 private:
+    void touch(int left, int top, int right, int bottom);
+
     std::size_t index(int x, int y) const { return std::size_t(y) * std::size_t(width_) + std::size_t(x); }
 
     int width_;
     int height_;
     std::vector<uint8_t> pixels_;  // 1 = black
+    Box touched_;
 };
 
 // Where an element sits: its anchor on the canvas and its rotation in
@@ -64,8 +83,12 @@ struct Placement {
     void stamp(Canvas &canvas, const Sprite &sprite, int64_t u, int64_t v, int scaleX, int scaleY, Ink ink) const;
 };
 
-// Writes the canvas as a one-bit greyscale PNG with its resolution recorded.
-// False (and why) when the file cannot be written.
+// The canvas as a one-bit greyscale PNG with its resolution recorded and
+// nothing else (no time): the same canvas always gives the same bytes.
+std::string encodePng(const Canvas &canvas, int dotsPerInch);
+
+// Writes a PNG's bytes (encodePng's) to a file. False (and why) when it cannot.
+bool savePng(const std::string &png, const std::string &path, std::string &error);
 bool writePng(const Canvas &canvas, const std::string &path, int dotsPerInch, std::string &error);
 
 }  // namespace vdlemu

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "decoded_command.h"
+#include "stream_session.h"
 
 namespace vdlemu {
 
@@ -17,12 +18,16 @@ enum class LogFormat { Text, Json };
 std::string commandLine(LogFormat format, int connection, int sequence, const Command &command);
 std::string eventLine(LogFormat format, int connection, const std::string &event, const std::string &detail);
 
-class DecodedLog {
+class DecodedLog : public StreamListener {
 public:
     DecodedLog(std::FILE *out, LogFormat format) : out_(out), format_(format) {}
 
-    void command(int connection, int sequence, const Command &command) { write(commandLine(format_, connection, sequence, command)); }
-    void event(int connection, const std::string &event, const std::string &detail) { write(eventLine(format_, connection, event, detail)); }
+    void command(int connection, int sequence, const Command &command) override {
+        write(commandLine(format_, connection, sequence, command));
+    }
+    void event(int connection, const std::string &event, const std::string &detail) override {
+        write(eventLine(format_, connection, event, detail));
+    }
 
 private:
     // Each line is flushed at once, so the log can be followed while it grows.

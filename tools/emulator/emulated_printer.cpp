@@ -22,9 +22,9 @@ std::string hexByte(uint8_t byte) {
 }  // namespace
 
 EmulatedPrinter::EmulatedPrinter(PrinterConfig config)
-    : config_(std::move(config)), paper_(config_.paper), renderer_(config_.dotsPerInch) {}
+    : config_(std::move(config)), paper_(config_.paper), renderer_(config_.dotsPerInch), status_(config_.status) {}
 
-std::string EmulatedPrinter::handle(Command &command) {
+std::string EmulatedPrinter::handle(Command &command, CommandOrigin origin) {
     if (command.outcome != Outcome::Decoded) return std::string();
     const std::string &code = command.code;
     if (code == "^PI0") {
@@ -32,11 +32,12 @@ std::string EmulatedPrinter::handle(Command &command) {
         return config_.modelName + "\r\n";
     }
     if (code == "^cu") {
-        command.note("answer", hexByte(config_.status));
-        return std::string(1, char(config_.status));
+        const uint8_t status = status_;
+        command.note("answer", hexByte(status));
+        return std::string(1, char(status));
     }
     if (isLabelContent(code)) {
-        keep(command);
+        keep(command, origin);
     } else if (code == "P") {
         print(command);
     } else if (code == "CB") {
@@ -57,7 +58,7 @@ std::string EmulatedPrinter::handle(Command &command) {
 
 // The label keeps its content until it is printed, within bounds that keep a
 // stream that never prints from taking all memory.
-void EmulatedPrinter::keep(Command &command) {
+void EmulatedPrinter::keep(Command &command, CommandOrigin origin) {
     std::size_t bytes = command.raster ? command.raster->bytes.size() : 0;
     for (const Field &field : command.fields) bytes += field.text.size();
     if (label_.size() >= kMaxLabelElements || labelBytes_ + bytes > kMaxLabelBytes) {
@@ -65,11 +66,13 @@ void EmulatedPrinter::keep(Command &command) {
         return;
     }
     label_.push_back(command);
+    origins_.push_back(origin);
     labelBytes_ += bytes;
 }
 
 void EmulatedPrinter::clearLabel() {
     label_.clear();
+    origins_.clear();
     labelBytes_ = 0;
 }
 
@@ -83,22 +86,40 @@ void EmulatedPrinter::setPaperSide(int &side, Command &command, const char *fiel
                                 " dots: previews stay " + std::to_string(side) + " dots");
 }
 
+std::optional<PrintedLabel> EmulatedPrinter::takePrinted() {
+    std::optional<PrintedLabel> label = std::move(printed_);
+    printed_.reset();
+    return label;
+}
+
 // Each print command yields one preview of the label, whatever the number of
 // copies it asks for; the label is then empty for the next one.
 void EmulatedPrinter::print(Command &command) {
     ++labelsPrinted_;
-    if (config_.render) {
+    if (config_.render && config_.previewLimit > 0 && labelsPrinted_ > config_.previewLimit) {
+        command.note("preview", "none: only the first " + std::to_string(config_.previewLimit) +
+                                    " labels of a stream are drawn here");
+    } else if (config_.render) {
         std::vector<std::string> problems;
-        const Canvas canvas = renderer_.render(label_, paper_, problems);
-        char name[32];
-        std::snprintf(name, sizeof name, "label-%04d.png", labelsPrinted_);
-        const std::string path = config_.previewDirectory + "/" + name;
-        std::string error;
-        if (writePng(canvas, path, config_.dotsPerInch, error)) command.note("preview", path);
-        else problems.push_back(error);
+        std::vector<Box> boxes;
+        const Canvas canvas = renderer_.render(label_, paper_, problems, &boxes);
+        PrintedLabel label{labelsPrinted_, canvas.width(), canvas.height(), config_.dotsPerInch,
+                           encodePng(canvas, config_.dotsPerInch), {}};
+        for (std::size_t i = 0; i < boxes.size(); ++i) label.elements.push_back({origins_[i], boxes[i]});
+        if (!config_.previewDirectory.empty()) savePreview(label, command, problems);
         for (std::string &problem : problems) command.note("problem", std::move(problem));
+        printed_ = std::move(label);
     }
     clearLabel();
+}
+
+void EmulatedPrinter::savePreview(const PrintedLabel &label, Command &command, std::vector<std::string> &problems) {
+    char name[32];
+    std::snprintf(name, sizeof name, "label-%04d.png", label.number);
+    const std::string path = config_.previewDirectory + "/" + name;
+    std::string error;
+    if (savePng(label.png, path, error)) command.note("preview", path);
+    else problems.push_back(error);
 }
 
 }  // namespace vdlemu

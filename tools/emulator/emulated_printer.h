@@ -3,7 +3,9 @@
 #ifndef VDL_EMULATOR_EMULATED_PRINTER_H
 #define VDL_EMULATOR_EMULATED_PRINTER_H
 
+#include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,8 +19,32 @@ struct PrinterConfig {
     uint8_t status = 0;                 // the answer to the status query
     int dotsPerInch = 203;
     Paper paper;                        // until the paper commands say otherwise
-    std::string previewDirectory = ".";
+    std::string previewDirectory = ".";  // where the previews are written; empty: kept in memory only
     bool render = true;                 // false: no previews
+    int previewLimit = 0;               // labels drawn at most (later ones are logged only); 0: no limit
+};
+
+// Where a command came from, as the log numbers it: the connection, and the
+// command's number within it.
+struct CommandOrigin {
+    int connection = 0;
+    int sequence = 0;
+};
+
+// An element of a printed label and the box it drew on the paper.
+struct DrawnElement {
+    CommandOrigin origin;
+    Box box;
+};
+
+// A label as printed: its preview and where each of its elements went.
+struct PrintedLabel {
+    int number = 0;  // through the printer's run, from 1, as the preview files are numbered
+    int width = 0;   // dots
+    int height = 0;
+    int dotsPerInch = 0;
+    std::string png;
+    std::vector<DrawnElement> elements;  // in the order they were drawn
 };
 
 class EmulatedPrinter {
@@ -28,7 +54,16 @@ public:
     // Acts on one command and returns the bytes to send back (empty for
     // all but the queries). Adds to the command's notes what it did: the
     // answer sent, the preview written, a setting it could not take.
-    std::string handle(Command &command);
+    // `origin` is kept with the label's content, to say which element drew where.
+    std::string handle(Command &command, CommandOrigin origin = {});
+
+    // The label the last command printed, once, if it printed one that was drawn.
+    std::optional<PrintedLabel> takePrinted();
+
+    // The answer to the status query can change while the printer runs (from
+    // another thread too).
+    void setStatus(uint8_t status) { status_ = status; }
+    uint8_t status() const { return status_; }
 
     const Paper &paper() const { return paper_; }
     std::size_t pendingElements() const { return label_.size(); }
@@ -41,16 +76,20 @@ public:
 
 private:
     void setPaperSide(int &side, Command &command, const char *field);
-    void keep(Command &command);
+    void keep(Command &command, CommandOrigin origin);
     void print(Command &command);
+    void savePreview(const PrintedLabel &label, Command &command, std::vector<std::string> &problems);
     void clearLabel();
 
     PrinterConfig config_;
     Paper paper_;
     std::vector<Command> label_;  // the content received since the last print
+    std::vector<CommandOrigin> origins_;  // where each element of label_ came from
     std::size_t labelBytes_ = 0;
     Renderer renderer_;
     int labelsPrinted_ = 0;
+    std::optional<PrintedLabel> printed_;
+    std::atomic<uint8_t> status_;
 };
 
 }  // namespace vdlemu

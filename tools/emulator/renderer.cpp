@@ -71,9 +71,14 @@ constexpr int kHumanReadableGap = 4;  // dots between the bars and their text
 
 }  // namespace
 
-Canvas Renderer::render(const std::vector<Command> &elements, const Paper &paper, std::vector<std::string> &problems) {
+Canvas Renderer::render(const std::vector<Command> &elements, const Paper &paper, std::vector<std::string> &problems,
+                        std::vector<Box> *boxes) {
     Canvas canvas(paper.width, paper.height);
-    for (const Command &element : elements) draw(canvas, element, problems);
+    for (const Command &element : elements) {
+        canvas.restartTouched();
+        draw(canvas, element, problems);
+        if (boxes != nullptr) boxes->push_back(canvas.touched());
+    }
     return canvas;
 }
 

@@ -23,8 +23,11 @@ public:
 
     // Draws the elements (text, blocks, circles, barcodes, bitmaps; other
     // commands are passed over). What could not be drawn as asked (a symbol
-    // zint cannot encode, a missing font file) is added to `problems`.
-    Canvas render(const std::vector<Command> &elements, const Paper &paper, std::vector<std::string> &problems);
+    // zint cannot encode, a missing font file) is added to `problems`. With
+    // `boxes`, each element's box on the canvas goes there, in the order of
+    // the elements (empty for one that drew nothing on the paper).
+    Canvas render(const std::vector<Command> &elements, const Paper &paper, std::vector<std::string> &problems,
+                  std::vector<Box> *boxes = nullptr);
 
     // Draws one element; exposed for the tests.
     void draw(Canvas &canvas, const Command &element, std::vector<std::string> &problems);
