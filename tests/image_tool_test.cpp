@@ -124,7 +124,7 @@ TEST_F(ImageToolTest, GifFilesGiveTheirFirstFrameOnTheirScreenWithTransparencyAs
     Picture screen(30, 16);
     for (int y = 0; y < 10; ++y)
         for (int x = 0; x < 20; ++x) screen.at(x + 6, y + 4) = frame.argb[std::size_t(y) * 20 + x];
-    EXPECT_EQ(load(dir.file("anim.gif")).art(), art(screen));
+    for (const bool dithered : {false, true}) EXPECT_EQ(load(dir.file("anim.gif"), 0, dithered).art(), art(screen));
     const std::string gif = readFile(dir.file("anim.gif"));
     EXPECT_EQ(load(dir.write("cut.gif", gif.substr(0, gif.size() / 3))).code, VDL_ERR_IMAGE_OPEN);
 }
