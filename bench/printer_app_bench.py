@@ -1,42 +1,63 @@
 #!/usr/bin/env python3
-"""The printer application (vdl-printer-app) against LPrint, on a 4 x 6 in,
-203 dpi PNG label.
+"""The printer application (vdl-printer-app) against LPrint, end to end.
 
-    cmake --build build --target vdl-printer-app vdl-emulator sample_label vdl_timing_shim
+    cmake --build build --target vdl-printer-app vdl-emulator sample_label vdl_timing_shim pwg_page
     python3 bench/printer_app_bench.py build
 
-lprint and ipptool come from Debian. One run takes about a minute and prints:
+lprint, ipptool and ImageMagick come from Debian (lprint, cups-ipp-utils,
+imagemagick). One run takes a few minutes and prints Markdown tables:
 
-1. The processing time of one label: the median, minimum and maximum of 20
-   jobs, after one warm-up job, in each application. The picture is the
-   emulator's preview of the sample label (a 1-bit grey PNG), and the same
-   dots as an 8-bit grey PNG. Our application prints to vdl-emulator; LPrint
-   (driver zpl_4inch-203dpi-dt) to a loopback socket served here that reads
-   everything. A job runs from PAPPL's "Starting print job" to its last byte
-   written to the printer: for us the print command, for LPrint the last write
-   of the job. From ours the time the library spent in its pauses inside that
-   interval is taken away. Our time is also split into the server's share
-   (PAPPL's decoding and rows, our callbacks), the worker's (from a request to
-   its first write: for a page, the raster and its compression) and the rest
-   (around the library's writes). One more job of each picture goes to a
-   second emulator that draws previews, to tell whether our label prints as
-   the picture.
-2. Our application's wall time for one job of 50 copies and for 20 one-label
-   jobs submitted in a row (the preview picture), from the submission of the
-   first to PAPPL's "Completed" of the last, next to the sum of the library's
-   pauses asked for in that time and the processing time of step 1 (once for
-   the 50 copies, whose raster is sent once; 20 times for the 20 jobs).
-3. The machine: CPU model, cores, load.
+1. Jobs, interleaved: for each of REPETITIONS rounds, for each input, one
+   measurement in each application, with both servers kept running (who goes
+   first alternates from round to round). Inputs: the sample label as the
+   emulator draws it (a 4 x 6 in, 203 dpi, 1-bit PNG), an ImageMagick PNG of
+   another size, a photo JPEG, the label as a PWG raster page, 50 copies of
+   the label PNG in one job, and 20 one-label jobs in a row from one ipptool.
+   Per input and application: minimum, median and maximum of
+   - processing: PAPPL's "Starting print job" to the job's last byte written
+     to the printer, less (ours only) the library's pauses slept in between;
+     for a series, the sum over its jobs of the time from a job's start to
+     the last byte written before the next job's start (LPrint runs some of
+     the jobs of a series at once: that time counts once);
+   - submission to the last byte written to the printer;
+   - submission to the job's completion (PAPPL's "Completed" log line, which
+     it writes where it sets the job's state).
+   Single jobs are sent by this script as one Print-Job over a loopback HTTP
+   connection opened beforehand (a minimal IPP encoder below), so the
+   submission time is the moment the request starts to go out, with no
+   client process start in it; the 20-job series is one ipptool run, whose
+   process start (a few ms) is in both applications' figures alike. A run
+   counts in these times only when each of its jobs started once and
+   completed; a second table says what became of every job, and a server
+   that died, or held jobs that ended no more for STALL_LIMIT seconds, is
+   started again for the next run.
+2. Get-Printer-Attributes on an idle printer, many times over one kept-alive
+   connection from this script, in alternating blocks: all attributes, and
+   the three a client polls for the state.
+3. Start to first answer: from just before the server is started (its state
+   holds one printer) to the first successful Get-Printer-Attributes on that
+   printer, polled every 2 ms; several starts, alternating.
+4. CUPS' IPP test suites run with ipptool against both, passed and failed
+   counts side by side (the label PNG as the document), each suite on an
+   emptied queue (Cancel-Jobs) and stopped after SUITE_LIMIT seconds.
+5. The targets we hold ours to, met or not, with the figures.
+
+Our application prints to vdl-emulator (no previews), which answers the
+library's status queries. LPrint (driver zpl_4inch-203dpi-dt) prints to
+socket:// on a loopback sink served here that reads everything and answers
+LPrint's status queries (~HQES and ~HS) as a ready printer does; without
+answers LPrint waits 10 s for each.
 
 Times come from a shim (bench/timing_shim.c, libvdl_timing_shim.so) preloaded
-into both servers: it records every usleep (the library pauses through it),
-every write to a socket (with its peer port and first bytes) and the log
-lines that mark a job's start and end, with nanosecond timestamps, one file
-per process. PAPPL's own log stamps only milliseconds.
+into both servers and our workers: it records every usleep (the library
+pauses through it), every write to a socket (with its peer port and first
+bytes) and the log lines that mark a job's start and end, with nanosecond
+timestamps, one file per process.
 """
 
 import contextlib
 import glob
+import http.client
 import os
 import re
 import shutil
@@ -49,17 +70,47 @@ import sys
 import tempfile
 import threading
 import time
-import zlib
 
-JOBS = 20
+REPETITIONS = 7
+SERIES_JOBS = 20
 COPIES = 50
+GPA_BLOCK = 50          # requests per block; REPETITIONS blocks per server and request
+STARTS = 5              # server starts per application
+START_POLL = 0.002      # seconds between tries while a server starts
+QUIET = 0.05            # seconds without a write to the printer that end a measurement
+WAIT_LIMIT = 60         # seconds for anything we wait for
+SUITE_LIMIT = 60        # seconds for one IPP test suite, after which it is stopped
 START_MARK = "Starting print job"
-END_MARK = "Completed, job-impressions"
-PRINT_COMMAND = re.compile(rb"^P\d+,\d+\r")  # our label's last command: print N copies
+# How PAPPL logs the end of a job, by outcome.
+END_MARKS = {"Completed, job-impressions": "completed", "Aborted, job-impressions": "aborted",
+             "Canceled, job-impressions": "canceled"}
+STALL_LIMIT = 10        # seconds without a job ending after which the rest are taken to hang
 LPRINT_DRIVER = "zpl_4inch-203dpi-dt"
 OUR_DRIVER = "veldrin_203dpi"
 LABEL_SIZE = (812, 1218)  # 4 x 6 in at 203 dpi
-WAIT_LIMIT = 60  # seconds for anything we wait for
+LABEL_MEDIA = "na_index-4x6_4x6in"
+PRINTER = "bench"
+SUITES = ["ipp-1.1.test", "ipp-2.0.test", "ipp-everywhere.test", "get-printer-attributes-suite.test",
+          "validate-job.test", "create-job.test", "cancel-current-job.test", "print-job.test"]
+SUITE_DIRECTORY = "/usr/share/cups/ipptool"
+
+# Pauses the library asks for, by length in microseconds: the pacing of a
+# write (before it, and per chunk) or the wait for and between reads of an answer.
+PAUSE_KIND = {10000: "write", 100000: "read", 30000: "read", 200000: "write"}
+READ_PAUSE_US = 100000 + 30000  # one status answer: the wait before the read, one try
+
+# A ZPL printer's answers to LPrint's status queries when it is ready: no
+# error and no warning bits, and the label length, from which LPrint sets its
+# media. LPrint takes 11 dots off that length (1218 dots makes its label
+# 4 x 5.946 in): 1229 makes it 4 x 6 in, the label ours prints.
+READY_ZPL_ANSWERS = {
+    b"~HQES": b"\x02\r\n\r\n  PRINTER STATUS\r\n    ERRORS:         0 00000000 00000000\r\n"
+              b"    WARNINGS:       0 00000000 00000000\r\n\x03\r\n",
+    b"~HS": b"\x02030,0,0,1229,000,0,0,0,000,0,0,0\x03\r\n"
+            b"\x02000,0,0,0,1,2,6,0,00000000,1,000\x03\r\n"
+            b"\x021234,0\x03\r\n",
+}
+OUR_STATUS_QUERY = b"^cu\r"
 
 
 # ---------------------------------------------------------------------------
@@ -77,14 +128,14 @@ def listening(port):
         return s.connect_ex(("127.0.0.1", port)) == 0
 
 
-def wait_for(probe, what, limit=WAIT_LIMIT):
+def wait_for(probe, what, limit=WAIT_LIMIT, interval=0.005):
     """probe()'s first true value, polled for at most limit seconds."""
     deadline = time.monotonic() + limit
     while time.monotonic() < deadline:
         value = probe()
         if value:
             return value
-        time.sleep(0.02)
+        time.sleep(interval)
     raise RuntimeError(f"gave up waiting for {what}")
 
 
@@ -105,6 +156,10 @@ def stop(process):
             process.wait()
 
 
+def run(argv, **options):
+    return subprocess.run(argv, check=True, capture_output=True, timeout=WAIT_LIMIT, **options)
+
+
 def start_emulator(stack, build, directory, *options):
     """vdl-emulator on a free port (which it names on standard error), its files in directory; its port."""
     os.makedirs(directory, exist_ok=True)
@@ -120,373 +175,562 @@ def start_emulator(stack, build, directory, *options):
     return wait_for(port, "the emulator to listen")
 
 
-def start_sink(stack):
-    """A loopback printer that takes every byte and answers nothing; its port."""
-    server = socket.socket()
-    server.bind(("127.0.0.1", 0))
-    server.listen()
-    stack.callback(server.close)
+class ZplSink:
+    """A loopback ZPL printer for LPrint: takes every byte and answers the
+    status queries in it as a ready printer does."""
 
-    def drain(connection):
-        with connection:
-            while connection.recv(65536):
-                pass
+    def __init__(self, stack):
+        self.answered = dict.fromkeys(READY_ZPL_ANSWERS, 0)
+        self.server = socket.socket()
+        self.server.bind(("127.0.0.1", 0))
+        self.server.listen()
+        stack.callback(self.server.close)
+        self.port = self.server.getsockname()[1]
+        threading.Thread(target=self._accept, daemon=True).start()
 
-    def accept():
+    def _accept(self):
         with contextlib.suppress(OSError):  # the listening socket closed: the end
             while True:
-                connection, _ = server.accept()
-                threading.Thread(target=drain, args=(connection,), daemon=True).start()
+                connection, _ = self.server.accept()
+                threading.Thread(target=self._serve, args=(connection,), daemon=True).start()
 
-    threading.Thread(target=accept, daemon=True).start()
-    return server.getsockname()[1]
+    def _serve(self, connection):
+        longest = max(map(len, READY_ZPL_ANSWERS))
+        pending = b""
+        with connection, contextlib.suppress(OSError):
+            while data := connection.recv(65536):
+                pending += data
+                while found := self._first_query(pending):
+                    at, query = found
+                    connection.sendall(READY_ZPL_ANSWERS[query])
+                    self.answered[query] += 1
+                    pending = pending[at + len(query):]
+                pending = pending[-(longest - 1):]  # a query may be cut by the end of a read
+
+    @staticmethod
+    def _first_query(data):
+        found = [(data.find(query), query) for query in READY_ZPL_ANSWERS if query in data]
+        return min(found) if found else None
 
 
 # ---------------------------------------------------------------------------
-# Pictures: grey PNG files without interlace, read and written here
+# Inputs
 # ---------------------------------------------------------------------------
 
-def png_chunks(path):
+def png_size(path):
     with open(path, "rb") as file:
-        data = file.read()
-    at = 8
-    while at < len(data):
-        length, kind = struct.unpack(">I4s", data[at:at + 8])
-        yield kind, data[at + 8:at + 8 + length]
-        at += 12 + length
+        return struct.unpack(">II", file.read(24)[16:24])
 
 
-def unfiltered(data, row_bytes, height, pixel_bytes=1):
-    """The rows of a PNG's image data, each filter undone."""
-    rows, previous = [], bytearray(row_bytes)
-    for y in range(height):
-        start = y * (row_bytes + 1)
-        kind, row = data[start], bytearray(data[start + 1:start + 1 + row_bytes])
-        for i in range(row_bytes if kind else 0):
-            left = row[i - pixel_bytes] if i >= pixel_bytes else 0
-            up = previous[i]
-            corner = previous[i - pixel_bytes] if i >= pixel_bytes else 0
-            if kind == 1:
-                row[i] = (row[i] + left) & 255
-            elif kind == 2:
-                row[i] = (row[i] + up) & 255
-            elif kind == 3:
-                row[i] = (row[i] + (left + up) // 2) & 255
-            elif kind == 4:
-                p = left + up - corner
-                nearest = min((abs(p - left), 0, left), (abs(p - up), 1, up), (abs(p - corner), 2, corner))[2]
-                row[i] = (row[i] + nearest) & 255
-        rows.append(bytes(row))
-        previous = row
-    return rows
-
-
-def black_dots(path):
-    """(width, height, rows) of a 1- or 8-bit grey PNG; each row packed 8 dots a byte, 1 for black."""
-    chunks = list(png_chunks(path))
-    width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", dict(chunks)[b"IHDR"])
-    if colour != 0 or depth not in (1, 8) or interlace:
-        raise RuntimeError(f"{path}: not a 1- or 8-bit grey PNG without interlace")
-    data = zlib.decompress(b"".join(body for kind, body in chunks if kind == b"IDAT"))
-    rows = unfiltered(data, (width * depth + 7) // 8, height)
-    if depth == 1:
-        return width, height, [bytes(255 - b for b in row) for row in rows]
-    return width, height, [pack(value < 128 for value in row) for row in rows]
-
-
-def pack(dots):
-    """Booleans, 8 to a byte, the first in the top bit."""
-    dots = list(dots)
-    dots += [False] * (-len(dots) % 8)
-    return bytes(sum(dot << (7 - k) for k, dot in enumerate(dots[i:i + 8])) for i in range(0, len(dots), 8))
-
-
-def png_chunk(kind, body):
-    return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
-
-
-def write_grey8(picture, path):
-    """picture's dots as an 8-bit grey PNG (0 black, 255 white) at the same resolution."""
-    width, height, rows = black_dots(picture)
-    resolution = dict(png_chunks(picture)).get(b"pHYs")
-    pixels = b"".join(b"\0" + bytes(0 if row[x // 8] & (0x80 >> x % 8) else 255 for x in range(width))
-                      for row in rows)
-    with open(path, "wb") as file:
-        file.write(b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0)) +
-                   (png_chunk(b"pHYs", resolution) if resolution else b"") +
-                   png_chunk(b"IDAT", zlib.compress(pixels)) + png_chunk(b"IEND", b""))
-    return path
-
-
-def label_picture(build, directory):
-    """The emulator's PNG preview of the sample label: 4 x 6 in at 203 dpi."""
+def label_png(build, directory):
+    """The emulator's PNG preview of the sample label: 4 x 6 in at 203 dpi, 1-bit grey."""
     previews = os.path.join(directory, "previews")
     with contextlib.ExitStack() as stack:
         port = start_emulator(stack, build, previews, "--preview-dir", previews, "--once")
-        subprocess.run([os.path.join(build, "sample_label"), f"127.0.0.1:{port}"],
-                       check=True, capture_output=True, timeout=WAIT_LIMIT)
+        run([os.path.join(build, "sample_label"), f"127.0.0.1:{port}"])
         picture = wait_for(lambda: glob.glob(os.path.join(previews, "label-*.png")), "the preview")[0]
-    width, height, _ = black_dots(picture)
-    if (width, height) != LABEL_SIZE:
-        raise RuntimeError(f"the preview is {width} x {height}, not 4 x 6 in at 203 dpi")
+    if png_size(picture) != LABEL_SIZE:
+        raise RuntimeError(f"the preview is {png_size(picture)}, not 4 x 6 in at 203 dpi")
     return picture
 
 
-def dots_differing(picture, printed):
-    """(dots of printed's top-left corner that differ from picture, black dots of the picture)."""
-    width, height, wanted = black_dots(picture)
-    _, _, got = black_dots(printed)
-    row_bytes = (width + 7) // 8
-    differing = sum(bin(a ^ b).count("1") for want, have in zip(wanted, got[:height])
-                    for a, b in zip(want, have[:row_bytes]))
-    return differing, sum(bin(b).count("1") for row in wanted for b in row)
+def barcode_bars(text, x, y, module, height):
+    """ImageMagick -draw rectangles for a barcode-like pattern: one module per bit of text."""
+    bits = "".join(f"{byte:08b}" for byte in text.encode())
+    return [f"rectangle {x + i * module},{y} {x + (i + 1) * module - 1},{y + height}"
+            for i, bit in enumerate("101" + bits + "101") if bit == "1"]
+
+
+def drawing_png(path):
+    """A 600 x 400 grey PNG written by ImageMagick: text, a frame and a barcode."""
+    draws = ["rectangle 4,4 595,395", "fill black", *barcode_bars("PKG0001234", 40, 250, 2, 110)]
+    argv = ["convert", "-size", "600x400", "xc:white", "-fill", "none", "-stroke", "black", "-strokewidth", "3",
+            "-draw", draws[0], "-stroke", "none", "-fill", "black", "-font", "DejaVu-Sans", "-pointsize", "34",
+            "-annotate", "+40+80", "SHIP TO: ACME SUPPLY", "-pointsize", "24",
+            "-annotate", "+40+130", "12 HARBOUR ROAD, DOCK 4", "-annotate", "+40+170", "PKG0001234  2.4 KG"]
+    for draw in draws[1:]:
+        argv += ["-draw", draw]
+    run(argv + ["-colorspace", "Gray", "-define", "png:exclude-chunks=date,time", path])
+    return path
+
+
+def photo_jpeg(path):
+    """An 800 x 600 colour photo-like picture (plasma, fixed seed), JPEG quality 85."""
+    run(["convert", "-seed", "1", "-size", "800x600", "plasma:", "-quality", "85", path])
+    return path
+
+
+def pwg_raster(build, picture, path):
+    """picture on a 4 x 6 in, 203 dpi PWG raster page (8-bit grey), as an IPP Everywhere client writes it."""
+    grey = path + ".pgm"
+    run(["convert", picture, "-depth", "8", f"pgm:{grey}"])
+    run([os.path.join(build, "tests", "pwg_page"), path, LABEL_MEDIA, "203", grey])
+    return path
+
+
+class Input:
+    """A document and how it is submitted: copies in one Print-Job, or a series of one-copy jobs."""
+
+    def __init__(self, name, path, format, copies=1, jobs=1):
+        self.name, self.path, self.format, self.copies, self.jobs = name, path, format, copies, jobs
+
+
+def make_inputs(build, directory):
+    label = label_png(build, directory)
+    return [
+        Input("label PNG, 812 x 1218, 1-bit", label, "image/png"),
+        Input("ImageMagick PNG, 600 x 400", drawing_png(os.path.join(directory, "drawing.png")), "image/png"),
+        Input("photo JPEG, 800 x 600", photo_jpeg(os.path.join(directory, "photo.jpg")), "image/jpeg"),
+        Input("PWG raster, 4 x 6 in, 203 dpi", pwg_raster(build, label, os.path.join(directory, "label.pwg")),
+              "image/pwg-raster"),
+        Input(f"label PNG, {COPIES} copies", label, "image/png", copies=COPIES),
+        Input(f"{SERIES_JOBS} label PNG jobs in a row", label, "image/png", jobs=SERIES_JOBS),
+    ]
 
 
 # ---------------------------------------------------------------------------
-# The shim's records
+# IPP: the few requests this script sends itself
 # ---------------------------------------------------------------------------
 
-class Records:
+PRINT_JOB, GET_PRINTER_ATTRIBUTES, CANCEL_JOBS = 0x0002, 0x000B, 0x0038
+OPERATION_GROUP, JOB_GROUP, END_OF_ATTRIBUTES = 0x01, 0x02, 0x03
+INTEGER, KEYWORD, URI, CHARSET, LANGUAGE, NAME, MIME_TYPE = 0x21, 0x44, 0x45, 0x47, 0x48, 0x42, 0x49
+STATE_ATTRIBUTES = ["printer-state", "printer-state-reasons", "printer-state-message"]
+
+
+def ipp_attribute(tag, name, *values):
+    """One attribute; further values carry an empty name."""
+    encoded = b""
+    for i, value in enumerate(values):
+        value = value if isinstance(value, bytes) else value.encode()
+        label = name.encode() if i == 0 else b""
+        encoded += struct.pack(">BH", tag, len(label)) + label + struct.pack(">H", len(value)) + value
+    return encoded
+
+
+def ipp_request(operation, uri, operation_attributes=b"", job_attributes=b""):
+    return (struct.pack(">BBHI", 2, 0, operation, 1) + bytes([OPERATION_GROUP]) +
+            ipp_attribute(CHARSET, "attributes-charset", "utf-8") +
+            ipp_attribute(LANGUAGE, "attributes-natural-language", "en") +
+            ipp_attribute(URI, "printer-uri", uri) +
+            ipp_attribute(NAME, "requesting-user-name", "bench") + operation_attributes +
+            (bytes([JOB_GROUP]) + job_attributes if job_attributes else b"") + bytes([END_OF_ATTRIBUTES]))
+
+
+def print_job_request(uri, document):
+    return ipp_request(PRINT_JOB, uri, ipp_attribute(MIME_TYPE, "document-format", document.format),
+                       ipp_attribute(INTEGER, "copies", struct.pack(">i", document.copies)))
+
+
+def get_printer_attributes_request(uri, requested):
+    return ipp_request(GET_PRINTER_ATTRIBUTES, uri, ipp_attribute(KEYWORD, "requested-attributes", *requested))
+
+
+def ipp_exchange(connection, path, body):
+    """Posts one IPP request on connection; the response's body, or an error when it failed."""
+    connection.request("POST", path, body, {"Content-Type": "application/ipp"})
+    response = connection.getresponse()
+    answer = response.read()
+    if response.status != 200 or len(answer) < 8 or struct.unpack(">H", answer[2:4])[0] >= 0x100:
+        raise RuntimeError(f"IPP request to {path} failed: HTTP {response.status}, {answer[2:4].hex()}")
+    return answer
+
+
+def ipp_value(answer, name):
+    """The first value of an attribute in an IPP response, as bytes."""
+    key = struct.pack(">H", len(name)) + name.encode()
+    at = answer.find(key)
+    if at < 0:
+        return None
+    at += len(key)
+    length = struct.unpack(">H", answer[at:at + 2])[0]
+    return answer[at + 2:at + 2 + length]
+
+
+# ---------------------------------------------------------------------------
+# The shim's records, read as they grow
+# ---------------------------------------------------------------------------
+
+class Trace:
     """The records of every process that ran with the shim under one prefix."""
 
     def __init__(self, prefix):
+        self.prefix = prefix
+        self.read_up_to = {}
         self.marks = []     # (ns, pid, text)
         self.pauses = []    # (start ns, end ns, pid, requested us)
         self.writes = []    # (ns, pid, peer port, bytes, first bytes)
-        for path in glob.glob(prefix + ".*"):
-            self._read(int(path.rsplit(".", 1)[1]), path)
-        for records in (self.marks, self.pauses, self.writes):
-            records.sort()
 
-    def _read(self, pid, path):
-        with open(path, encoding="ascii", errors="replace") as file:
-            for line in file:
-                kind, *fields = line.split()
-                if kind == "mark":
-                    self.marks.append((int(fields[0]), pid, " ".join(fields[1:])))
-                elif kind == "pause":
-                    self.pauses.append((int(fields[0]), int(fields[1]), pid, int(fields[2])))
-                elif kind == "net":
-                    head = bytes.fromhex(fields[3]) if len(fields) > 3 else b""
-                    self.writes.append((int(fields[0]), pid, int(fields[1]), int(fields[2]), head))
+    def refresh(self):
+        for path in glob.glob(self.prefix + ".*"):
+            with open(path, "rb") as file:
+                file.seek(self.read_up_to.get(path, 0))
+                data = file.read()
+            whole = data[:data.rfind(b"\n") + 1]  # a line being written waits for the next refresh
+            self.read_up_to[path] = self.read_up_to.get(path, 0) + len(whole)
+            pid = int(path.rsplit(".", 1)[1])
+            for line in whole.decode("ascii", "replace").splitlines():
+                self._add(pid, line.split())
+        return self
 
-    def times(self, mark):
-        return [ns for ns, _, text in self.marks if text == mark]
+    def _add(self, pid, fields):
+        kind, fields = fields[0], fields[1:]
+        if kind == "mark":
+            self.marks.append((int(fields[0]), pid, " ".join(fields[1:])))
+        elif kind == "pause":
+            self.pauses.append((int(fields[0]), int(fields[1]), pid, int(fields[2])))
+        elif kind == "net":
+            head = bytes.fromhex(fields[3]) if len(fields) > 3 else b""
+            self.writes.append((int(fields[0]), pid, int(fields[1]), int(fields[2]), head))
 
-    def to_printer(self, port):
-        return [(ns, head) for ns, _, peer, _, head in self.writes if peer == port]
+    def times(self, mark, since=0):
+        return sorted(ns for ns, _, text in self.marks if text == mark and ns >= since)
 
-    def printer_writer(self, port):
-        """The process that writes to the printer (for us, the worker)."""
-        return next(pid for _, pid, peer, _, _ in self.writes if peer == port)
+    def ends(self, since=0):
+        """(ns, outcome) of the jobs that ended since a time."""
+        return sorted((ns, END_MARKS[text]) for ns, _, text in self.marks if text in END_MARKS and ns >= since)
 
-    def print_command_after(self, port, begin):
-        return next(ns for ns, head in self.to_printer(port) if ns > begin and PRINT_COMMAND.match(head))
+    def to_printer(self, port, since=0):
+        """(ns, pid, first bytes) of the writes to the printer since a time."""
+        return sorted((ns, pid, head) for ns, pid, peer, _, head in self.writes if peer == port and ns >= since)
 
-    def slept(self, pid, begin, end):
-        """Nanoseconds pid spent in pauses between begin and end."""
-        return sum(max(0, min(e, end) - max(s, begin)) for s, e, p, _ in self.pauses if p == pid)
+    def slept(self, pids, begin, end):
+        """Nanoseconds the processes spent in pauses between begin and end."""
+        return sum(max(0, min(e, end) - max(s, begin)) for s, e, p, _ in self.pauses if p in pids)
 
-    def asked(self, pid, begin, end):
-        """Microseconds of pauses pid asked for that started between begin and end."""
-        return sum(us for s, _, p, us in self.pauses if p == pid and begin <= s < end)
-
-
-def count_marks(prefix, mark):
-    count = 0
-    for path in glob.glob(prefix + ".*"):
-        with open(path, encoding="ascii", errors="replace") as file:
-            count += sum(1 for line in file if line.startswith("mark ") and line.rstrip("\n").endswith(mark))
-    return count
+    def pauses_of(self, pids, begin, end):
+        return sorted((s, us) for s, _, p, us in self.pauses if p in pids and begin <= s < end)
 
 
 def shim_environment(shim, prefix, directory):
     """The environment of a server under the shim, with its own home and temporary directory."""
-    return {**os.environ, "LD_PRELOAD": shim, "VDL_BENCH_TRACE": prefix,
-            "VDL_BENCH_MARKS": f"{START_MARK}|{END_MARK}",
-            "HOME": directory, "XDG_CONFIG_HOME": directory, "TMPDIR": directory}
+    return {**plain_environment(directory), "LD_PRELOAD": shim, "VDL_BENCH_TRACE": prefix,
+            "VDL_BENCH_MARKS": "|".join([START_MARK, *END_MARKS])}
+
+
+def plain_environment(directory):
+    return {**os.environ, "HOME": directory, "XDG_CONFIG_HOME": directory, "TMPDIR": directory}
 
 
 # ---------------------------------------------------------------------------
-# Servers and jobs
+# Servers
 # ---------------------------------------------------------------------------
 
-PRINT_JOB = """{{
+class Server:
+    """A PAPPL server (ours or LPrint) in its own directory, one printer."""
+
+    name = ""
+    query_heads = ()        # how its status queries to the printer begin
+    library_pauses = False  # whether the printer's writer pauses as the library does
+
+    def __init__(self, program, directory, environment):
+        self.program = program
+        self.directory = directory
+        self.environment = environment
+        os.makedirs(os.path.join(directory, "state"), exist_ok=True)
+        self.port = free_port()
+        self.uri = f"ipp://127.0.0.1:{self.port}"
+        self.path = f"/ipp/print/{PRINTER}"
+        self.process = None
+
+    def argv(self):
+        return [self.program, "server", "-o", f"server-port={self.port}", "-o", "log-level=info",
+                "-o", f"log-file={os.path.join(self.directory, 'server.log')}", *self.state_options()]
+
+    def state_options(self):
+        raise NotImplementedError
+
+    def start(self, stack):
+        self.process = start(stack, self.argv(), env=self.environment,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for(lambda: listening(self.port), f"{self.name} to listen")
+
+    def stop(self):
+        stop(self.process)
+
+    def add_printer(self, driver, device):
+        client = {key: value for key, value in self.environment.items() if key != "LD_PRELOAD"}
+        run([self.program, "add", "-u", self.uri, "-d", PRINTER, "-m", driver, "-v", device], env=client)
+
+    def connection(self):
+        return http.client.HTTPConnection("127.0.0.1", self.port, timeout=WAIT_LIMIT)
+
+
+class OurServer(Server):
+    name = "vdl-printer-app"
+    query_heads = (OUR_STATUS_QUERY,)
+    library_pauses = True
+
+    def state_options(self):
+        return ["-o", f"state-directory={os.path.join(self.directory, 'state')}"]
+
+
+class LPrintServer(Server):
+    name = "LPrint"
+    query_heads = tuple(READY_ZPL_ANSWERS)
+
+    def state_options(self):
+        return ["-o", f"spool-directory={os.path.join(self.directory, 'state')}"]
+
+
+# ---------------------------------------------------------------------------
+# Jobs: one measurement
+# ---------------------------------------------------------------------------
+
+SERIES_TEST = """{{
   OPERATION Print-Job
   GROUP operation-attributes-tag
   ATTR charset attributes-charset utf-8
   ATTR naturalLanguage attributes-natural-language en
   ATTR uri printer-uri $uri
   ATTR name requesting-user-name bench
-  ATTR mimeMediaType document-format image/png
-  GROUP job-attributes-tag
-  ATTR integer copies {copies}
+  ATTR mimeMediaType document-format {format}
   FILE $filename
   STATUS successful-ok
 }}
 """
 
 
-class Server:
-    """A PAPPL server (ours or LPrint) under the shim, in its own directory."""
+class Contender:
+    """A server under the shim with its printer, and what its jobs took."""
 
-    def __init__(self, stack, directory, program, shim):
-        os.makedirs(directory)
-        self.directory = directory
-        self.program = program
-        self.prefix = os.path.join(directory, "trace")
-        self.port = free_port()
-        self.uri = f"ipp://127.0.0.1:{self.port}"
-        self.environment = shim_environment(shim, self.prefix, directory)
-        log = os.path.join(directory, "server.log")
-        start(stack, [program, "server", "-o", f"server-port={self.port}", "-o", f"log-file={log}",
-                      "-o", "log-level=debug", *self.state_options()],
-              env=self.environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for(lambda: listening(self.port), "the server to listen")
+    def __init__(self, stack, server, printer_port, trace):
+        self.stack, self.server, self.printer_port, self.trace = stack, server, printer_port, trace
+        self.results = {}   # input name -> [measurement]
+        self.restarts = 0
 
-    def state_options(self):
-        return []
+    @property
+    def name(self):
+        return self.server.name
 
-    def add_printer(self, name, driver, device):
-        client = {key: value for key, value in self.environment.items() if key != "LD_PRELOAD"}
-        subprocess.run([self.program, "add", "-u", self.uri, "-d", name, "-m", driver, "-v", device],
-                       check=True, capture_output=True, env=client, timeout=WAIT_LIMIT)
-
-    def submit(self, printer, picture, copies, jobs):
-        """Submits jobs (each one Print-Job) with one ipptool; returns when all are queued."""
-        test = os.path.join(self.directory, "print.test")
-        with open(test, "w") as file:
-            file.write(PRINT_JOB.format(copies=copies) * jobs)
-        subprocess.run(["ipptool", "-f", picture, f"{self.uri}/ipp/print/{printer}", test],
-                       check=True, capture_output=True, timeout=WAIT_LIMIT)
-
-    def print_and_wait(self, printer, picture, copies=1, jobs=1):
-        """Submits and waits for PAPPL to complete them; the submission's time in ns."""
-        before = count_marks(self.prefix, END_MARK)
-        submitted = time.time_ns()
-        self.submit(printer, picture, copies, jobs)
-        wait_for(lambda: count_marks(self.prefix, END_MARK) >= before + jobs, f"{jobs} job(s) to complete")
+    def submit(self, document):
+        """Sends the document; the submission time in ns."""
+        if document.jobs > 1:
+            return self._submit_series(document)
+        with open(document.path, "rb") as file:
+            body = print_job_request(self.server.uri + self.server.path, document) + file.read()
+        connection = self.server.connection()
+        try:
+            connection.connect()
+            submitted = time.time_ns()
+            ipp_exchange(connection, self.server.path, body)
+        finally:
+            connection.close()
         return submitted
 
-    def single_jobs(self, printer, picture):
-        """One warm-up job, then JOBS jobs one at a time, and the records; the start of each measured one."""
-        self.print_and_wait(printer, picture)
-        for _ in range(JOBS):
-            self.print_and_wait(printer, picture)
-            time.sleep(0.05)  # LPrint flushes its last bytes just after it logs the job complete
-        records = self.records()
-        return records.times(START_MARK)[-JOBS:], records
+    def _submit_series(self, document):
+        test = os.path.join(self.server.directory, "series.test")
+        with open(test, "w") as file:
+            file.write(SERIES_TEST.format(format=document.format) * document.jobs)
+        submitted = time.time_ns()
+        # Not checked: a server that dies in the series fails the rest; measure() sees it.
+        subprocess.run(["ipptool", "-f", document.path, self.server.uri + self.server.path, test],
+                       capture_output=True, timeout=WAIT_LIMIT)
+        return submitted
 
-    def records(self):
-        return Records(self.prefix)
+    def measure(self, document):
+        trace = self.trace.refresh()
+        before = len(trace.ends())
+        submitted = self.submit(document)
+        self._wait_for_ends(before + document.jobs)
+        wait_for(self._printer_quiet, f"{self.name}'s printer to go quiet")
+        figures = self._figures(submitted, document.jobs)
+        figures["outcomes"]["died"] = int(self.server.process.poll() is not None)
+        self.results.setdefault(document.name, []).append(figures)
+        if figures["outcomes"]["unfinished"] or figures["outcomes"]["died"]:
+            self._restart()
+
+    def _wait_for_ends(self, count):
+        """Until count jobs have ended, or none has for STALL_LIMIT seconds."""
+        deadline, ended = 0, -1
+        while (time.monotonic() < deadline or ended < 0) and self.server.process.poll() is None:
+            now = len(self.trace.refresh().ends())
+            if now >= count:
+                return
+            if now != ended:
+                deadline, ended = time.monotonic() + STALL_LIMIT, now
+            time.sleep(0.005)
+
+    def _restart(self):
+        """A server that died, or was left with jobs that never end (it prints
+        no more), is started again."""
+        self.server.stop()
+        self.server.start(self.stack)
+        self.restarts += 1
+
+    def _printer_quiet(self):
+        writes = self.trace.refresh().to_printer(self.printer_port)
+        return not writes or time.time_ns() - writes[-1][0] > QUIET * 1e9
+
+    def _figures(self, submitted, jobs):
+        """The times of one measurement (meaningful when it is clean: every
+        job started once and completed) and what became of its jobs."""
+        trace = self.trace
+        starts = trace.times(START_MARK, submitted)
+        ends = trace.ends(submitted)
+        outcomes = {outcome: sum(1 for _, o in ends if o == outcome) for outcome in END_MARKS.values()}
+        outcomes.update(unfinished=max(0, jobs - len(ends)), started=len(starts))
+        completed = ends[-1][0] if ends else time.time_ns()
+        label = [(ns, pid) for ns, pid, head in trace.to_printer(self.printer_port, submitted)
+                 if not head.startswith(self.server.query_heads)] or [(submitted, 0)]
+        writers = {pid for _, pid in label} if self.server.library_pauses else set()
+        processing = 0
+        for begin, bound in zip(starts, starts[1:] + [completed + int(1e9)]):
+            end = max([begin] + [ns for ns, _ in label if begin < ns < bound])
+            processing += end - begin - trace.slept(writers, begin, end)
+        last_byte = label[-1][0]
+        return {"processing": processing, "last byte": last_byte - submitted, "completed": completed - submitted,
+                "outcomes": outcomes, "clean": outcomes["completed"] == outcomes["started"] == jobs,
+                "to last byte": self._pauses(writers, submitted, last_byte + 1),
+                "to completed": self._pauses(writers, submitted, completed)}
+
+    def _pauses(self, writers, begin, end):
+        """The library's pauses asked for in [begin, end), in ns: those of the
+        label's writes, and those of status queries (the query's write and the
+        waits for the answer), with the number of queries."""
+        events = [(s, "pause", us) for s, us in self.trace.pauses_of(writers, begin, end)]
+        events += [(ns, "write", head) for ns, pid, head in self.trace.to_printer(self.printer_port, begin)
+                   if pid in writers and ns < end]
+        spent = {"label": 0, "query": 0, "queries": 0}
+        pending = 0
+        for _, kind, what in sorted(events, key=lambda event: event[0]):
+            if kind == "pause" and PAUSE_KIND.get(what) == "read":
+                spent["query"] += what * 1000
+            elif kind == "pause":
+                pending += what * 1000
+            else:
+                query = what.startswith(self.server.query_heads)
+                spent["query" if query else "label"] += pending
+                spent["queries"] += query
+                pending = 0
+        spent["label"] += pending
+        return spent
 
 
-class OurServer(Server):
-    def state_options(self):
-        state = os.path.join(self.directory, "state")
-        os.makedirs(state)
-        return ["-o", f"state-directory={state}"]
-
-
-class LPrintServer(Server):
-    def state_options(self):
-        spool = os.path.join(self.directory, "spool")
-        os.makedirs(spool)
-        return ["-o", f"spool-directory={spool}"]
+def interleaved_jobs(contenders, inputs):
+    """One job of the label each first, not counted: ours connects to the
+    printer on its first job (the model check, the settings)."""
+    for contender in contenders:
+        contender.measure(inputs[0])
+        contender.results.clear()
+    for round_ in range(REPETITIONS):
+        order = contenders if round_ % 2 == 0 else contenders[::-1]
+        for document in inputs:
+            for contender in order:
+                contender.measure(document)
 
 
 # ---------------------------------------------------------------------------
-# Measurements
+# Get-Printer-Attributes and the start
 # ---------------------------------------------------------------------------
 
-def our_processing(records, starts, printer_port):
-    """Per job, ns from its start to its print command, less the worker's pauses in between."""
-    worker = records.printer_writer(printer_port)
+GPA_KINDS = {"all attributes": ["all"], "printer-state, -reasons, -message": STATE_ATTRIBUTES}
+
+
+def gpa_block(server, requested, count):
+    """ns of count Get-Printer-Attributes over one kept-alive connection, after one not counted."""
+    body = get_printer_attributes_request(server.uri + server.path, requested)
+    connection = server.connection()
     times = []
-    for begin in starts:
-        end = records.print_command_after(printer_port, begin)
-        times.append(end - begin - records.slept(worker, begin, end))
+    try:
+        ipp_exchange(connection, server.path, body)
+        for _ in range(count):
+            begin = time.perf_counter_ns()
+            ipp_exchange(connection, server.path, body)
+            times.append(time.perf_counter_ns() - begin)
+    finally:
+        connection.close()
     return times
 
 
-def our_breakdown(records, starts, printer_port):
-    """Median ns per job, outside the pauses, spent: in the server before each
-    request to the worker; in the worker from a request to its first write or
-    reply; and between the library's writes (the rest)."""
-    worker = records.printer_writer(printer_port)
-    server = next(pid for _, pid, _ in records.marks if pid != worker)
-    parts = {"server": [], "worker": [], "writes": []}
-    for begin in starts:
-        end = records.print_command_after(printer_port, begin)
-        events = sorted([(s, e, "pause") for s, e, pid, _ in records.pauses if pid == worker and begin <= s < end] +
-                        [(ns, ns, "request" if pid == server and peer == 0 else "write")
-                         for ns, pid, peer, _, _ in records.writes if begin <= ns <= end])
-        spent = dict.fromkeys(parts, 0)
-        last_end, last_kind = begin, "request"
-        for event_start, event_end, kind in events:
-            part = "server" if kind == "request" else "worker" if last_kind == "request" else "writes"
-            spent[part] += max(0, event_start - last_end)
-            last_end, last_kind = max(last_end, event_end), kind
-        for part in parts:
-            parts[part].append(spent[part])
-    return {part: statistics.median(times) for part, times in parts.items()}
+def interleaved_gpa(servers):
+    times = {(server.name, kind): [] for server in servers for kind in GPA_KINDS}
+    for round_ in range(REPETITIONS):
+        for server in servers if round_ % 2 == 0 else servers[::-1]:
+            for kind, requested in GPA_KINDS.items():
+                times[server.name, kind] += gpa_block(server, requested, GPA_BLOCK)
+    return times
 
 
-def lprint_processing(records, starts, printer_port):
-    """Per job, ns from its start to its last write to the printer before the next job started."""
-    writes = [ns for ns, _ in records.to_printer(printer_port)]
-    bounds = starts[1:] + [float("inf")]
-    return [max(ns for ns in writes if begin < ns < bound) - begin for begin, bound in zip(starts, bounds)]
+def first_answer(server, stack):
+    """ns from just before the server starts to its first successful
+    Get-Printer-Attributes on the printer; the server is stopped after."""
+    body = get_printer_attributes_request(server.uri + server.path, STATE_ATTRIBUTES)
+
+    def answered():
+        connection = http.client.HTTPConnection("127.0.0.1", server.port, timeout=1)
+        try:
+            ipp_exchange(connection, server.path, body)
+            return time.monotonic_ns()
+        except (OSError, RuntimeError, http.client.HTTPException):
+            return None
+        finally:
+            connection.close()
+
+    begin = time.monotonic_ns()
+    server.process = start(stack, server.argv(), env=server.environment,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        return wait_for(answered, f"{server.name} to answer after its start", interval=START_POLL) - begin
+    finally:
+        server.stop()
 
 
-def series(server, picture, printer_port, processing_ns, copies, jobs):
-    """Wall time of a series next to the pauses asked for in it plus the processing of its rasters."""
-    submitted = server.print_and_wait("bench", picture, copies, jobs)
-    records = server.records()
-    completed = records.times(END_MARK)[-1]
-    pauses = records.asked(records.printer_writer(printer_port), submitted, completed) * 1000
-    return {"wall": completed - submitted, "pauses": pauses, "floor": pauses + jobs * processing_ns}
+def interleaved_starts(servers, stack):
+    times = {server.name: [] for server in servers}
+    for round_ in range(STARTS):
+        for server in servers if round_ % 2 == 0 else servers[::-1]:
+            times[server.name].append(first_answer(server, stack))
+    return times
 
 
-def printed_as(server, picture, previews):
-    """One job to the emulator that draws previews: how its label compares with the picture."""
-    before = set(glob.glob(os.path.join(previews, "label-*.png")))
-    server.print_and_wait("check", picture)
-    printed = wait_for(lambda: set(glob.glob(os.path.join(previews, "label-*.png"))) - before, "the preview").pop()
-    differing, black = dots_differing(picture, printed)
-    return "yes" if differing == 0 else f"no: {differing} of its {black} black dots differ"
+# ---------------------------------------------------------------------------
+# IPP test suites
+# ---------------------------------------------------------------------------
+
+RESULT = re.compile(r"\[(PASS|FAIL|SKIP)\]$", re.M)
 
 
-def measure_ours(stack, build, shim, pictures, directory):
-    printer_port = start_emulator(stack, build, os.path.join(directory, "printer"), "--no-preview")
-    previews = os.path.join(directory, "previews")
-    check_port = start_emulator(stack, build, previews, "--preview-dir", previews)
-    server = OurServer(stack, os.path.join(directory, "server"),
-                       os.path.join(build, "tools", "printer-app", "vdl-printer-app"), shim)
-    server.add_printer("bench", OUR_DRIVER, f"vdl://127.0.0.1:{printer_port}")
-    server.add_printer("check", OUR_DRIVER, f"vdl://127.0.0.1:{check_port}")
-    results = {}
-    for name, picture in pictures.items():
-        starts, records = server.single_jobs("bench", picture)
-        results[name] = {"times": our_processing(records, starts, printer_port),
-                         "parts": our_breakdown(records, starts, printer_port),
-                         "printed": printed_as(server, picture, previews)}
-    first, picture = next(iter(pictures.items()))
-    typical = statistics.median(results[first]["times"])
-    copies = series(server, picture, printer_port, typical, COPIES, 1)
-    row = series(server, picture, printer_port, typical, 1, JOBS)
-    return results, copies, row
+def suite_counts(server, suite, document):
+    """(passed, failed, skipped, seconds, the test it was stopped in or None)
+    of one ipptool suite against the server's printer; -I runs every test,
+    also those after a failure."""
+    began = time.monotonic()
+    stopped_in = None
+    try:
+        output = subprocess.run(["ipptool", "-I", "-t", "-T", "30", "-f", document, server.uri + server.path,
+                                 os.path.join(SUITE_DIRECTORY, suite)],
+                                capture_output=True, text=True, timeout=SUITE_LIMIT).stdout
+    except subprocess.TimeoutExpired as stopped:
+        output = stopped.stdout.decode() if isinstance(stopped.stdout, bytes) else stopped.stdout or ""
+        last = output.rstrip().splitlines()[-1:] or ["?"]
+        stopped_in = last[0].split("[")[0].strip()  # the test's name, without its progress count
+    found = RESULT.findall(output)
+    return (*(found.count(word) for word in ("PASS", "FAIL", "SKIP")), time.monotonic() - began, stopped_in)
 
 
-def measure_lprint(stack, shim, pictures, directory):
-    printer_port = start_sink(stack)
-    server = LPrintServer(stack, os.path.join(directory, "server"), "lprint", shim)
-    server.add_printer("bench", LPRINT_DRIVER, f"socket://127.0.0.1:{printer_port}")
-    results = {}
-    for name, picture in pictures.items():
-        starts, records = server.single_jobs("bench", picture)
-        results[name] = lprint_processing(records, starts, printer_port)
-    return results
+def empty_queue(server):
+    """Cancels every job of the printer and waits until none is left, so that
+    no suite waits on a job another left behind."""
+    connection = server.connection()
+    uri = server.uri + server.path
+    try:
+        ipp_exchange(connection, server.path, ipp_request(CANCEL_JOBS, uri))
+        wait_for(lambda: ipp_value(ipp_exchange(connection, server.path, get_printer_attributes_request(
+                 uri, ["queued-job-count"])), "queued-job-count") == bytes(4), f"{server.name}'s queue to empty",
+                 interval=0.05)
+    finally:
+        connection.close()
+
+
+def suites(servers, document):
+    counts = {}
+    for suite in SUITES:
+        counts[suite] = []
+        for server in servers:
+            empty_queue(server)
+            counts[suite].append(suite_counts(server, suite, document))
+    return counts
 
 
 # ---------------------------------------------------------------------------
@@ -502,27 +746,199 @@ def machine():
 
 
 def ms(ns):
-    return f"{ns / 1e6:.2f}"
+    return f"{ns / 1e6:.1f}" if ns >= 1e7 else f"{ns / 1e6:.2f}"
 
 
-def report(ours, lprint, copies, row):
-    print(f"Machine: {machine()}")
-    print(f"\nProcessing time of one 4 x 6 in 203 dpi PNG label, ms, {JOBS} jobs after a warm-up"
-          " (ours without the library's pauses):")
-    print(f"  {'picture':20} {'application':28} {'median':>7} {'min':>7} {'max':>7}")
-    for name in ours:
-        for application, times in [("vdl-printer-app", ours[name]["times"]), (f"LPrint {LPRINT_DRIVER}", lprint[name])]:
-            print(f"  {name:20} {application:28} {ms(statistics.median(times)):>7} {ms(min(times)):>7} "
-                  f"{ms(max(times)):>7}")
-    for name, result in ours.items():
-        parts = ", ".join(f"{part} {ms(ns)}" for part, ns in result["parts"].items())
-        print(f"  ours, {name}: medians by part (ms): {parts}; prints as the picture: {result['printed']}")
-    print("\nOur application, ms from the first submission to the last completion:")
-    print(f"  {'':24} {'wall':>9} {'pauses':>9} {'pauses+work':>11} {'over':>7}")
-    for name, result in [(f"one job of {COPIES} copies", copies), (f"{JOBS} one-label jobs", row)]:
-        over = result["wall"] / result["floor"] - 1
-        print(f"  {name:24} {ms(result['wall']):>9} {ms(result['pauses']):>9} {ms(result['floor']):>11} "
-              f"{over:>+7.1%}")
+def spread(values):
+    """min / median / max, in ms."""
+    return f"{ms(min(values))} / **{ms(statistics.median(values))}** / {ms(max(values))}"
+
+
+def clean_runs(contender, document):
+    return [run for run in contender.results[document.name] if run["clean"]]
+
+
+def report_jobs(contenders, inputs):
+    print(f"\n### Jobs: min / **median** / max of {REPETITIONS}, ms\n")
+    print("| input | application | processing | submission → last byte | submission → completed |")
+    print("|---|---|---|---|---|")
+    for document in inputs:
+        for contender in contenders:
+            runs = clean_runs(contender, document)
+            cells = [spread([run[key] for run in runs]) if runs else "no run printed every job once"
+                     for key in ("processing", "last byte", "completed")]
+            lost = len(contender.results[document.name]) - len(runs)
+            note = f" ({lost} of {len(contender.results[document.name])} runs left out, below)" if lost else ""
+            print(f"| {document.name} | {contender.name}{note} | " + " | ".join(cells) + " |")
+
+
+def report_outcomes(contenders, inputs):
+    print("\n### What became of the jobs (all runs)\n")
+    print("| input | application | jobs sent | completed | aborted | canceled | never ended | starts beyond "
+          "one a job | server died | restarted |")
+    print("|---|---|---|---|---|---|---|---|---|---|")
+    for document in inputs:
+        for contender in contenders:
+            runs = contender.results[document.name]
+            total = {key: sum(run["outcomes"][key] for run in runs) for key in runs[0]["outcomes"]}
+            sent = document.jobs * len(runs)
+            restarts = sum(1 for run in runs if run["outcomes"]["unfinished"] or run["outcomes"]["died"])
+            print(f"| {document.name} | {contender.name} | {sent} | {total['completed']} | {total['aborted']} | "
+                  f"{total['canceled']} | {total['unfinished']} | {max(0, total['started'] - sent)} | "
+                  f"{total['died']} | {restarts} |")
+
+
+def median_of(runs, key, part):
+    return statistics.median(r[key][part] for r in runs)
+
+
+def report_targets(ours, inputs, gpa, starts):
+    label, series = inputs[0], inputs[-1]
+    print("\n### Targets (ours)\n")
+    print("| target | figure (medians) | limit | met |")
+    print("|---|---|---|---|")
+    runs = clean_runs(ours, label)
+    e2e = statistics.median(r["last byte"] for r in runs)
+    write_pauses = median_of(runs, "to last byte", "label")
+    before = median_of(runs, "to last byte", "query")
+    limit = write_pauses + 30e6
+    print(f"| one label, submission → last byte ≤ its writes' pauses + 30 ms | {ms(e2e)} ms "
+          f"(status-query pauses before it: {ms(before)} ms) | {ms(write_pauses)} + 30 = {ms(limit)} ms | "
+          f"{'yes' if e2e <= limit else 'no'} |")
+    runs = clean_runs(ours, series)
+    wall = statistics.median(r["completed"] for r in runs)
+    label_pauses = median_of(runs, "to completed", "label")
+    query_pauses = median_of(runs, "to completed", "query")
+    queries = median_of(runs, "to completed", "queries")
+    one_query = query_pauses / queries if queries else 0
+    processing = statistics.median(r["processing"] for r in runs)
+    limit = 1.1 * label_pauses + one_query + processing
+    without = wall - (query_pauses - one_query)
+    print(f"| {series.jobs} jobs, submission → last completed ≤ 1.1 × writes' pauses + one status query + "
+          f"processing | {ms(wall)} ms | 1.1 × {ms(label_pauses)} + {ms(one_query)} + {ms(processing)} = "
+          f"{ms(limit)} ms | {'yes' if wall <= limit else 'no'} |")
+    rest = wall - label_pauses - query_pauses - processing
+    print(f"| the same, our confirmations beyond one counted apart ({int(queries)} queries, "
+          f"{ms(query_pauses)} ms of pauses) | {ms(without)} ms (neither pauses nor processing: {ms(rest)} ms) | "
+          f"{ms(limit)} ms | {'yes' if without <= limit else 'no'} |")
+    for kind in GPA_KINDS:
+        value = statistics.median(gpa[ours.name, kind])
+        print(f"| Get-Printer-Attributes, idle, {kind} ≤ 10 ms | {ms(value)} ms | 10 ms | "
+              f"{'yes' if value <= 10e6 else 'no'} |")
+    value = statistics.median(starts[ours.name])
+    print(f"| start → first answer ≤ 100 ms | {ms(value)} ms | 100 ms | {'yes' if value <= 100e6 else 'no'} |")
+
+
+def report_pauses(ours, inputs):
+    print("\n### Ours: the library's pauses inside the times above (medians, ms)\n")
+    print("| input | to last byte: writes / status queries (n) | to completed: writes / status queries (n) |")
+    print("|---|---|---|")
+    for document in inputs:
+        runs = clean_runs(ours, document)
+        cells = [f"{ms(median_of(runs, key, 'label'))} / {ms(median_of(runs, key, 'query'))} "
+                 f"({median_of(runs, key, 'queries'):g})" for key in ("to last byte", "to completed")]
+        print(f"| {document.name} | " + " | ".join(cells) + " |")
+
+
+def report_gpa(servers, gpa):
+    print(f"\n### Get-Printer-Attributes on an idle printer, ms ({REPETITIONS} × {GPA_BLOCK} each, "
+          "one kept-alive connection)\n")
+    print("| requested | application | min | median | 90 % | max |")
+    print("|---|---|---|---|---|---|")
+    for kind in GPA_KINDS:
+        for server in servers:
+            times = sorted(gpa[server.name, kind])
+            print(f"| {kind} | {server.name} | {ms(times[0])} | {ms(statistics.median(times))} | "
+                  f"{ms(times[len(times) * 9 // 10])} | {ms(times[-1])} |")
+
+
+def report_starts(servers, starts):
+    print(f"\n### Start → first Get-Printer-Attributes answered, ms ({STARTS} starts each)\n")
+    print("| application | min / **median** / max |")
+    print("|---|---|")
+    for server in servers:
+        print(f"| {server.name} | {spread(starts[server.name])} |")
+
+
+def report_suites(servers, counts):
+    print("\n### CUPS IPP test suites (ipptool -I -t, the label PNG as document): passed / failed / skipped "
+          "(seconds)\n")
+    print("| suite | " + " | ".join(server.name for server in servers) + " |")
+    print("|---|" + "---|" * len(servers))
+    for suite, results in counts.items():
+        cells = [f"{passed} / {failed} / {skipped} ({seconds:.1f})" +
+                 (f", stopped in “{stopped_in}”" if stopped_in else "")
+                 for passed, failed, skipped, seconds, stopped_in in results]
+        print(f"| {suite} | " + " | ".join(cells) + " |")
+
+
+# ---------------------------------------------------------------------------
+# Setup and main
+# ---------------------------------------------------------------------------
+
+def contenders(stack, build, shim, directory, sink):
+    emulator = start_emulator(stack, build, os.path.join(directory, "emulator"), "--no-preview")
+    ours_dir, lprint_dir = os.path.join(directory, "ours"), os.path.join(directory, "lprint")
+    ours = OurServer(os.path.join(build, "tools", "printer-app", "vdl-printer-app"), ours_dir,
+                     shim_environment(shim, os.path.join(ours_dir, "trace"), ours_dir))
+    lprint = LPrintServer(shutil.which("lprint"), lprint_dir,
+                          shim_environment(shim, os.path.join(lprint_dir, "trace"), lprint_dir))
+    result = []
+    for server, driver, device, port in [(ours, OUR_DRIVER, f"vdl://127.0.0.1:{emulator}", emulator),
+                                         (lprint, LPRINT_DRIVER, f"socket://127.0.0.1:{sink.port}", sink.port)]:
+        server.start(stack)
+        server.add_printer(driver, device)
+        check_media(server)
+        result.append(Contender(stack, server, port, Trace(os.path.join(server.directory, "trace"))))
+    return result
+
+
+def check_media(server):
+    """Both must print the same label size: 4 x 6 in unless told otherwise."""
+    connection = server.connection()
+    try:
+        answer = ipp_exchange(connection, server.path, get_printer_attributes_request(
+            server.uri + server.path, ["media-default"]))
+    finally:
+        connection.close()
+    media = (ipp_value(answer, "media-default") or b"").decode()
+    if "4x6" not in media:
+        raise RuntimeError(f"{server.name}'s default media is {media!r}, not 4 x 6 in")
+
+
+def starting_servers(stack, build, directory, sink_port):
+    """A second server of each kind, without the shim, whose saved state holds
+    one printer (ours on an emulator of its own)."""
+    emulator = start_emulator(stack, build, os.path.join(directory, "start-emulator"), "--no-preview")
+    program = os.path.join(build, "tools", "printer-app", "vdl-printer-app")
+    ours_dir, lprint_dir = os.path.join(directory, "start-ours"), os.path.join(directory, "start-lprint")
+    servers = [(OurServer(program, ours_dir, plain_environment(ours_dir)), OUR_DRIVER, f"vdl://127.0.0.1:{emulator}"),
+               (LPrintServer(shutil.which("lprint"), lprint_dir, plain_environment(lprint_dir)), LPRINT_DRIVER,
+                f"socket://127.0.0.1:{sink_port}")]
+    for server, driver, device in servers:
+        with contextlib.ExitStack() as running:
+            server.start(running)
+            server.add_printer(driver, device)
+    return [server for server, _, _ in servers]
+
+
+@contextlib.contextmanager
+def phase(what):
+    """Says on standard error how long a part of the run took."""
+    began = time.monotonic()
+    yield
+    print(f"{what}: {time.monotonic() - began:.0f} s", file=sys.stderr)
+
+
+def check_tools(build, shim):
+    for needed in (shim, os.path.join(build, "sample_label"), os.path.join(build, "vdl-emulator"),
+                   os.path.join(build, "tests", "pwg_page"),
+                   os.path.join(build, "tools", "printer-app", "vdl-printer-app")):
+        if not os.path.exists(needed):
+            sys.exit(f"{needed} is missing: build it first (see the top of {sys.argv[0]})")
+    for program in ("lprint", "ipptool", "convert", "lscpu"):
+        if not shutil.which(program):
+            sys.exit(f"{program} is not installed")
 
 
 def main():
@@ -530,20 +946,31 @@ def main():
         sys.exit(__doc__)
     build = os.path.abspath(sys.argv[1])
     shim = os.path.join(build, "bench", "libvdl_timing_shim.so")
-    for needed in (shim, os.path.join(build, "sample_label"), os.path.join(build, "vdl-emulator"),
-                   os.path.join(build, "tools", "printer-app", "vdl-printer-app")):
-        if not os.path.exists(needed):
-            sys.exit(f"{needed} is missing: build it first (see the top of {sys.argv[0]})")
-    for program in ("lprint", "ipptool", "lscpu"):
-        if not shutil.which(program):
-            sys.exit(f"{program} is not installed")
+    check_tools(build, shim)
+    began = time.monotonic()
     with tempfile.TemporaryDirectory(prefix="vdl-app-bench-") as directory, contextlib.ExitStack() as stack:
-        preview = label_picture(build, directory)
-        pictures = {"preview, 1-bit grey": preview,
-                    "same, 8-bit grey": write_grey8(preview, os.path.join(directory, "grey8.png"))}
-        ours, copies, row = measure_ours(stack, build, shim, pictures, os.path.join(directory, "ours"))
-        lprint = measure_lprint(stack, shim, pictures, os.path.join(directory, "lprint"))
-        report(ours, lprint, copies, row)
+        print(f"Machine: {machine()}")
+        inputs = make_inputs(build, directory)
+        sink = ZplSink(stack)
+        ours, lprint = both = contenders(stack, build, shim, directory, sink)
+        servers = [ours.server, lprint.server]
+        with phase("jobs"):
+            interleaved_jobs(both, inputs)
+        with phase("Get-Printer-Attributes"):
+            gpa = interleaved_gpa(servers)
+        with phase("starts"):
+            starts = interleaved_starts(starting_servers(stack, build, directory, sink.port), stack)
+        with phase("IPP suites"):
+            counts = suites(servers, inputs[0].path)
+        report_jobs(both, inputs)
+        report_outcomes(both, inputs)
+        report_pauses(ours, inputs)
+        report_gpa(servers, gpa)
+        report_starts(servers, starts)
+        report_suites(servers, counts)
+        report_targets(ours, inputs, gpa, starts)
+        print(f"\nLPrint's sink answered {', '.join(f'{n} {q.decode()}' for q, n in sink.answered.items())}; "
+              f"machine at the end: {machine()}; the run took {time.monotonic() - began:.0f} s.")
 
 
 if __name__ == "__main__":
