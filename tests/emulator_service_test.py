@@ -167,13 +167,14 @@ class EmulatorServiceTest(unittest.TestCase):
         browser = Browser(self.directory)
         try:
             browser.open(self.url("/"))
-            eventually(lambda: browser.evaluate("document.querySelectorAll('#status input').length") == 7, "status boxes")
+            eventually(lambda: browser.evaluate("document.querySelectorAll('#status input').length") == 7 and
+                       browser.evaluate("document.querySelector('#connection').textContent") == "live", "the live page")
             send_to_printer_port(self.emulator, b"T40,40,8,1,1,0,0,N,N,'<script>window.ran=1</script>'\r"
                                                 b"BD10,10,100,100,B,3\rP1,1\r")
             shown = eventually(lambda: browser.evaluate(
                 "[...document.querySelectorAll('#commands li')].map(li => li.textContent).join('\\n')"
                 " .includes('<script>window.ran=1</script>') && document.querySelector('#preview').naturalWidth"),
-                "the new label on the page")
+                "the new label on the page", limit=60)  # Chromium on a loaded machine
             self.assertEqual(shown, 812)
             self.assertIsNone(browser.evaluate("window.ran"))
             browser.evaluate("document.querySelector('#commands li.drawn').click()")

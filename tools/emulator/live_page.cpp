@@ -175,7 +175,8 @@ async function setStatus() {
 
 function listen() {
   const events = new EventSource('/events');
-  events.onopen = () => { $('connection').textContent = 'live'; };
+  // Labels printed before the stream (re)opened came with no event: look.
+  events.onopen = () => { $('connection').textContent = 'live'; sync(); };
   events.onmessage = () => sync();
   events.onerror = () => { $('connection').textContent = 'reconnecting…'; };
 }
