@@ -144,15 +144,17 @@ TEST_F(BluetoothTest, SppConnectReportsEachStepAndReleasesTheSocket) {
     const VdlBluetoothAddress any{};
     const int before = openDescriptorCount();
     const struct {
+        const VdlBluetoothAddress *local, *remote;
         int socketError, bindError, connectError, result;
-    } steps[] = {{EMFILE, 0, 0, VDL_ERR_BT_SOCKET}, {0, EADDRINUSE, 0, VDL_ERR_BT_BIND},
-                 {0, 0, ETIMEDOUT, VDL_ERR_BT_CONNECT}};
+    } steps[] = {{&any, &kPrinter, EMFILE, 0, 0, VDL_ERR_BT_SOCKET}, {&any, &kPrinter, 0, EADDRINUSE, 0, VDL_ERR_BT_BIND},
+                 {&any, &kPrinter, 0, 0, ETIMEDOUT, VDL_ERR_BT_CONNECT}, {nullptr, &kPrinter, 0, 0, 0, VDL_ERR_BT_SOCKET},
+                 {&any, nullptr, 0, 0, 0, VDL_ERR_BT_SOCKET}};
     for (const auto &step : steps) {
         bluetoothSockets().socketErrors = {step.socketError};
         bluetoothSockets().bindError = step.bindError;
         bluetoothSockets().connectErrors = {step.connectError};
         int fd = 42;
-        EXPECT_EQ(spp_connect(&any, &kPrinter, 1, &fd), step.result);
+        EXPECT_EQ(spp_connect(step.local, step.remote, 1, &fd), step.result);
         EXPECT_EQ(fd, -1);
     }
     EXPECT_EQ(openDescriptorCount(), before);
