@@ -23,5 +23,17 @@ TEST_F(FaultTest, StatusRepliesOfTheWrongShape) {
     EXPECT_EQ(gStatus, 0);
 }
 
+// A read that meets the end of the connection ends at once with nothing:
+// no byte of the staging area before what was read is looked at.
+TEST_F(FaultTest, APrinterThatHungUpAnswersNothing) {
+    {
+        FakePrinter gone;
+        ASSERT_EQ(ConnectToPrinter(gone.portName().c_str()), 0);
+    }
+    char in[4];
+    uint32_t length = sizeof in;
+    EXPECT_EQ(DirectIO(nullptr, 0, in, &length), VDL_ERR_NO_REPLY);
+}
+
 }  // namespace
 }  // namespace vdltest
