@@ -155,7 +155,10 @@ TEST_F(ImageLoadTest, UnopenableFilesGiveTheOpenCode) {
     EXPECT_EQ(GetImageBit(dir.file("folder.bmp").c_str()), VDL_ERR_IMAGE_OPEN);
     unsigned char *image = nullptr;
     BITMAPINFOHEADER info{};
+    info.biWidth = 7;  // a failed load leaves no stale header behind
     EXPECT_EQ(loadImage1(nullptr, &image, &info), VDL_ERR_IMAGE_OPEN);
+    EXPECT_EQ(info.biWidth, 0);
+    EXPECT_EQ(loadImage(dir.file("missing.bmp").c_str(), &image, nullptr, 0), VDL_ERR_IMAGE_FORMAT);
 }
 
 // Pictures load as long as the bitmap command can carry them: rows of up to
