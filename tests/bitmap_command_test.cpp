@@ -75,7 +75,7 @@ TEST_F(BitmapCommandTest, CommandsAreHeaderDataAndCrInThreeWrites) {
         {picture, 10, 20, 0, bytes({'L', 'D', 10, 0, 20, 0, 2, 0, 2, 0, 0xF0, 0x0F, 0x00, 0x00, 0x0D})},
         {picture, 10, 20, 1, bytes({'L', 'C', 'R', 0, 10, 0, 20, 0, 2, 0, 2, 0, 0xF0, 0x0F, 0x00, 0x02, 0x0D})},
         {picture, 10, 20, 2, bytes({'L', 'D', 10, 0, 20, 0, 2, 0, 2, 0, 0xF0, 0x0F, 0x00, 0x00, 0x0D})},
-        {nine, 300, 1, 0, bytes({'L', 'D', 0x2C, 0x01, 1, 0, 2, 0, 1, 0, 0xFF, 0x80, 0x0D})},
+        {nine, 770, 1, 0, bytes({'L', 'D', 0x02, 0x03, 1, 0, 2, 0, 1, 0, 0xFF, 0x80, 0x0D})},  // 770 = 3 * 256 + 2
         {eight, 65536, -1, 255, bytes({'L', 'D', 0xFF, 0xFF, 0, 0, 1, 0, 1, 0, 0xFF, 0x0D})},
         {eight, INT32_MIN, INT32_MAX, 1, bytes({'L', 'C', 'R', 0, 0, 0, 0xFF, 0xFF, 1, 0, 1, 0, 0xFF, 1, 0x0D})},
     };
