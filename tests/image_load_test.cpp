@@ -112,6 +112,13 @@ TEST_F(ImageLoadTest, LoadImage1ReadsTheColourTableAtOffset54) {
     EXPECT_EQ(load1(path).art(), ".#.###..\n");  // entry 0 read from 54: white; entry 1 then black
 }
 
+// A table shorter than its depth's: the pixels that follow it are read as its
+// next entries (entry 2 here: white), and entries past the file's end as black.
+TEST_F(ImageLoadTest, AColourTableCutByTheFileEndReadsAsBlackPastIt) {
+    const std::string file = bmpFile(4, 1, {255, 255, 255, 2}, {8, 40, 0, {kBlack, kBlack}});
+    EXPECT_EQ(load(dir.write("short.bmp", file)).art(), "###.\n");
+}
+
 TEST_F(ImageLoadTest, TheNameDecidesWhatIsConvertedAndTheContentHowARefusalIsReported) {
     const Picture picture = randomPicture(9, 3, kNearWhite, 5);
     auto bmp = [&](int bits) { return bmpFile(9, 3, picture.argb, {bits}); };

@@ -116,6 +116,20 @@ TEST_F(ImageToolTest, GifFilesGiveTheirFirstFrameOnTheirScreenWithTransparencyAs
         EXPECT_EQ(loaded.info.biBitCount, 24);
         EXPECT_EQ(loaded.art(), art(picture)) << interlace;
     }
+    {  // A comment is no graphics control, even when its bytes would read as
+       // one (four of them, the flag bit set, black's index last): black stays black.
+        std::string gif = readFile(converted(picture, {}, "commented.gif"));
+        const std::size_t entries = gif[10] & 0x80 ? 2u << (gif[10] & 7) : 0;
+        std::size_t black = 0, at = 13 + 3 * entries;
+        while (black < entries && gif.compare(13 + 3 * black, 3, std::string(3, '\0')) != 0) ++black;
+        ASSERT_LT(black, entries);
+        while (gif[at] == 0x21) {  // past the extensions the tool wrote, to the frame
+            for (at += 2; gif[at] != 0; at += std::size_t(uint8_t(gif[at])) + 1) {}
+            ++at;
+        }
+        gif.insert(at, std::string{'\x21', '\xFE', 4, 1, 0, 0, char(black), 0});
+        EXPECT_EQ(load(dir.write("commented.gif", gif)).art(), art(picture));
+    }
     // Two frames, the first smaller than the screen and placed inside it:
     // outside the frame the label stays white; the second frame is not shown.
     const Picture frame = randomPicture(20, 10, {kWhite, kBlack}, 9);
