@@ -2,14 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <csetjmp>
 #include <cstdint>
-#include <cstdio>  // jpeglib.h needs FILE
 #include <cstring>
 #include <png.h>
 
-#include <jerror.h>
-#include <jpeglib.h>
+#include "jpegSession.h"
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -54,86 +51,32 @@ constexpr std::array<unsigned char, 256> reversedBits() {
 }
 constexpr std::array<unsigned char, 256> kReversedBits = reversedBits();
 
-// libjpeg-turbo's advice against files built to decode for ever: a limit on
-// the number of progressive scans, and on the memory of one decode.
-constexpr int kMaxScans = 500;
-constexpr long kMaxDecoderMemory = 1L << 30;
-
-struct JpegErrors {
-    jpeg_error_mgr base;
-    std::jmp_buf escape;
-    bool damaged;  // the picture's data broke off or does not decode
-};
-
-[[noreturn]] void escapeOnError(j_common_ptr cinfo) {
-    std::longjmp(reinterpret_cast<JpegErrors *>(cinfo->err)->escape, 1);
-}
-
-// Warnings (level -1) about the picture's data mean it is damaged: libjpeg
+// A JPEG's grey rows into the picture. Any damage refuses the file: libjpeg
 // would go on with grey in place of what is missing, which prints black.
-// Others (stray bytes between markers, an unknown JFIF revision, a missing
-// end marker after complete data) leave the picture whole.
-void noteDamage(j_common_ptr cinfo, int level) {
-    auto *errors = reinterpret_cast<JpegErrors *>(cinfo->err);
-    const int code = errors->base.msg_code;
-    if (level < 0 && (code == JWRN_HIT_MARKER || code == JWRN_MUST_RESYNC || code == JWRN_NOT_SEQUENTIAL ||
-                      code == JWRN_HUFF_BAD_CODE))
-        errors->damaged = true;
-}
+class GrayRows : public vdl::JpegSink {
+public:
+    GrayRows(std::size_t maxPixels, GrayPicture &picture) : maxPixels_(maxPixels), picture_(picture) {}
 
-void stayQuiet(j_common_ptr) {}
-
-void limitScans(j_common_ptr cinfo) {
-    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
-        cinfo->err->msg_code = JERR_BAD_SCAN_SCRIPT;
-        cinfo->err->error_exit(cinfo);
+    bool begin(const vdl::JpegPicture &picture) override {
+        if (picture.width == 0 || picture.height == 0 || picture.width > maxPixels_ / picture.height) return false;
+        picture_.width = int(picture.width);
+        picture_.height = int(picture.height);
+        picture_.pixelsPerInch = picture.pixelsPerInch;  // 0 scales it to the label
+        picture_.pixels.resize(std::size_t(picture.width) * picture.height);
+        return true;
     }
-}
 
-// A CMYK row as grey: the light each ink leaves, as its luminance. Adobe's
-// files store the inks inverted (255 = no ink), which is how libjpeg hands
-// them out; others store them plainly.
-void cmykToGray(const JSAMPLE *cmyk, unsigned char *gray, JDIMENSION width, bool inverted) {
-    for (JDIMENSION x = 0; x < width; ++x, cmyk += 4) {
-        unsigned light[4];
-        for (int c = 0; c < 4; ++c) light[c] = inverted ? cmyk[c] : 255u - cmyk[c];
-        const unsigned luminance = (299 * light[0] + 587 * light[1] + 114 * light[2] + 500) / 1000;
-        gray[x] = static_cast<unsigned char>((luminance * light[3] + 127) / 255);
+    bool row(unsigned char *gray, const vdl::JpegDamage &damage) override {
+        if (damage.corrupt) return false;
+        std::copy_n(gray, picture_.width, picture_.pixels.data() + std::size_t(rows_++) * picture_.width);
+        return true;
     }
-}
 
-// Any libjpeg error leaves through longjmp back to decodeJpeg: nothing in
-// here has a destructor; the picture is the caller's.
-bool decodeJpegRows(jpeg_decompress_struct &decoder, JpegErrors &errors, const unsigned char *data,
-                    std::size_t size, std::size_t maxPixels, GrayPicture &picture) {
-    jpeg_mem_src(&decoder, data, static_cast<unsigned long>(size));
-    jpeg_read_header(&decoder, TRUE);
-    const bool cmyk = decoder.jpeg_color_space == JCS_CMYK || decoder.jpeg_color_space == JCS_YCCK;
-    decoder.out_color_space = cmyk ? JCS_CMYK : JCS_GRAYSCALE;
-    jpeg_calc_output_dimensions(&decoder);
-    const JDIMENSION width = decoder.output_width, height = decoder.output_height;
-    if (width == 0 || height == 0 || std::size_t(width) > maxPixels / height) return false;
-    picture.width = int(width);
-    picture.height = int(height);
-    picture.pixelsPerInch = 0;  // unknown, or not square: scaled to the label
-    if (decoder.X_density == decoder.Y_density && decoder.density_unit == 1) picture.pixelsPerInch = decoder.X_density;
-    if (decoder.X_density == decoder.Y_density && decoder.density_unit == 2)
-        picture.pixelsPerInch = int(decoder.X_density * 2.54 + 0.5);
-    picture.pixels.resize(std::size_t(width) * height);
-    jpeg_start_decompress(&decoder);
-    JSAMPARRAY cmykRow =
-        cmyk ? (*decoder.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&decoder), JPOOL_IMAGE, width * 4, 1)
-             : nullptr;
-    while (decoder.output_scanline < height && !errors.damaged) {
-        unsigned char *row = picture.pixels.data() + std::size_t(decoder.output_scanline) * width;
-        JSAMPROW target = cmyk ? cmykRow[0] : row;
-        if (jpeg_read_scanlines(&decoder, &target, 1) != 1) return false;
-        if (cmyk) cmykToGray(cmykRow[0], row, width, decoder.saw_Adobe_marker);
-    }
-    if (errors.damaged) return false;
-    jpeg_finish_decompress(&decoder);
-    return !errors.damaged;
-}
+private:
+    std::size_t maxPixels_;
+    GrayPicture &picture_;
+    int rows_ = 0;
+};
 
 }  // namespace
 
@@ -199,24 +142,10 @@ bool diffuses(Content content, Quality quality, bool jpeg, const GrayPicture &pi
 }
 
 bool decodeJpeg(const unsigned char *data, std::size_t size, std::size_t maxPixels, GrayPicture &picture) {
-    jpeg_decompress_struct decoder{};
-    JpegErrors errors{};
-    jpeg_progress_mgr progress{};
-    decoder.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = escapeOnError;
-    errors.base.emit_message = noteDamage;
-    errors.base.output_message = stayQuiet;
-    progress.progress_monitor = limitScans;
-    if (setjmp(errors.escape) != 0) {
-        jpeg_destroy_decompress(&decoder);
-        return false;
-    }
-    jpeg_create_decompress(&decoder);
-    decoder.mem->max_memory_to_use = kMaxDecoderMemory;
-    decoder.progress = &progress;
-    const bool decoded = decodeJpegRows(decoder, errors, data, size, maxPixels, picture);
-    jpeg_destroy_decompress(&decoder);
-    return decoded;
+    GrayRows rows(maxPixels, picture);
+    vdl::JpegDamage damage;
+    return vdl::decodeJpegRows(data, size, vdl::JpegPixels::Gray, rows, damage) == vdl::JpegOutcome::Decoded &&
+           !damage.corrupt;
 }
 
 bool decodePng(const unsigned char *data, std::size_t size, std::size_t maxPixels, GrayPicture &picture) {
