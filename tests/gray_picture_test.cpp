@@ -1,12 +1,14 @@
 // The printer application's reduction of pictures to dots: error diffusion
 // keeps a grey's darkness and pure black and white as they are; the photo
-// rule decides between it and the threshold.
+// rule decides between it and the threshold. JPEG documents decode to grey.
+#include <algorithm>
 #include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "gray_picture.h"
+#include "image_files.h"
 
 namespace vdltest {
 namespace {
@@ -79,6 +81,41 @@ TEST(GrayPictureTest, PhotosAreDiffusedAndSharpEdgesThresholded) {
     for (const auto &c : cases)
         EXPECT_EQ(vdlapp::diffuses(c.content, c.quality, c.jpeg, c.picture), c.diffused)
             << int(c.content) << " " << int(c.quality) << " jpeg " << c.jpeg << " picture " << &c - cases;
+}
+
+// A colour JPEG in each colour space convert writes decodes to its luminance
+// (blue-ish: 0.299 x 48 + 0.587 x 112 + 0.114 x 240 = 108), with the
+// resolution the file gives; a cut file and one past the pixel limit are refused.
+TEST(GrayPictureTest, JpegFilesDecodeToTheirLuminanceOrAreRefused) {
+    if (!haveConvert()) GTEST_SKIP() << "ImageMagick's convert is not installed (scripts/install-deps.sh)";
+    const TempDir dir;
+    const std::string source = dir.write("flat.pam", pamFile(Picture(16, 8, 0xFF3070F0)));
+    const struct {
+        std::vector<std::string> options;
+        int pixelsPerInch;
+    } cases[] = {
+        {{"-quality", "95"}, 0},
+        {{"-colorspace", "Gray", "-density", "200", "-units", "PixelsPerInch"}, 200},
+        {{"-colorspace", "CMYK", "-quality", "95", "-density", "80", "-units", "PixelsPerCentimeter"}, 203},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> arguments = c.options;
+        arguments.insert(arguments.begin(), source);
+        arguments.push_back(dir.file("flat.jpg"));
+        ASSERT_TRUE(runConvert(arguments));
+        const std::string jpeg = readFile(dir.file("flat.jpg"));
+        const auto *bytes = reinterpret_cast<const unsigned char *>(jpeg.data());
+        vdlapp::GrayPicture picture;
+        ASSERT_TRUE(vdlapp::decodeJpeg(bytes, jpeg.size(), 16 * 8, picture)) << c.options[1];
+        EXPECT_EQ(picture.width, 16);
+        EXPECT_EQ(picture.height, 8);
+        EXPECT_EQ(picture.pixelsPerInch, c.pixelsPerInch);
+        const auto [darkest, lightest] = std::minmax_element(picture.pixels.begin(), picture.pixels.end());
+        EXPECT_NEAR(*darkest, 108, 4) << c.options[1];
+        EXPECT_NEAR(*lightest, 108, 4) << c.options[1];
+        EXPECT_FALSE(vdlapp::decodeJpeg(bytes, jpeg.size(), 16 * 8 - 1, picture));
+        EXPECT_FALSE(vdlapp::decodeJpeg(bytes, jpeg.size() * 2 / 3, 16 * 8, picture));
+    }
 }
 
 }  // namespace
