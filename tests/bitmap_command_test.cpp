@@ -122,13 +122,13 @@ TEST_F(BitmapCommandTest, EmulatorReadsBothCommandsBackIntoThePicture) {
     EXPECT_FALSE(parser.next(rest) || parser.finish(rest));
 }
 
-// A picture of width 0 is empty, not wrong: header, no raster, CR. Sizes the
+// A picture of width or height 0 is empty, not wrong: header, no raster, CR. Sizes the
 // 16-bit fields cannot carry, and negative ones, are refused with nothing sent.
 TEST_F(BitmapCommandTest, DirectCommandsSendEveryRasterTheirFieldsCanDescribe) {
     const std::vector<unsigned char> raster(65535, 0xFF);
     BITMAPINFOHEADER info{};
     for (const auto &[width, height, sent] : std::vector<std::tuple<int, int, std::size_t>>{
-             {0, 3, 11}, {524280, 1, 65546}, {-8, 2, 0}, {16, -1, 0}, {524281, 1, 0}, {8, 65536, 0}}) {
+             {0, 3, 11}, {8, 0, 11}, {524280, 1, 65546}, {-8, 2, 0}, {16, -1, 0}, {524281, 1, 0}, {8, 65536, 0}}) {
         info.biWidth = width;
         info.biHeight = height;
         printer.clearReceived();

@@ -88,8 +88,8 @@ TEST_F(ImageLoadTest, BmpFilesOfEveryDepthReduceToTheirPictureInEitherRowOrder) 
         }
 }
 
-// Bit fields in another channel order; a fourth byte that is zero everywhere
-// is no alpha, so the colours count.
+// Bit fields in another channel order; a fourth byte that is zero everywhere,
+// or that no mask names, is no alpha, so the colours count.
 TEST_F(ImageLoadTest, ThirtyTwoBitFilesFollowTheirMasks) {
     const Picture picture = randomPicture(11, 5, kWithAlpha, 3);
     std::vector<uint32_t> swapped, zeroAlpha;
@@ -101,6 +101,9 @@ TEST_F(ImageLoadTest, ThirtyTwoBitFilesFollowTheirMasks) {
     Picture opaque = picture;
     for (uint32_t &p : opaque.argb) zeroAlpha.push_back(p & 0xFFFFFF), p |= 0xFF000000;
     EXPECT_EQ(load(dir.write("zero.bmp", bmpFile(11, 5, zeroAlpha, {32}))).art(), art(opaque));
+    // Three masks after a 40-byte header (written where a palette would be): no alpha channel.
+    const BmpLayout threeMasks{32, 40, 3, {0x000000FF, 0x0000FF00, 0x00FF0000}};
+    EXPECT_EQ(load(dir.write("three.bmp", bmpFile(11, 5, swapped, threeMasks))).art(), art(opaque));
 }
 
 TEST_F(ImageLoadTest, LoadImage1ReadsTheColourTableAtOffset54) {

@@ -130,14 +130,15 @@ TEST_F(ImageToolTest, GifFilesGiveTheirFirstFrameOnTheirScreenWithTransparencyAs
         gif.insert(at, std::string{'\x21', '\xFE', 4, 1, 0, 0, char(black), 0});
         EXPECT_EQ(load(dir.write("commented.gif", gif)).art(), art(picture));
     }
-    // Two frames, the first smaller than the screen and placed inside it:
-    // outside the frame the label stays white; the second frame is not shown.
+    // Two frames, the first smaller than the screen and placed inside it, off
+    // the raster's byte grid: outside the frame the label stays white; the
+    // second frame is not shown.
     const Picture frame = randomPicture(20, 10, {kWhite, kBlack}, 9);
-    ASSERT_TRUE(runConvert({"-delay", "10", "(", dir.write("a.pam", pamFile(frame)), "-repage", "30x16+6+4", ")",
+    ASSERT_TRUE(runConvert({"-delay", "10", "(", dir.write("a.pam", pamFile(frame)), "-repage", "30x16+9+4", ")",
                             dir.write("b.pam", pamFile(Picture(30, 16, kBlack))), dir.file("anim.gif")}));
     Picture screen(30, 16);
     for (int y = 0; y < 10; ++y)
-        for (int x = 0; x < 20; ++x) screen.at(x + 6, y + 4) = frame.argb[std::size_t(y) * 20 + x];
+        for (int x = 0; x < 20; ++x) screen.at(x + 9, y + 4) = frame.argb[std::size_t(y) * 20 + x];
     for (const bool dithered : {false, true}) EXPECT_EQ(load(dir.file("anim.gif"), 0, dithered).art(), art(screen));
     const std::string gif = readFile(dir.file("anim.gif"));
     EXPECT_EQ(load(dir.write("cut.gif", gif.substr(0, gif.size() / 3))).code, VDL_ERR_IMAGE_OPEN);

@@ -490,7 +490,8 @@ class RestartTest(unittest.TestCase):
             modified = server.ipp("kept", "Set-Printer-Attributes", group="printer", **{
                 "printer-darkness-configured": ("integer", 70), "label-mode-configured": ("keyword", "cutter")})
             self.assertTrue(modified["status-code"].startswith("successful-ok "), modified)
-            self.assertEqual(server.app("shutdown").returncode, 0)
+            stopped = server.app("shutdown")
+            self.assertEqual(stopped.returncode, 0, stopped.stderr)
             server.process.wait(timeout=60)
             server = Server(state)
             got = server.ipp("kept", "Get-Printer-Attributes")

@@ -33,6 +33,7 @@ INSTANTIATE_TEST_SUITE_P(
         A{[] { return PrintBlock(1, 2, 3, 4, -1, 0); }, "", VDL_ERR_BLOCK_OPTION},
         A{[] { return PrintCircle(-1, 0, 7, 0); }, "CD-1,0,2,1"},
         A{[] { return Print1DBarcode("1", 0, 0, 17, 0, 0, 0, 4, -1); }, "B10,0,1,0,0,0,0,0,'1'"},
+        A{[] { return Print1DBarcode("1", 0, 0, 16, 0, 0, 0, 3, 9); }, "B10,0,16,0,0,0,3,0,'1'"},
         A{[] { return PrintQRCode("", 0, 0, 0, 1, 5, 4); }, "B20,0,Q,1,M,4,0,''"},
         A{[] { return PrintQRCode("", 0, 0, 1, 4, 4, 0); }, "B20,0,Q,1,L,4,0,''"},
         A{[] { return PrintQRCode("", 0, 0, 1, -1, 4, 0); }, "B20,0,Q,1,L,4,0,''"},

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <climits>
 #include <filesystem>
 #include <fstream>
@@ -157,10 +158,16 @@ TEST_F(TraceLogTest, EveryOperationTracesItsRecordsInOrder) {
         for (int i = 0; i < 4; ++i) tries += attempt + "|" + retry + "|";
         return tries + attempt;
     };
-    std::string serialScan;  // no serial port there
-    for (int i = 0; i < 10; ++i)
-        serialScan += "|openDeviceSerial Start openDeviceSerial|openDeviceSerial Serial port : /dev/ttyS" + std::to_string(i) +
-                      "|openDeviceSerial Failed to open serial port.|ConnectToPrinter Failed to open /dev/ttyS" + std::to_string(i);
+    // Ten device nodes tried in turn, none there.
+    auto scan = [](const std::string &opener, const std::string &start, const std::string &kind, const std::string &node) {
+        std::string records;
+        for (int i = 0; i < 10; ++i)
+            records += "|" + opener + " " + start + "|" + opener + " " + kind + " port : " + node + std::to_string(i) + "|" + opener +
+                       " Failed to open " + char(std::tolower(kind[0])) + kind.substr(1) + " port.|ConnectToPrinter Failed to open " +
+                       node + std::to_string(i);
+        return records;
+    };
+    const std::string serialScan = scan("openDeviceSerial", "Start openDeviceSerial", "Serial", "/dev/ttyS");
     // A device for each other transport, served by a fake printer of its own.
     FakePrinter parallel, usb, bluetooth;
     deviceNodes().nodes["/dev/lp0"].fd = parallel.attachDevice();
@@ -195,6 +202,14 @@ TEST_F(TraceLogTest, EveryOperationTracesItsRecordsInOrder) {
                                                                      "openDeviceBluetooth Retry to connect.")},
         {[] { return ConnectToPrinter("SERIAL:9600"); }, VDL_ERR_OPEN,
          banner + "Request a serial connection." + serialScan + "|ConnectToPrinter Failed to open device."},
+        {[&] {
+             auto lp0 = deviceNodes().nodes.extract("/dev/lp0");
+             const int result = ConnectToPrinter("PARALLEL");
+             return deviceNodes().nodes.insert(std::move(lp0)), result;
+         },
+         VDL_ERR_OPEN,
+         banner + "Request a parallel connection." + scan("openDeviceParallel", "Start", "Parallel", "/dev/lp") +
+             "|ConnectToPrinter Failed to open device."},
         {[&] { return reconnect("/dev/lp0"); }, 0,
          connected("Request a parallel connection.|openDeviceParallel Start|openDeviceParallel Parallel port : /dev/lp0|"
                    "openDeviceParallel Success port open.", 0)},
