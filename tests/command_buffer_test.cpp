@@ -29,6 +29,10 @@ TEST_F(CommandBufferTest, FlushesOnceTheFillReaches3584) {
     EXPECT_TRUE(sameBytes(printer.received(), pattern(3583) + "x"));
     EXPECT_EQ(sendScript().asked, std::vector<std::size_t>{3584});
     EXPECT_EQ(gDataIndex, 0u);
+    // A unit that fills exactly the room left goes in whole: one full send.
+    ASSERT_EQ(append(pattern(3583)), 0);
+    ASSERT_EQ(append(pattern(513, 1)), 0);
+    EXPECT_EQ(sendScript().asked, (std::vector<std::size_t>{3584, 4096}));
 }
 
 TEST_F(CommandBufferTest, FailedPrintKeepsEverythingForTheNextPrint) {
