@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "image_files.h"
+#include "picture.h"
 
 namespace vdltest {
 namespace {
@@ -113,6 +114,15 @@ TEST_F(ImageLoadTest, LoadImage1ReadsTheColourTableAtOffset54) {
     const std::string path = dir.write("a.BMP", file);
     EXPECT_EQ(load(path).art(), "#.#...##\n");   // entry 0 black, as the file says
     EXPECT_EQ(load1(path).art(), ".#.###..\n");  // entry 0 read from 54: white; entry 1 then black
+    // The fuzz targets' entry, the file in memory, reads it as each loader does.
+    const vdl::ByteView bytes{reinterpret_cast<const unsigned char *>(file.data()), file.size()};
+    for (const auto which : {vdl::ImageLoader::LoadImage, vdl::ImageLoader::LoadImage1}) {
+        unsigned char *image = nullptr;
+        BITMAPINFOHEADER info{};
+        ASSERT_EQ(vdl::loadImageBytes(which, "a.BMP", bytes, &image, &info, 0), 0);
+        EXPECT_EQ(*image, (which == vdl::ImageLoader::LoadImage ? load(path) : load1(path)).raster.at(0));
+        std::free(image);
+    }
 }
 
 // A table shorter than its depth's: the pixels that follow it are read as its
