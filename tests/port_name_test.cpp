@@ -58,7 +58,7 @@ TEST(BluetoothAddress, IsStoredLastGroupFirstAsBlueZDoes) {
     ASSERT_TRUE(parseBluetoothAddress("01:23:45:67:89:aB", &address));
     const unsigned char expected[6] = {0xAB, 0x89, 0x67, 0x45, 0x23, 0x01};
     EXPECT_EQ(0, std::memcmp(address.b, expected, 6));
-    for (const char *bad : {"01:23:45:67:89:AB:", "0123:45:67:89:AB", "01:23:45:67:89:A", "01:23:45:67:89;AB"})
+    for (const char *bad : {"01:23:45:67:89:AB:", "0123:45:67:89:AB", "01:23:45:67:89:A", "01:23:45:67:89;AB", "01:23:45:67:89:AG"})
         EXPECT_FALSE(parseBluetoothAddress(bad, &address)) << bad;
 }
 

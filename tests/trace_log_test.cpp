@@ -284,6 +284,7 @@ TEST_F(TraceLogTest, EveryOperationTracesItsRecordsInOrder) {
         {[&] { return printLD(pixels, nullptr, 0, 0); }, VDL_ERR_IMAGE_FORMAT, "printLD start|printLD Invalid bitmap."},
         {[&] { return compressData(pixels, 4); }, 0, "compressData compressData : start|" + W + "|compressData compressData : success"},
         {[&] { return GetImageBit(bmp.c_str()); }, 24, ""},
+        {[&] { return loadImage(nullptr, &image, &info, 0); }, VDL_ERR_IMAGE_OPEN, "loadImage Failed to open image file."},
         {[&] { return loadImage(dir.write("a.jpg", "JFIF").c_str(), &image, &info, 0); }, VDL_ERR_IMAGE_OPEN,
          "loadImage CONVERT|loadImage Failed to open image file."},
         {[&] { return freed(loadImage(bmp.c_str(), &image, &info, 18)); }, 0,
