@@ -101,18 +101,6 @@ public:
         return fitted;
     }
 
-    // Formats more of the command behind what is there.
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    bool append(const char *fmt, ...) {
-        va_list args;
-        va_start(args, fmt);
-        const bool fitted = appendFormatted(fmt, args);
-        va_end(args);
-        return fitted;
-    }
-
     // Appends a decimal and a comma, the field of most commands; cheaper than
     // a format where a header is made of many such fields.
     bool appendField(int value) {
