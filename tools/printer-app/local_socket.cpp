@@ -111,4 +111,6 @@ bool makeSocketDirectoryPrivate() {
 
 const std::string &chosenSocketDirectory() { return chosen(); }
 
+std::string chosenSocketPath(const char *program) { return chosen() + socketFileName(program); }
+
 }  // namespace vdlapp

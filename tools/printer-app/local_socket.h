@@ -36,6 +36,8 @@ void useSocketDirectory(const std::string &directory);
 bool makeSocketDirectoryPrivate();
 // The directory useSocketDirectory was given.
 const std::string &chosenSocketDirectory();
+// The socket itself, in that directory.
+std::string chosenSocketPath(const char *program);
 
 }  // namespace vdlapp
 

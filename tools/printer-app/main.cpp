@@ -127,6 +127,7 @@ int main(int argc, char *argv[]) {
     vdlapp::addDeviceScheme();
     vdlapp::placeLocalSocket(argc, argv);
     return papplMainloop(argc, argv, vdlapp::kVersion, nullptr, vdlapp::kDriverCount, vdlapp::kDrivers,
-                         vdlapp::autoAddCallback, vdlapp::driverCallback, nullptr, nullptr, vdlapp::createSystem,
+                         vdlapp::autoAddCallback, vdlapp::driverCallback, "shutdown", vdlapp::shutdownSubcommand,
+                         vdlapp::createSystem,
                          nullptr, nullptr);
 }

@@ -9,11 +9,14 @@
 #include <fstream>
 #include <mutex>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
 
 #include "job_order.h"
+#include "local_socket.h"
 #include "worker_client.h"
 
 namespace vdlapp {
@@ -26,6 +29,8 @@ int stopPipe[2] = {-1, -1};
 // PAPPL writes a job's state as state="N"; 5 is processing, 3 pending.
 constexpr const char *kProcessing = " state=\"5\"";
 constexpr const char *kPending = " state=\"3\"";
+constexpr useconds_t kAnswerGraceMicroseconds = 300000;
+constexpr int kGoneChecks = 50;  // 100 ms apart: a stop takes well under a second
 
 void onStopSignal(int) {
     const char byte = 's';
@@ -61,19 +66,46 @@ void resumeQueues(pappl_system_t *system) {
         if (pappl_printer_t *printer = papplSystemFindPrinter(system, nullptr, id, nullptr)) resumeQueue(printer);
 }
 
-bool stopRequested(pappl_system_t *system) {
-    pollfd signalled{stopPipe[0], POLLIN, 0};
-    return ::poll(&signalled, 1, 250) == 1 || papplSystemIsShutdown(system);
+enum class StopCause { signal, request };
+
+// Waits for a stop signal or a Shutdown-All-Printers request.
+StopCause waitForStop(pappl_system_t *system) {
+    for (;;) {
+        pollfd signalled{stopPipe[0], POLLIN, 0};
+        if (::poll(&signalled, 1, 250) == 1) return StopCause::signal;
+        if (papplSystemIsShutdown(system)) return StopCause::request;
+        takeStopSignals();
+    }
+}
+
+// PAPPL's main thread calls the save callback whenever the configuration
+// changed since its last save: in its loop, and once more after the loop,
+// before it deletes the printers. Setting the contact to itself marks such a
+// change; changes only count while the system runs.
+void markConfigurationChanged(pappl_system_t *system) {
+    pappl_contact_t contact{};
+    papplSystemGetContact(system, &contact);
+    papplSystemSetContact(system, &contact);
 }
 
 // The state as it is, then the workers (and their printer connections), then
 // the process: no job gets to end, so none is saved as ended.
-[[noreturn]] void stopNow(pappl_system_t *system, const std::string &statePath) {
-    {
-        const std::lock_guard<std::mutex> lock(saveMutex);
-        stopping = true;
-        saveTo(system, statePath);
-    }
+//
+// PAPPL ends its own loop on a Shutdown-All-Printers request once no job is
+// active, and then deletes the system: a save running then would write a
+// state with its printers half gone. So the stop first holds the save lock
+// and marks a change. If the system still runs, its main thread must pass the
+// save callback, and so wait on that lock, before it deletes anything. If it
+// no longer runs, PAPPL saves and ends the process itself.
+void stopNow(pappl_system_t *system, const std::string &statePath, StopCause cause) {
+    const std::lock_guard<std::mutex> lock(saveMutex);
+    markConfigurationChanged(system);
+    if (!papplSystemIsRunning(system)) return;
+    // PAPPL writes the answer to Shutdown-All-Printers after the request's
+    // handler returns; the requester should get it before the process ends.
+    if (cause == StopCause::request) ::usleep(kAnswerGraceMicroseconds);
+    stopping = true;
+    saveTo(system, statePath);
     papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopped; queued jobs print after the next start.");
     retireAllWorkers();
     ::_exit(0);
@@ -96,6 +128,27 @@ int requeueInterruptedJobs(std::string &stateText) {
     }
     stateText = out;
     return requeued;
+}
+
+// Whether a server accepts connections at the socket now.
+bool serverListens(const std::string &socketPath) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socketPath.size() >= sizeof address.sun_path) return false;
+    socketPath.copy(address.sun_path, socketPath.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool listens = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return listens;
+}
+
+bool serverGone(const std::string &socketPath) {
+    for (int check = 0; check < kGoneChecks; ++check) {
+        if (!serverListens(socketPath)) return true;
+        ::usleep(100000);
+    }
+    return false;
 }
 
 }  // namespace
@@ -126,9 +179,32 @@ void watchLifecycle(pappl_system_t *system, const std::string &statePath) {
         while (!papplSystemIsRunning(system)) ::usleep(20000);
         takeStopSignals();
         resumeQueues(system);
-        while (!stopRequested(system)) takeStopSignals();
-        stopNow(system, statePath);
+        stopNow(system, statePath, waitForStop(system));
     }).detach();
+}
+
+int shutdownSubcommand(const char *baseName, int, cups_option_t *, int fileCount, char **, void *) {
+    if (fileCount > 0) {
+        std::fprintf(stderr, "%s: Sub-command 'shutdown' does not accept files.\n", baseName);
+        return 1;
+    }
+    const std::string socketPath = chosenSocketPath(baseName);
+    http_t *http = httpConnect2(socketPath.c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
+    if (!http) {
+        std::fprintf(stderr, "%s: Server is not running.\n", baseName);
+        return 1;
+    }
+    ipp_t *request = ippNewRequest(IPP_OP_SHUTDOWN_ALL_PRINTERS);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "system-uri", nullptr, "ipp://localhost/ipp/system");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    ipp_t *response = cupsDoRequest(http, request, "/ipp/system");
+    const bool answered = response != nullptr;
+    const bool accepted = cupsLastError() == IPP_STATUS_OK;
+    ippDelete(response);
+    httpClose(http);
+    if (answered ? accepted : serverGone(socketPath)) return 0;
+    std::fprintf(stderr, "%s: Unable to shutdown server: %s\n", baseName, cupsLastErrorString());
+    return 1;
 }
 
 }  // namespace vdlapp

@@ -1,6 +1,6 @@
 // The server's start and stop around PAPPL's main loop.
 //
-// Stop: on SIGTERM, SIGINT or a Shutdown-System request the server saves its
+// Stop: on SIGTERM, SIGINT or a Shutdown-All-Printers request the server saves its
 // state as it is and ends within a second, whatever its printers do; PAPPL
 // alone would wait up to 60 s for the queued jobs. Jobs still queued stay
 // queued; a job that was printing is queued again and printed from its start
@@ -28,6 +28,13 @@ bool saveState(pappl_system_t *system, void *path);
 // Starts the thread that resumes the queues once PAPPL runs and stops the
 // server quickly when asked to.
 void watchLifecycle(pappl_system_t *system, const std::string &statePath);
+
+// The shutdown sub-command, in the place of PAPPL's: it asks the server on
+// this machine to stop, and succeeds when the server answers yes, or gives no
+// answer and is gone. PAPPL's own reports a failure when the server ends
+// before its answer is written.
+int shutdownSubcommand(const char *baseName, int optionCount, cups_option_t *options, int fileCount, char **files,
+                       void *data);
 
 }  // namespace vdlapp
 
