@@ -78,10 +78,13 @@ TEST_F(ImageLoadTest, BmpFilesOfEveryDepthReduceToTheirPictureInEitherRowOrder) 
             layout.topDown = topDown;
             if (!palette.empty()) layout.palette.resize(std::size_t(1) << layout.bitCount, 0x123456);
             std::string file = bmpFile(c.width, c.height, pixels, layout);
-            put32(file, 50, 0x1234);  // biClrImportant: reported as the file has it, never consulted
+            put32(file, 34, 0x5678);  // biSizeImage and biClrImportant: reported as the file has them,
+            put32(file, 50, 0x1234);  // never consulted; a converted picture's are those of its 24-bit file
             const Loaded loaded = load(dir.write(c.name, file));
             ASSERT_EQ(loaded.code, 0);
-            EXPECT_EQ(loaded.info.biClrImportant, c.reportedBitCount == c.layout.bitCount ? 0x1234u : 0u);
+            const bool asFiled = c.reportedBitCount == c.layout.bitCount;
+            EXPECT_EQ(loaded.info.biSizeImage, asFiled ? 0x5678u : uint32_t((c.width * 3 + 3) / 4 * 4 * c.height));
+            EXPECT_EQ(loaded.info.biClrImportant, asFiled ? 0x1234u : 0u);
             EXPECT_EQ(loaded.info.biWidth, c.width);
             EXPECT_EQ(loaded.info.biHeight, c.height);
             EXPECT_EQ(loaded.info.biBitCount, c.reportedBitCount);
@@ -130,6 +133,15 @@ TEST_F(ImageLoadTest, LoadImage1ReadsTheColourTableAtOffset54) {
 TEST_F(ImageLoadTest, AColourTableCutByTheFileEndReadsAsBlackPastIt) {
     const std::string file = bmpFile(4, 1, {255, 255, 255, 2}, {8, 40, 0, {kBlack, kBlack}});
     EXPECT_EQ(load(dir.write("short.bmp", file)).art(), "###.\n");
+}
+
+// Eight aligned pixels of the table's white are passed over together; eight
+// of another entry are not, also when the white is entry 0.
+TEST_F(ImageLoadTest, OnlyBlocksOfTheTablesWhitePrintNothing) {
+    std::vector<uint32_t> table(256, kBlack), pixels(16, 255);
+    table[0] = kWhite;
+    pixels.insert(pixels.begin() + 8, 8, 0);
+    EXPECT_EQ(load(dir.write("white-first.bmp", bmpFile(24, 1, pixels, {8, 40, 0, table}))).art(), "########........########\n");
 }
 
 TEST_F(ImageLoadTest, TheNameDecidesWhatIsConvertedAndTheContentHowARefusalIsReported) {

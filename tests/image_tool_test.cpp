@@ -100,7 +100,13 @@ TEST_F(ImageToolTest, JpegFilesAreRefusedOnlyWhenNothingCanBeDecoded) {
     ASSERT_EQ(cut.code, 0);
     EXPECT_EQ(cut.art().substr(0, 8 * 65), whole.substr(0, 8 * 65));  // the first row of blocks
     EXPECT_EQ(cut.art().substr(63 * 65), std::string(64, '.') + "\n");
+    // Past 500 scans (a progressive file's last one repeated), a file is refused before it is decoded.
+    const std::string progressive = readFile(converted(picture, {"-interlace", "JPEG"}, "progressive.jpg"));
+    const std::size_t lastScan = progressive.rfind("\xFF\xDA"), end = progressive.size() - 2;
+    std::string scans = progressive.substr(0, end);
+    for (int i = 0; i < 500; ++i) scans += progressive.substr(lastScan, end - lastScan);
     const std::tuple<const char *, std::string, int> refused[] = {
+        {"scans.jpg", scans + "\xFF\xD9", VDL_ERR_IMAGE_OPEN},
         {"header.jpg", clean.substr(0, 200), VDL_ERR_IMAGE_OPEN},
         {"png.jpg", readFile(converted(picture, {}, "p.png")), VDL_ERR_IMAGE_OPEN},
         {"jpeg.JPG", clean, VDL_ERR_IMAGE_FORMAT},   // not converted: read as BMP

@@ -124,7 +124,9 @@ TEST_F(RawIoTest, ReadOfNothingTriesTwentyTimes) {
     char buffer[8];
     EXPECT_EQ(readData(buffer, 8), 0);
     EXPECT_EQ(pauses(), std::vector<unsigned>{100} + repeated(30, 20));
-    EXPECT_EQ(readData(buffer, 0), 0);
+    resetPauses();
+    EXPECT_EQ(readData(buffer, 0), 0);  // nothing asked for: not one try
+    EXPECT_EQ(pauses(), std::vector<unsigned>{100});
     DisconnectPrinter();
     resetPauses();
     EXPECT_EQ(readData(buffer, 8), 0);

@@ -56,6 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
         A{[] { return PrintMicroPDF("m", 0, 0, 8, 99, 33, 3); }, "B20,0,B,8,99,33,3,'m'"},
         A{[] { return PrintGS1DataBar("g", 0, 0, 0, 11, 3, 0, 24, 0); }, "B30,0,R,0,1,1,0,6,0,'g'"},
         A{[] { return PrintGS1DataBar("g", 0, 0, 5, 10, 2, 0, -2, 0); }, "B30,0,R,5,10,2,0,6,0,'g'"},
+        A{[] { return PrintGS1DataBar("g", 0, 0, 5, 10, 2, 0, 21, 0); }, "B30,0,R,5,10,2,0,6,0,'g'"},  // odd
         A{[] { return PrintGS1DataBar("g", 0, 0, 0, 1, 1, 0, 0, 3); }, "B30,0,R,0,1,1,0,0,3,'g'"}));
 
 }  // namespace

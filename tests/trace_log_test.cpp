@@ -222,6 +222,9 @@ TEST_F(TraceLogTest, EveryOperationTracesItsRecordsInOrder) {
         {[&] { return printer.options().modelReply = "VRP-110\r\n", reconnect(printer.portName()); }, VDL_ERR_NOT_ACCEPTED,  // no label printer
          banner + tcp + checked("VRP-110", 159, 0) + "|modelCheck not supported model|openCheck Failed modelCheck()|"
                                                      "ConnectToPrinter Failed openCheck. -101|DisconnectPrinter start|DisconnectPrinter end"},
+        {[&] { return printer.options().modelReply = "VRL\r\n", ConnectToPrinter(printer.portName().c_str()); }, VDL_ERR_NOT_ACCEPTED,
+         banner + tcp + "|ConnectToPrinter Check model.|modelCheck start|" + W + "|" + read + "|modelCheck read OK.|modelCheck Failed to read the "
+                        "model name|openCheck Failed modelCheck()|ConnectToPrinter Failed openCheck. -101|DisconnectPrinter start|DisconnectPrinter end"},
         {[&] { return printer.options().modelReply = "VRL-408\r\n", ConnectToPrinter(printer.portName().c_str()); }, 0, connected(tcp, 0)},
         {[] { return Prints(1, 1); }, 0, "Prints start|" + W + "|" + emptied + "|Prints end"},
         {[] { return WriteBuffer("SS3\r", 4); }, 4, W},
