@@ -108,6 +108,10 @@ TEST_F(ImageLoadTest, ThirtyTwoBitFilesFollowTheirMasks) {
     // Three masks after a 40-byte header (written where a palette would be): no alpha channel.
     const BmpLayout threeMasks{32, 40, 3, {0x000000FF, 0x0000FF00, 0x00FF0000}};
     EXPECT_EQ(load(dir.write("three.bmp", bmpFile(11, 5, swapped, threeMasks))).art(), art(opaque));
+    // The masks may end where the file ends (its one pixel is then the red mask, read as red).
+    std::string tight = bmpFile(1, 1, {kBlack}, {32}) + std::string(8, '\0');
+    for (const auto &[at, value] : {std::pair{30, 3u}, {54, 0xFF0000u}, {58, 0xFF00u}, {62, 0xFFu}}) put32(tight, at, value);
+    EXPECT_EQ(load(dir.write("tight.bmp", tight)).art(), "#\n");
 }
 
 TEST_F(ImageLoadTest, LoadImage1ReadsTheColourTableAtOffset54) {

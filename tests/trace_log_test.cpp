@@ -294,6 +294,8 @@ TEST_F(TraceLogTest, EveryOperationTracesItsRecordsInOrder) {
          "loadImage pixel index : 18|loadImage resize image.|resizeImage biWidth : 9, biHeight : 2|"
          "resizeImage x_ratio : 0.444444, height : 4, y_ratio: 0.250000|resizeImage start|resizeImage end|loadImage success"},
         {[&] { return freed(loadImage1(bmp.c_str(), &image, &info)); }, 0, "loadImage1 success"},
+        {[&] { return loadImage1(bmp.c_str(), nullptr, &info); }, VDL_ERR_IMAGE_FORMAT, "loadImage1 Invalid argument."},
+        {[&] { return resizeImage(pixels, &image, 0, &info); }, VDL_ERR_IMAGE_FORMAT, "resizeImage Invalid argument."},
         {[&] { return info.biWidth = info.biHeight = 2, freed(resizeImage(pixels, &image, 3, &info)); }, 0,
          "resizeImage biWidth : 2, biHeight : 2|resizeImage x_ratio : 0.333333, height : 3, y_ratio: 0.333333|resizeImage start|resizeImage end"},
         {[] { return DisconnectPrinter(), 0; }, 0, "DisconnectPrinter start|DisconnectPrinter end"},
