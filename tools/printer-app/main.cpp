@@ -128,6 +128,5 @@ int main(int argc, char *argv[]) {
     vdlapp::placeLocalSocket(argc, argv);
     return papplMainloop(argc, argv, vdlapp::kVersion, nullptr, vdlapp::kDriverCount, vdlapp::kDrivers,
                          vdlapp::autoAddCallback, vdlapp::driverCallback, "shutdown", vdlapp::shutdownSubcommand,
-                         vdlapp::createSystem,
-                         nullptr, nullptr);
+                         vdlapp::createSystem, nullptr, nullptr);
 }

@@ -9,8 +9,6 @@
 #include <fstream>
 #include <mutex>
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -30,7 +28,10 @@ int stopPipe[2] = {-1, -1};
 constexpr const char *kProcessing = " state=\"5\"";
 constexpr const char *kPending = " state=\"3\"";
 constexpr useconds_t kAnswerGraceMicroseconds = 300000;
-constexpr int kGoneChecks = 50;  // 100 ms apart: a stop takes well under a second
+// How long shutdown looks for a server that ended without answering: a stop
+// takes well under a second.
+constexpr int kGoneChecks = 50;
+constexpr useconds_t kGoneCheckPauseMicroseconds = 100000;
 
 void onStopSignal(int) {
     const char byte = 's';
@@ -130,23 +131,17 @@ int requeueInterruptedJobs(std::string &stateText) {
     return requeued;
 }
 
-// Whether a server accepts connections at the socket now.
-bool serverListens(const std::string &socketPath) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (socketPath.size() >= sizeof address.sun_path) return false;
-    socketPath.copy(address.sun_path, socketPath.size());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    const bool listens = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    return listens;
+// A connection to the server at the domain socket; null when none listens.
+http_t *connectToServer(const std::string &socketPath) {
+    return httpConnect2(socketPath.c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
 }
 
 bool serverGone(const std::string &socketPath) {
     for (int check = 0; check < kGoneChecks; ++check) {
-        if (!serverListens(socketPath)) return true;
-        ::usleep(100000);
+        http_t *http = connectToServer(socketPath);
+        if (!http) return true;
+        httpClose(http);
+        ::usleep(kGoneCheckPauseMicroseconds);
     }
     return false;
 }
@@ -189,7 +184,7 @@ int shutdownSubcommand(const char *baseName, int, cups_option_t *, int fileCount
         return 1;
     }
     const std::string socketPath = chosenSocketPath(baseName);
-    http_t *http = httpConnect2(socketPath.c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
+    http_t *http = connectToServer(socketPath);
     if (!http) {
         std::fprintf(stderr, "%s: Server is not running.\n", baseName);
         return 1;
