@@ -188,20 +188,6 @@ protected:
         return printer.received() + std::string(reinterpret_cast<const char *>(gPrintData), gDataIndex);
     }
 
-    // Small writes must not wait for an acknowledgement while no time passes:
-    // Nagle's algorithm off on the library's socket to the fake.
-    void sendWithoutDelay() {
-        for (int fd = 3; fd < 1024; ++fd) {
-            sockaddr_in peer{};
-            socklen_t length = sizeof peer;
-            if (getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0 &&
-                ntohs(peer.sin_port) == printer.port()) {
-                const int on = 1;
-                setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-            }
-        }
-    }
-
     // Every call on an object that does not hold the connection fails with
     // not_connected and neither sends nor buffers a byte.
     void expectNotConnected(vdl::Printer &p, const char *situation) {
@@ -232,7 +218,6 @@ protected:
 TEST_F(CppInterface, EachCallSendsTheBytesOfItsCFunction) {
     {
         vdl::Printer p(printer.portName());
-        sendWithoutDelay();
         for (const Row &row : table()) {
             const std::string fromC = bytesOf([&] { EXPECT_GE(row.c(), 0) << row.what; });
             EXPECT_FALSE(fromC.empty()) << row.what;
@@ -241,7 +226,6 @@ TEST_F(CppInterface, EachCallSendsTheBytesOfItsCFunction) {
     }
     std::error_code error;
     vdl::NothrowPrinter p(printer.portName(), error);
-    sendWithoutDelay();
     for (const Row &row : table()) {
         const std::string fromC = bytesOf([&] { row.c(); });
         EXPECT_EQ(bytesOf([&] { EXPECT_FALSE(row.quiet(p)) << row.what; }), fromC) << row.what;
@@ -250,7 +234,6 @@ TEST_F(CppInterface, EachCallSendsTheBytesOfItsCFunction) {
 
 TEST_F(CppInterface, OnlyTheObjectHoldingTheConnectionSends) {
     vdl::Printer movedFrom(printer.portName());
-    sendWithoutDelay();
     EXPECT_EQ(movedFrom.model(), "VRL-408");
     vdl::Printer owner(std::move(movedFrom));
     EXPECT_THROW(vdl::Printer second(printer.portName()), vdl::Error);

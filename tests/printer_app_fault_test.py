@@ -16,13 +16,13 @@ from concurrent.futures import ThreadPoolExecutor
 from functools import partial
 
 from emulator import Emulator
-from printer_app_test import Server, eventually, grey_png, write_file
+from printer_app_test import Server, ServerTestCase, eventually, grey_png, write_file
 from relay import Relay
 
 ENDED = ("completed", "aborted", "canceled")
 
 
-class FaultTest(unittest.TestCase):
+class FaultTest(ServerTestCase):
     @classmethod
     def setUpClass(cls):
         cls.directory = tempfile.TemporaryDirectory()

@@ -151,20 +151,28 @@ def preview_dots(path):
 
 
 class Server:
-    """The application's server with a temporary state directory."""
+    """The application's server with a temporary state directory. Its standard
+    error and its log are kept in the state directory, and read back when it
+    stops (the directory may be gone when a test's failure is reported)."""
+
+    everyone = []  # every server started, for ServerTestCase's report
 
     def __init__(self, state, environment=None, options=()):
         self.state = state
         self.environment = environment
+        self.kept = {}  # file name -> its text, read when the server stopped
+        Server.everyone.append(self)
         # A free port can be taken by another program before the server binds
         # it; the server then exits, and starts again on another port.
         for _ in range(3):
             self.port = free_port()
             self.uri = f"ipp://127.0.0.1:{self.port}"
-            self.process = subprocess.Popen(
-                [APP, "server", "-o", f"server-port={self.port}", "-o", f"state-directory={state}",
-                 "-o", f"log-file={state}/server.log", "-o", "log-level=debug", *options],
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=environment)
+            os.makedirs(state, mode=0o700, exist_ok=True)
+            with open(os.path.join(state, "server.stderr"), "ab") as stderr:
+                self.process = subprocess.Popen(
+                    [APP, "server", "-o", f"server-port={self.port}", "-o", f"state-directory={state}",
+                     "-o", f"log-file={state}/server.log", "-o", "log-level=debug", *options],
+                    stdout=subprocess.DEVNULL, stderr=stderr, env=environment)
             # Asked before its server listens, a sub-command starts a private
             # server of its own: wait for the port first.
             try:
@@ -173,7 +181,7 @@ class Server:
             except AssertionError:
                 self.stop()
                 raise
-        raise AssertionError("the server did not start")
+        raise AssertionError("the server did not start; its standard error:\n" + self.standard_error()[-4000:])
 
     def listening_or_exited(self):
         if self.process.poll() is not None:
@@ -216,9 +224,42 @@ class Server:
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
+        self.kept = {name: self.read_kept(name) for name in ("server.stderr", "server.log")}
+
+    def read_kept(self, name):
+        """The server's standard error or its log, from its state directory or as it was at its stop."""
+        if name in self.kept:
+            return self.kept[name]
+        try:
+            return pathlib.Path(self.state, name).read_text(errors="replace")
+        except OSError as error:
+            return f"(not readable: {error})"
+
+    def standard_error(self):
+        return self.read_kept("server.stderr")
 
 
-class PrinterAppTest(unittest.TestCase):
+class ServerTestCase(unittest.TestCase):
+    """A test that, when it fails, shows what the servers it ran (or its class
+    runs) wrote to their standard error (a sanitizer's report, PAPPL's last
+    words) and the end of their logs."""
+
+    def run(self, result=None):
+        result = result or self.defaultTestResult()
+        failures_before = len(result.failures) + len(result.errors)
+        servers_before = len(Server.everyone)
+        super().run(result)
+        if len(result.failures) + len(result.errors) > failures_before:
+            for index, server in enumerate(Server.everyone):
+                if index >= servers_before or server.process.poll() is None:
+                    for name, count in (("server.log", 40), ("server.stderr", 200)):
+                        lines = server.read_kept(name).splitlines()[-count:]
+                        print(f"\n--- {name} of the server on port {server.port} ({len(lines)} last lines) ---",
+                              *lines, sep="\n", file=sys.stderr)
+        return result
+
+
+class PrinterAppTest(ServerTestCase):
     @classmethod
     def setUpClass(cls):
         # Class clean-ups run even when the set-up fails half-way: nothing is left running.
@@ -481,7 +522,7 @@ class PrinterAppTest(unittest.TestCase):
         return write_file(self.directory.name, f"{tag}.vdl", content)
 
 
-class RestartTest(unittest.TestCase):
+class RestartTest(ServerTestCase):
     def test_printers_and_their_options_survive_a_restart(self):
         with tempfile.TemporaryDirectory() as state, Emulator() as emulator:
             server = Server(state)
@@ -504,7 +545,7 @@ class RestartTest(unittest.TestCase):
             server.stop()
 
 
-class AutoAddTest(unittest.TestCase):
+class AutoAddTest(ServerTestCase):
     def test_a_usb_printer_the_library_accepts_is_added(self):
         with tempfile.TemporaryDirectory() as state, Emulator() as emulator:
             # The server and its sub-commands see one USB printer node, whose printer is the emulator.
@@ -574,7 +615,7 @@ def printers_by_socket(state):
 
 
 @unittest.skipUnless(os.geteuid() == 0, "acting as a second local user (nobody) needs root")
-class AdministrationTest(unittest.TestCase):
+class AdministrationTest(ServerTestCase):
     """Only a server's own user and root change it, or users an authentication service admits; all may print."""
 
     @classmethod

@@ -1,5 +1,6 @@
 // The trace log: switched on by "log.tmp" at connect time, one record of a
 // fixed layout per trace call, appended to "log.txt".
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -182,6 +183,24 @@ TEST_F(TraceLogTest, EveryOperationTracesItsRecordsInOrder) {
     auto freed = [&](int result) { return std::free(image), result; };
     uint32_t length = 4;
     char in[16];
+    // Transports opened directly, one fault each, and what they leave behind closed.
+    FakePrinter unanswering;
+    const std::string ethernet = "openDeviceEthernet Start|openDeviceEthernet addr : 127.0.0.1, port : 1|openDeviceEthernet ",
+                      serial = "openDeviceSerial Start openDeviceSerial|openDeviceSerial Serial port : ";
+    const VdlBluetoothAddress anyAddress{};
+    int rfcomm = -1;
+    auto closed = [&](int result) { return ::close(rfcomm), rfcomm = -1, result; };
+    std::string stillBusy = "spp_connect Failed to call connect().";
+    for (int retry = 0; retry < 20; ++retry)
+        stillBusy += "|spp_connect Bluetooth device is busy. Reconnect after 10 secs.|spp_connect Failed to call connect().";
+    static const unsigned char blank[100] = {};
+    std::string foreignUsb = "openDeviceUSB Start openDeviceUSB|openDeviceUSB device = /dev/usblp0|openDeviceUSB device = /dev/usblp1|"
+                             "openDeviceUSB Open usb port /dev/usblp1|openDeviceUSB Model : VRL-408, Manufacture : OTHER|"
+                             "openDeviceUSB This printer is not the veldrin printer.";
+    foreignUsb += "|openDeviceUSB device = /dev/usblp2|openDeviceUSB Failed to open /dev/usblp2, errno : 13|openDeviceUSB Open usb port "
+                  "/dev/usblp2|openDeviceUSB Model : , Manufacture : |openDeviceUSB This printer is not the veldrin printer.";
+    for (int node = 3; node < 16; ++node) foreignUsb += "|openDeviceUSB device = /dev/usblp" + std::to_string(node);
+    const std::string refused = "|openCheck Failed modelCheck()|ConnectToPrinter Failed openCheck. -101|DisconnectPrinter start|DisconnectPrinter end";
     const struct {
         std::function<int()> call;
         int result;
@@ -200,6 +219,36 @@ TEST_F(TraceLogTest, EveryOperationTracesItsRecordsInOrder) {
         {[] { return fakeBluez().records = {1}, bluetoothSockets().connectErrors = std::deque<int>(5, ECONNREFUSED), openDeviceBluetooth({}); },
          VDL_ERR_BT_CONNECT, "openDeviceBluetooth start|" + fiveTries("spp_connect Failed to call connect().|openDeviceBluetooth Failed to connect.",
                                                                      "openDeviceBluetooth Retry to connect.")},
+        {[] { return callFaults().networkSocket = {EMFILE}, openDeviceEthernet("127.0.0.1", "1"); }, VDL_ERR_SOCKET,
+         ethernet + "Failed to create socket."},
+        {[] { return callFaults().reuseAddress = {ENOPROTOOPT}, openDeviceEthernet("127.0.0.1", "1"); }, VDL_ERR_PORT_SETUP,
+         ethernet + "Failed setsockopt()."},
+        {[&] {
+             pollLog().pretendTimeout = true;
+             const int result = openDeviceEthernet("127.0.0.1", std::to_string(unanswering.port()).c_str());
+             return pollLog().pretendTimeout = false, result;
+         },
+         VDL_ERR_PORT_SETUP,
+         "openDeviceEthernet Start|openDeviceEthernet addr : 127.0.0.1, port : " + std::to_string(unanswering.port()) +
+             "|openDeviceEthernet No answer within 10000 ms.|openDeviceEthernet Failed to connect()."},
+        {[] { return openDeviceSerial("/dev/null", 9600); }, VDL_ERR_PORT_SETUP,  // no terminal
+         serial + "/dev/null|openDeviceSerial Failed to call tcgetattr function."},
+        {[] { return callFaults().inputSpeed = {EINVAL}, openDeviceSerial("/dev/ptmx", 9600); }, VDL_ERR_PORT_SETUP,
+         serial + "/dev/ptmx|openDeviceSerial Failed to call cfsetispeed function. 22"},
+        {[] { return callFaults().applySettings = {EIO}, openDeviceSerial("/dev/ptmx", 9600); }, VDL_ERR_PORT_APPLY,
+         serial + "/dev/ptmx|openDeviceSerial Failed to call tcsetattr function."},
+        {[&] { return bluetoothSockets().socketErrors = {EMFILE}, spp_connect(&anyAddress, &anyAddress, 1, &rfcomm); }, VDL_ERR_BT_SOCKET,
+         "spp_connect Failed to call socket()."},
+        {[&] {
+             bluetoothSockets().bindError = EADDRINUSE;
+             const int result = spp_connect(&anyAddress, &anyAddress, 1, &rfcomm);
+             return bluetoothSockets().bindError = 0, result;
+         },
+         VDL_ERR_BT_BIND, "spp_connect Failed to call bind()."},
+        {[&] { return bluetoothSockets().connectErrors = {EBUSY}, closed(spp_connect(&anyAddress, &anyAddress, 1, &rfcomm)); }, 0,
+         "spp_connect Failed to call connect().|spp_connect Bluetooth device is busy. Reconnect after 10 secs."},
+        {[&] { return bluetoothSockets().connectErrors = std::deque<int>(21, EBUSY), spp_connect(&anyAddress, &anyAddress, 1, &rfcomm); },
+         VDL_ERR_BT_CONNECT, stillBusy + "|spp_connect Bluetooth device still busy after 20 retries."},
         {[] { return ConnectToPrinter("SERIAL:9600"); }, VDL_ERR_OPEN,
          banner + "Request a serial connection." + serialScan + "|ConnectToPrinter Failed to open device."},
         {[&] {
@@ -210,6 +259,26 @@ TEST_F(TraceLogTest, EveryOperationTracesItsRecordsInOrder) {
          VDL_ERR_OPEN,
          banner + "Request a parallel connection." + scan("openDeviceParallel", "Start", "Parallel", "/dev/lp") +
              "|ConnectToPrinter Failed to open device."},
+        {[&] {  // one node holds another maker's printer, one cannot be opened
+             auto usb0 = deviceNodes().nodes.extract("/dev/usblp0");
+             deviceNodes().nodes["/dev/usblp1"] = {0, "/dev/null", -1, "MFG:OTHER;MDL:VRL-408;"};
+             deviceNodes().nodes["/dev/usblp2"].error = EACCES;
+             const int result = openDeviceUSB();
+             deviceNodes().nodes.erase("/dev/usblp1"), deviceNodes().nodes.erase("/dev/usblp2");
+             return deviceNodes().nodes.insert(std::move(usb0)), result;
+         },
+         VDL_ERR_NOT_ACCEPTED, foreignUsb},
+        {[&] {  // a printer gone before the model query
+             int pair[2];
+             socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair);
+             ::close(pair[1]);
+             deviceNodes().nodes["/dev/lp1"].fd = pair[0];
+             return ConnectToPrinter("/dev/lp1");
+         },
+         VDL_ERR_NOT_ACCEPTED,
+         banner + "Request a parallel connection.|openDeviceParallel Start|openDeviceParallel Parallel port : /dev/lp1|"
+                  "openDeviceParallel Success port open.|ConnectToPrinter Check model.|modelCheck start|writeData write data : |"
+                  "writeData Failed to write. written 0 of 6, errno : 32|modelCheck Failed to write model check cmd" + refused},
         {[&] { return reconnect("/dev/lp0"); }, 0,
          connected("Request a parallel connection.|openDeviceParallel Start|openDeviceParallel Parallel port : /dev/lp0|"
                    "openDeviceParallel Success port open.", 0)},
@@ -220,11 +289,13 @@ TEST_F(TraceLogTest, EveryOperationTracesItsRecordsInOrder) {
          connected("Request a bluetooth connection.|ConnectToPrinter bluetooth port : 00:11:22:AA:BB:CC|openDeviceBluetooth start|"
                    "openDeviceBluetooth Success port open.", 159)},
         {[&] { return printer.options().modelReply = "VRP-110\r\n", reconnect(printer.portName()); }, VDL_ERR_NOT_ACCEPTED,  // no label printer
-         banner + tcp + checked("VRP-110", 159, 0) + "|modelCheck not supported model|openCheck Failed modelCheck()|"
-                                                     "ConnectToPrinter Failed openCheck. -101|DisconnectPrinter start|DisconnectPrinter end"},
+         banner + tcp + checked("VRP-110", 159, 0) + "|modelCheck not supported model" + refused},
         {[&] { return printer.options().modelReply = "VRL\r\n", ConnectToPrinter(printer.portName().c_str()); }, VDL_ERR_NOT_ACCEPTED,
-         banner + tcp + "|ConnectToPrinter Check model.|modelCheck start|" + W + "|" + read + "|modelCheck read OK.|modelCheck Failed to read the "
-                        "model name|openCheck Failed modelCheck()|ConnectToPrinter Failed openCheck. -101|DisconnectPrinter start|DisconnectPrinter end"},
+         banner + tcp + "|ConnectToPrinter Check model.|modelCheck start|" + W + "|" + read + "|modelCheck read OK.|modelCheck Failed to read the model name" +
+                        refused},
+        {[&] { return printer.options().modelReply = "", ConnectToPrinter(printer.portName().c_str()); }, VDL_ERR_NOT_ACCEPTED,
+         banner + tcp + "|ConnectToPrinter Check model.|modelCheck start|" + W + "|" + read + "|" + read + "|" + read + "|" + read + "|" +
+             read + "|modelCheck Failed to read the model name" + refused},
         {[&] { return printer.options().modelReply = "VRL-408\r\n", ConnectToPrinter(printer.portName().c_str()); }, 0, connected(tcp, 0)},
         {[] { return Prints(1, 1); }, 0, "Prints start|" + W + "|" + emptied + "|Prints end"},
         {[] { return WriteBuffer("SS3\r", 4); }, 4, W},
@@ -244,6 +315,8 @@ TEST_F(TraceLogTest, EveryOperationTracesItsRecordsInOrder) {
         {[] { return std::min({PrintVectorFont("A", 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0), PrintVectorFontW("A", 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0),
                                PrintBlock(1, 2, 3, 4, 1, 1), PrintCircle(1, 2, 3, 4)}); },
          0, each(appended, {"PrintVectorFont", "PrintVectorFontW", "PrintBlock", "PrintCircle"})},
+        {[] { return callFaults().allocationSize = 2 * 5 + 1, PrintDeviceFontW("ABCDE", 0, 0, 'a', 1, 1, 0, 0, VDL_CP_EUC_KR); },
+         VDL_ERR_NO_MEMORY, "PrintDeviceFontW start|convertData Failed to alloc memory for convData|PrintDeviceFontW end"},
         {[] { return PrintBlock(1, 2, 3, 4, 5, 1); }, VDL_ERR_BLOCK_OPTION, "PrintBlock start|PrintBlock wrong block option"},
         {[] { return Print1DBarcode("12345", 0, 0, 0, 0, 0, 0, 0, 0); }, 0, appended("Print1DBarcode", "Print1DBarcode barcode data : 12345, 5|")},
         {[] { return std::min({PrintMaxiCode("", 0, 0, 0), PrintPDF417("", 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0), PrintQRCode("", 0, 0, 0, 0, 0, 0),
@@ -286,6 +359,8 @@ TEST_F(TraceLogTest, EveryOperationTracesItsRecordsInOrder) {
          "PrintBitmap start|GetImageBit Failed to open image file.|PrintBitmap Failed to load image"},
         {[&] { return printLD(pixels, nullptr, 0, 0); }, VDL_ERR_IMAGE_FORMAT, "printLD start|printLD Invalid bitmap."},
         {[&] { return compressData(pixels, 4); }, 0, "compressData compressData : start|" + W + "|compressData compressData : success"},
+        {[&] { return callFaults().allocationSize = 2 * sizeof blank, compressData(blank, sizeof blank); }, VDL_ERR_NO_MEMORY,
+         "compressData compressData : start|compressData compressData : Failed to allocate memory"},
         {[&] { return GetImageBit(bmp.c_str()); }, 24, ""},
         {[&] { return loadImage(nullptr, &image, &info, 0); }, VDL_ERR_IMAGE_OPEN, "loadImage Failed to open image file."},
         {[&] { return loadImage(dir.write("a.jpg", "JFIF").c_str(), &image, &info, 0); }, VDL_ERR_IMAGE_OPEN,
@@ -296,6 +371,10 @@ TEST_F(TraceLogTest, EveryOperationTracesItsRecordsInOrder) {
         {[&] { return freed(loadImage1(bmp.c_str(), &image, &info)); }, 0, "loadImage1 success"},
         {[&] { return loadImage1(bmp.c_str(), nullptr, &info); }, VDL_ERR_IMAGE_FORMAT, "loadImage1 Invalid argument."},
         {[&] { return resizeImage(pixels, &image, 0, &info); }, VDL_ERR_IMAGE_FORMAT, "resizeImage Invalid argument."},
+        {[&] { return info.biWidth = info.biHeight = 2, callFaults().allocationSize = 3, resizeImage(pixels, &image, 3, &info); },
+         VDL_ERR_NO_MEMORY,
+         "resizeImage biWidth : 2, biHeight : 2|resizeImage x_ratio : 0.333333, height : 3, y_ratio: 0.333333|resizeImage start|"
+         "resizeImage Failed to alloc memory"},
         {[&] { return info.biWidth = info.biHeight = 2, freed(resizeImage(pixels, &image, 3, &info)); }, 0,
          "resizeImage biWidth : 2, biHeight : 2|resizeImage x_ratio : 0.333333, height : 3, y_ratio: 0.333333|resizeImage start|resizeImage end"},
         {[] { return DisconnectPrinter(), 0; }, 0, "DisconnectPrinter start|DisconnectPrinter end"},

@@ -61,6 +61,7 @@ public:
 private:
     void acceptPending();
     void readAvailable();
+    void acknowledgeNow();
     void answerQueries();
     void sendNextReplies();
     void queueReply(const std::string &reply);

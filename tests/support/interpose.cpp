@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -238,6 +239,10 @@ int connectPlaceholder(int fd) {
 extern "C" int socket(int family, int type, int protocol) {
     using Socket = int (*)(int, int, int);
     static const Socket realSocket = vdltest::realFunction<Socket>("socket");
+    if (family == AF_INET) {
+        if (const int error = vdltest::nextError(vdltest::callFaults().networkSocket)) return vdltest::failWith(error);
+        return realSocket(family, type, protocol);
+    }
     if (family != vdltest::kBluetoothFamily) return realSocket(family, type, protocol);
     vdltest::BluetoothSockets &s = vdltest::bluetoothSockets();
     s.sockets.push_back({type, protocol});
@@ -269,6 +274,32 @@ extern "C" int connect(int fd, const struct sockaddr *address, socklen_t length)
     if (const int error = vdltest::nextError(s.connectErrors)) return vdltest::failWith(error);
     s.placeholders.erase(fd);
     return vdltest::connectPlaceholder(fd);
+}
+
+// ---------------------------------------------------------------------------
+// Calls that fail on request
+// ---------------------------------------------------------------------------
+
+extern "C" int setsockopt(int fd, int level, int name, const void *value, socklen_t length) {
+    using SetOption = int (*)(int, int, int, const void *, socklen_t);
+    static const SetOption realSetOption = vdltest::realFunction<SetOption>("setsockopt");
+    if (level == SOL_SOCKET && name == SO_REUSEADDR)
+        if (const int error = vdltest::nextError(vdltest::callFaults().reuseAddress)) return vdltest::failWith(error);
+    return realSetOption(fd, level, name, value, length);
+}
+
+extern "C" int cfsetispeed(struct termios *settings, speed_t speed) {
+    using SetSpeed = int (*)(struct termios *, speed_t);
+    static const SetSpeed realSetSpeed = vdltest::realFunction<SetSpeed>("cfsetispeed");
+    if (const int error = vdltest::nextError(vdltest::callFaults().inputSpeed)) return vdltest::failWith(error);
+    return realSetSpeed(settings, speed);
+}
+
+extern "C" int tcsetattr(int fd, int when, const struct termios *settings) {
+    using Apply = int (*)(int, int, const struct termios *);
+    static const Apply realApply = vdltest::realFunction<Apply>("tcsetattr");
+    if (const int error = vdltest::nextError(vdltest::callFaults().applySettings)) return vdltest::failWith(error);
+    return realApply(fd, when, settings);
 }
 
 #pragma GCC visibility pop

@@ -11,6 +11,7 @@
 //         the nodes it wants to fake devices (see DeviceNodes).
 // ioctl:  answers the printer-class device-ID request for mapped nodes.
 // socket, bind, connect: Bluetooth sockets are fakes (see BluetoothSockets).
+// socket, setsockopt, cfsetispeed, tcsetattr: can fail on request (CallFaults).
 #ifndef VDL_TEST_INTERPOSE_H
 #define VDL_TEST_INTERPOSE_H
 
@@ -123,6 +124,21 @@ struct BluetoothSockets {
 };
 inline BluetoothSockets &bluetoothSockets() { static BluetoothSockets sockets; return sockets; }
 inline void resetBluetoothSockets() { bluetoothSockets() = BluetoothSockets(); }
+
+// System calls made to fail. Each queue holds the error numbers of the next
+// calls of its kind (0 lets that call through); an empty queue passes them all.
+struct CallFaults {
+    std::deque<int> networkSocket;  // socket(AF_INET, ...)
+    std::deque<int> reuseAddress;   // setsockopt(..., SOL_SOCKET, SO_REUSEADDR, ...)
+    std::deque<int> inputSpeed;     // cfsetispeed
+    std::deque<int> applySettings;  // tcsetattr
+    // The next malloc or calloc of exactly this many bytes returns null (0:
+    // none). Only programs linked with the allocation wrapper (the library's
+    // static build, see allocation_faults.cpp) honour it.
+    std::size_t allocationSize = 0;
+};
+inline CallFaults &callFaults() { static CallFaults faults; return faults; }
+inline void resetCallFaults() { callFaults() = CallFaults(); }
 
 
 }  // namespace vdltest

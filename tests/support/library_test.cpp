@@ -9,12 +9,27 @@
 
 namespace vdltest {
 
+namespace {
+
+// The settings the library records as they reach the printer, and the last
+// status: a test sees none of what an earlier test set.
+void forgetRecordedSettings() {
+    for (int *setting : {&gSpeed, &gDensity, &gOrientation, &gCutPeriod, &gOffset, &gCutPosition, &gPrintingType,
+                         &gBackFeeding, &gPaperWidth, &gPaperHeight, &gMediaType, &gGapLength, &gHorizontalMargin,
+                         &gVerticalMargin})
+        *setting = 0;
+    gAutoCut = gRewind = gStatus = 0;
+}
+
+}  // namespace
+
 void LibraryTest::SetUp() {
     DisconnectPrinter();
     initDataBuffer();
     gWriteLog = 0;
     gPrinterModel = 0;
     gConnectedPrinter = 0;
+    forgetRecordedSettings();
     resetPauses();
     sendScript() = SendScript();
     pollLog() = PollLog();
@@ -23,6 +38,7 @@ void LibraryTest::SetUp() {
     // test says otherwise.
     resetDeviceNodes();
     resetBluetoothSockets();
+    resetCallFaults();
     fakeBluez() = FakeBluez();
 }
 
@@ -31,15 +47,11 @@ void LibraryTest::TearDown() {
     sendScript() = SendScript();
     resetDeviceNodes();
     resetBluetoothSockets();
+    resetCallFaults();
 }
 
 void LibraryTest::connectToFake() {
     ASSERT_EQ(ConnectToPrinter(printer.portName().c_str()), 0);
-    // The library leaves Nagle's algorithm on, as a printer expects; with no
-    // real time passing in the tests, small writes would wait for an ACK for
-    // ever, so the tests switch it off once connected.
-    const int on = 1;
-    setsockopt(connection().fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     printer.pump();
     printer.clearReceived();
     resetPauses();
