@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "image_files.h"
+#include "interpose.h"
 #include "picture.h"
 
 namespace vdltest {
@@ -295,12 +296,38 @@ TEST_F(ImageLoadTest, ResizedPicturesAreTheNearestPixelsDotForDot) {
     EXPECT_EQ(resized, nullptr);
 }
 
+// A converted picture's dithering (loadImage1) weighs blue, green and red by
+// 114, 587 and 299 thousandths and rounds to the nearest grey: 127.499
+// prints black, 127.5 white.
+TEST_F(ImageLoadTest, DitheringRoundsTheLuminanceToTheNearestGrey) {
+    for (const auto &[argb, art] : {std::pair{0xFF02D125u, "#\n"}, std::pair{0xFF00CC44u, ".\n"}})
+        EXPECT_EQ(load1(dir.write("grey.gif", bmpFile(1, 1, {argb}, {24}))).art(), art) << std::hex << argb;
+}
+
+// 24- and 8-bit rows are read where they lie in the file: no row is copied,
+// so no allocation of a row's size is made.
+TEST_F(ImageLoadTest, RowsThatNeedNoConversionAreNotCopied) {
+    for (const int bits : {24, 8}) {
+        const std::string path = dir.write("wide.bmp", bmpFile(37, 1, {}, {bits, 40, 0, kBlackFirst2}));
+        callFaults().allocationSize = 37;  // a row of indices, or of colours at three bytes each: 111
+        EXPECT_EQ(load(path).code, 0) << bits;
+        callFaults().allocationSize = 37 * 3;
+        EXPECT_EQ(load(path).code, 0) << bits;
+        callFaults() = CallFaults();
+    }
+}
+
 TEST(StrToUpperTest, CopiesUpToMaxLengthBytesWithoutATerminator) {
     for (const auto &[maxLength, written] : std::vector<std::pair<int, std::string>>{{3, "`A{#"}, {-1, "`A{Z@\xe4#"}, {99, "`A{Z@\xe4#"}}) {
         char destination[8] = "#######";
         strToUpper("`a{z@\xe4", destination, maxLength);  // only a to z change
         EXPECT_EQ(std::string(destination, written.size()), written);
     }
+    // Either text missing: nothing is read or written.
+    char destination[4] = "###";
+    strToUpper(nullptr, destination, 3);
+    EXPECT_STREQ(destination, "###");
+    strToUpper("abc", nullptr, 3);
 }
 
 }  // namespace
