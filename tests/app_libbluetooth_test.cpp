@@ -30,7 +30,10 @@ protected:
         // sockets are refused, so the outcome does not depend on radio.
         bluetoothSockets().socketErrors = {EAFNOSUPPORT};
     }
-    void TearDown() override { DisconnectPrinter(); }
+    void TearDown() override {
+        gWriteLog = 0;  // a test that traced leaves no record behind it
+        DisconnectPrinter();
+    }
 };
 
 TEST_F(Application, WorksOverTcp) {

@@ -30,6 +30,7 @@ protected:
     }
     void TearDown() override {
         gWriteLog = 0;
+        resetCallFaults();
         EXPECT_EQ(chdir(previous_), 0);
     }
     std::string log() const { return readFile(dir.file("log.txt")); }
@@ -298,22 +299,23 @@ TEST_F(ImageLoadTest, ResizedPicturesAreTheNearestPixelsDotForDot) {
 
 // A converted picture's dithering (loadImage1) weighs blue, green and red by
 // 114, 587 and 299 thousandths and rounds to the nearest grey: 127.499
-// prints black, 127.5 white.
+// prints black, 127.5 white. (A ".gif" name is converted whatever its content:
+// a BMP file so named is dithered.)
 TEST_F(ImageLoadTest, DitheringRoundsTheLuminanceToTheNearestGrey) {
     for (const auto &[argb, art] : {std::pair{0xFF02D125u, "#\n"}, std::pair{0xFF00CC44u, ".\n"}})
         EXPECT_EQ(load1(dir.write("grey.gif", bmpFile(1, 1, {argb}, {24}))).art(), art) << std::hex << argb;
 }
 
 // 24- and 8-bit rows are read where they lie in the file: no row is copied,
-// so no allocation of a row's size is made.
+// so no allocation of a row's size (37 indices, or 111 bytes of colours) is made.
 TEST_F(ImageLoadTest, RowsThatNeedNoConversionAreNotCopied) {
     for (const int bits : {24, 8}) {
         const std::string path = dir.write("wide.bmp", bmpFile(37, 1, {}, {bits, 40, 0, kBlackFirst2}));
-        callFaults().allocationSize = 37;  // a row of indices, or of colours at three bytes each: 111
-        EXPECT_EQ(load(path).code, 0) << bits;
-        callFaults().allocationSize = 37 * 3;
-        EXPECT_EQ(load(path).code, 0) << bits;
-        callFaults() = CallFaults();
+        for (const std::size_t rowSize : {37u, 37u * 3}) {
+            callFaults().allocationSize = rowSize;
+            EXPECT_EQ(load(path).code, 0) << bits << "-bit file, a row of " << rowSize;
+            EXPECT_EQ(callFaults().allocationSize, rowSize) << "the armed failure was met";
+        }
     }
 }
 

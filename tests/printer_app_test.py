@@ -224,7 +224,18 @@ class Server:
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
+        self.keep_output()
+
+    def keep_output(self):
+        """Reads the server's standard error and log while its state directory is there (a server that
+        ended by itself, as after a shutdown request, is kept the same way)."""
         self.kept = {name: self.read_kept(name) for name in ("server.stderr", "server.log")}
+
+    def report(self):
+        for name, count in (("server.log", 40), ("server.stderr", 200)):
+            lines = self.read_kept(name).splitlines()[-count:]
+            print(f"\n--- {name} of the server on port {self.port} ({len(lines)} last lines) ---",
+                  *lines, sep="\n", file=sys.stderr)
 
     def read_kept(self, name):
         """The server's standard error or its log, from its state directory or as it was at its stop."""
@@ -240,22 +251,36 @@ class Server:
 
 
 class ServerTestCase(unittest.TestCase):
-    """A test that, when it fails, shows what the servers it ran (or its class
-    runs) wrote to their standard error (a sanitizer's report, PAPPL's last
-    words) and the end of their logs."""
+    """A test that, when it fails, shows what the servers of its class wrote to
+    their standard error (a sanitizer's report, PAPPL's last words) and the end
+    of their logs: those it started, those its class started, running or not.
+    A class whose set-up fails shows the servers that set-up started."""
+
+    first_server = 0  # the index in Server.everyone of the first server of the class
+
+    def __init_subclass__(cls, **kwargs):
+        super().__init_subclass__(**kwargs)
+        own = cls.__dict__.get("setUpClass")
+        set_up = own.__func__ if own is not None else lambda klass: super(cls, klass).setUpClass()
+
+        @classmethod
+        def set_up_class(klass):
+            klass.first_server = len(Server.everyone)
+            try:
+                set_up(klass)
+            except BaseException:
+                for server in Server.everyone[klass.first_server:]:
+                    server.report()
+                raise
+        cls.setUpClass = set_up_class
 
     def run(self, result=None):
         result = result or self.defaultTestResult()
         failures_before = len(result.failures) + len(result.errors)
-        servers_before = len(Server.everyone)
         super().run(result)
         if len(result.failures) + len(result.errors) > failures_before:
-            for index, server in enumerate(Server.everyone):
-                if index >= servers_before or server.process.poll() is None:
-                    for name, count in (("server.log", 40), ("server.stderr", 200)):
-                        lines = server.read_kept(name).splitlines()[-count:]
-                        print(f"\n--- {name} of the server on port {server.port} ({len(lines)} last lines) ---",
-                              *lines, sep="\n", file=sys.stderr)
+            for server in Server.everyone[type(self).first_server:]:
+                server.report()
         return result
 
 
@@ -524,46 +549,48 @@ class PrinterAppTest(ServerTestCase):
 
 class RestartTest(ServerTestCase):
     def test_printers_and_their_options_survive_a_restart(self):
-        with tempfile.TemporaryDirectory() as state, Emulator() as emulator:
-            server = Server(state)
-            self.addCleanup(lambda: server.stop())
-            server.app("add", "-d", "kept", "-m", "veldrin_300dpi", "-v", f"vdl://{emulator.port_name}")
-            modified = server.ipp("kept", "Set-Printer-Attributes", group="printer", **{
-                "printer-darkness-configured": ("integer", 70), "label-mode-configured": ("keyword", "cutter")})
-            self.assertTrue(modified["status-code"].startswith("successful-ok "), modified)
-            stopped = server.app("shutdown")
-            self.assertEqual(stopped.returncode, 0, stopped.stderr)
-            server.process.wait(timeout=60)
-            again = server.app("shutdown")
-            self.assertEqual(again.returncode, 1)
-            self.assertIn("vdl-printer-app: Server is not running.", again.stderr)
-            server = Server(state)
-            got = server.ipp("kept", "Get-Printer-Attributes")
-            self.assertEqual(got["printer-darkness-configured"], "70")
-            self.assertEqual(got["label-mode-configured"], "cutter")
-            self.assertEqual(got["printer-resolution-default"], "300dpi")
-            server.stop()
+        # Entered as clean-ups, so that the servers stop (and keep their output) before the directory goes.
+        state, emulator = self.enterContext(tempfile.TemporaryDirectory()), self.enterContext(Emulator())
+        server = Server(state)
+        self.addCleanup(lambda: server.stop())
+        server.app("add", "-d", "kept", "-m", "veldrin_300dpi", "-v", f"vdl://{emulator.port_name}")
+        modified = server.ipp("kept", "Set-Printer-Attributes", group="printer", **{
+            "printer-darkness-configured": ("integer", 70), "label-mode-configured": ("keyword", "cutter")})
+        self.assertTrue(modified["status-code"].startswith("successful-ok "), modified)
+        stopped = server.app("shutdown")
+        self.assertEqual(stopped.returncode, 0, stopped.stderr)
+        server.process.wait(timeout=60)
+        server.keep_output()
+        again = server.app("shutdown")
+        self.assertEqual(again.returncode, 1)
+        self.assertIn("vdl-printer-app: Server is not running.", again.stderr)
+        server = Server(state)
+        got = server.ipp("kept", "Get-Printer-Attributes")
+        self.assertEqual(got["printer-darkness-configured"], "70")
+        self.assertEqual(got["label-mode-configured"], "cutter")
+        self.assertEqual(got["printer-resolution-default"], "300dpi")
+        server.stop()
 
 
 class AutoAddTest(ServerTestCase):
     def test_a_usb_printer_the_library_accepts_is_added(self):
-        with tempfile.TemporaryDirectory() as state, Emulator() as emulator:
-            # The server and its sub-commands see one USB printer node, whose printer is the emulator.
-            environment = dict(os.environ, LD_PRELOAD=os.environ["VDL_FAKE_USB_NODE"],
-                               VDL_FAKE_USB_PORT=emulator.port_name.split(":")[1],
-                               VDL_FAKE_USB_ID="MFG:VELDRIN;MDL:VRL-408;CMD:VDL;")
-            server = Server(state, environment)
-            self.addCleanup(server.stop)
-            self.assertIn("vdl://usb", server.app("devices").stdout)
-            self.assertEqual(server.app("autoadd").returncode, 0)
-            printers = server.app("printers")
-            self.assertIn("VELDRIN VRL-408 (USB)", printers.stdout, printers.stderr)
-            submitted = server.app("submit", "-d", "VELDRIN VRL-408 (USB)",
-                                   "-o", "document-format=application/vnd.veldrin-commands",
-                                   write_file(state, "raw.vdl", b"CB\rP1,1\r"))
-            self.assertEqual(submitted.returncode, 0, submitted.stderr)
-            eventually(lambda: "completed" in server.app("jobs", "-d", "VELDRIN VRL-408 (USB)").stdout, "the job")
-            self.assertIn("P print", emulator.log("P print"))
+        state, emulator = self.enterContext(tempfile.TemporaryDirectory()), self.enterContext(Emulator())
+        # The server and its sub-commands see one USB printer node, whose printer is the emulator.
+        environment = dict(os.environ, LD_PRELOAD=os.environ["VDL_FAKE_USB_NODE"],
+                           VDL_FAKE_USB_PORT=emulator.port_name.split(":")[1],
+                           VDL_FAKE_USB_ID="MFG:VELDRIN;MDL:VRL-408;CMD:VDL;")
+        server = Server(state, environment)
+        self.addCleanup(server.stop)
+        self.assertIn("vdl://usb", server.app("devices").stdout)
+        self.assertEqual(server.app("autoadd").returncode, 0)
+        printers = server.app("printers")
+        self.assertIn("VELDRIN VRL-408 (USB)", printers.stdout, printers.stderr)
+        submitted = server.app("submit", "-d", "VELDRIN VRL-408 (USB)",
+                               "-o", "document-format=application/vnd.veldrin-commands",
+                               write_file(state, "raw.vdl", b"CB\rP1,1\r"))
+        self.assertEqual(submitted.returncode, 0, submitted.stderr)
+        eventually(lambda: "completed" in server.app("jobs", "-d", "VELDRIN VRL-408 (USB)").stdout, "the job")
+        self.assertIn("P print", emulator.log("P print"))
 
 
 NOBODY = {"user": "nobody", "group": "nogroup", "extra_groups": []}  # a second local user

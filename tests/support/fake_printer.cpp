@@ -72,7 +72,7 @@ void FakePrinter::acceptPending() {
         if (fd < 0) return;
         closePeer(false);
         peer_ = fd;
-        peerIsSocket_ = true;
+        peerIsSocket_ = peerIsTcp_ = true;
         // The printer's own replies go out at once, whatever it sent before.
         const int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -105,7 +105,7 @@ void FakePrinter::readAvailable() {
 // would then depend on how fast the test ran. So what was read is
 // acknowledged before the pump returns, as a printer's small stack does.
 void FakePrinter::acknowledgeNow() {
-    if (!peerIsSocket_) return;
+    if (!peerIsTcp_) return;
     const int on = 1;
     ::setsockopt(peer_, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
 }
@@ -156,6 +156,7 @@ void FakePrinter::serve(int fd) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     struct stat st {};
     peerIsSocket_ = ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
+    peerIsTcp_ = false;  // a pseudo-terminal or one end of a socket pair
     peer_ = fd;
 }
 

@@ -71,6 +71,7 @@ private:
     int listener_ = -1;
     int peer_ = -1;
     bool peerIsSocket_ = true;
+    bool peerIsTcp_ = true;
     uint16_t port_ = 0;
     std::string received_;
     std::string conversation_;  // this connection's bytes, scanned for queries

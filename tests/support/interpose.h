@@ -139,6 +139,13 @@ struct CallFaults {
 };
 inline CallFaults &callFaults() { static CallFaults faults; return faults; }
 inline void resetCallFaults() { callFaults() = CallFaults(); }
+// True when every fault armed in callFaults() and bluetoothSockets() was met.
+inline bool allFaultsUsed() {
+    const CallFaults &f = callFaults();
+    const BluetoothSockets &b = bluetoothSockets();
+    return f.networkSocket.empty() && f.reuseAddress.empty() && f.inputSpeed.empty() && f.applySettings.empty() &&
+           f.allocationSize == 0 && b.socketErrors.empty() && b.connectErrors.empty();
+}
 
 
 }  // namespace vdltest

@@ -3,9 +3,6 @@
 #include "fake_bluez.h"
 
 #include <dirent.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 
 namespace vdltest {
 
@@ -24,9 +21,9 @@ void forgetRecordedSettings() {
 }  // namespace
 
 void LibraryTest::SetUp() {
+    gWriteLog = 0;  // before anything traces: no record lands where an earlier test left tracing on
     DisconnectPrinter();
     initDataBuffer();
-    gWriteLog = 0;
     gPrinterModel = 0;
     gConnectedPrinter = 0;
     forgetRecordedSettings();
@@ -43,8 +40,11 @@ void LibraryTest::SetUp() {
 }
 
 void LibraryTest::TearDown() {
+    gWriteLog = 0;
     DisconnectPrinter();
     sendScript() = SendScript();
+    pollLog() = PollLog();
+    fixedTime() = FixedTime();
     resetDeviceNodes();
     resetBluetoothSockets();
     resetCallFaults();
