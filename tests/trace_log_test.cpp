@@ -175,7 +175,8 @@ TEST_F(TraceLogTest, EveryOperationTracesItsRecordsInOrder) {
     bluetoothSockets().printer = &bluetooth;
     auto reconnect = [](const std::string &port) { return gWriteLog = 0, DisconnectPrinter(), ConnectToPrinter(port.c_str()); };
     TempDir dir;
-    const std::string bmp = dir.write("a.bmp", bmpFile(9, 2, std::vector<uint32_t>(18, kBlack), {24}));
+    const std::string bmp = dir.write("a.bmp", bmpFile(9, 2, std::vector<uint32_t>(18, kBlack), {24})),
+                      oneBit = dir.write("b.bmp", bmpFile(9, 2, {}, {1, 40, 0, {0x000000, 0xFFFFFF}}));
     const unsigned char pixels[] = {1, 0, 1, 0};
     BITMAPINFOHEADER info{};
     unsigned char *image = nullptr;
@@ -368,6 +369,12 @@ TEST_F(TraceLogTest, EveryOperationTracesItsRecordsInOrder) {
          "loadImage pixel index : 18|loadImage resize image.|resizeImage biWidth : 9, biHeight : 2|"
          "resizeImage x_ratio : 0.444444, height : 4, y_ratio: 0.250000|resizeImage start|resizeImage end|loadImage success"},
         {[&] { return freed(loadImage1(bmp.c_str(), &image, &info)); }, 0, "loadImage1 success"},
+        // A 1-bit file named .bmp: loadImage converts it, loadImage1 reads it as stored.
+        {[&] {
+             const int converted = freed(loadImage(oneBit.c_str(), &image, &info, 0));
+             return std::min(converted, freed(loadImage1(oneBit.c_str(), &image, &info)));
+         },
+         0, "loadImage CONVERT|loadImage success|loadImage1 success"},
         {[&] { return loadImage1(bmp.c_str(), nullptr, &info); }, VDL_ERR_IMAGE_FORMAT, "loadImage1 Invalid argument."},
         {[&] { return resizeImage(pixels, &image, 0, &info); }, VDL_ERR_IMAGE_FORMAT, "resizeImage Invalid argument."},
         {[&] { return info.biWidth = info.biHeight = 2, callFaults().allocationSize = 3, resizeImage(pixels, &image, 3, &info); },
