@@ -199,6 +199,14 @@ TEST_F(ImageLoadTest, UnopenableFilesGiveTheOpenCode) {
     EXPECT_EQ(loadImage(dir.file("missing.bmp").c_str(), &image, nullptr, 0), VDL_ERR_IMAGE_FORMAT);
 }
 
+// The bit count is the last thing GetImageBit reads: a file that ends right
+// after it has one, a file that ends inside it has none.
+TEST_F(ImageLoadTest, GetImageBitReadsNoFurtherThanTheBitCount) {
+    const std::string header = bmpFile(1, 1, {}, {24}).substr(0, 30);
+    EXPECT_EQ(GetImageBit(dir.write("cut.bmp", header).c_str()), 24);
+    EXPECT_EQ(GetImageBit(dir.write("cut.bmp", header.substr(0, 29)).c_str()), VDL_ERR_IMAGE_FORMAT);
+}
+
 // Pictures load as long as the bitmap command can carry them: rows of up to
 // 65535 bytes, up to 65535 rows, and a raster of at most 512 MiB.
 TEST_F(ImageLoadTest, PicturesLoadAsLargeAsTheCommandCarriesThem) {
@@ -272,6 +280,7 @@ TEST_F(ImageLoadTest, ResizedPicturesAreTheNearestPixelsDotForDot) {
         {"#..#\n.#..\n..##\n", 8, "##.....#\n##.....#\n..##....\n..##....\n..##....\n....####\n"},  // columns 0 0 1 1 2 2 2 3
         {ninePerFive, 4, "##..\n.#.#\n"},  // columns 0 2 4 6, rows 0 2
         {ninePerFive + "#..#..#..\n", 5, "##.#.\n.#..#\n#....\n"},  // columns 0 2 3 5 6, rows 0 2 3
+        {"#.\n.#\n", 1, "#\n"},  // the narrowest result: column 0, row 0
     };
     BITMAPINFOHEADER info{};
     unsigned char *resized = nullptr;
