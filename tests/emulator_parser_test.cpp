@@ -136,6 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
         Framing{"cutter period with the cutter off", "CUTn,5\r\n", "!CUT"},
         Framing{"RFID write E with a length", ">RFW,E,1,2, 'x'\r\n", "!>RFW"},
         Framing{"RFID password with three parts", ">RFZ,'a,b,c'\r\n", "!>RFZ"},
+        Framing{"RFID password with a field before its quote", ">RFZ,,'a,b,c,d'\r\n", "!>RFZ"},
         Framing{"over-long text passed over to its end", "T1,2,3,1,1,0,0,N,N,'" + kLong + "\rP1,1\r'\rCB\r", "!T CB"},
         Framing{"over-long line passed over to its end", kLong + "\rCB\r", "? CB"},
         Framing{"LCR with a non-zero fourth byte: its raster still skipped",

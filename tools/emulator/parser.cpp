@@ -361,7 +361,8 @@ void rfidWrite(std::string_view header, std::string_view data, const ParserOptio
 
 // The four parts share one pair of quotes, separated by commas.
 void rfidPassword(std::string_view header, std::string_view data, const ParserOptions &, Command &command) {
-    decodeFields({}, headerTokens(header, true), 0, command);
+    // ">RFZ," already holds the comma before the quote: nothing may stand between.
+    if (!header.empty()) throw Malformed{"fields before the password's quote"};
     std::vector<std::string_view> parts;
     std::size_t from = 0;
     for (int i = 0; i < 3; ++i) {
