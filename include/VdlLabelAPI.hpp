@@ -38,7 +38,9 @@
 #ifndef VDL_LABEL_API_HPP
 #define VDL_LABEL_API_HPP
 
-#include <atomic>
+#include <pthread.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -67,6 +69,9 @@ struct Words {
  */
 inline constexpr int kNotConnected = -1000;
 
+/** The code of label() called while a label is being composed: labels do not nest. */
+inline constexpr int kLabelUnderWay = -1001;
+
 /**
  * The words for every failure code: the one table that vdl::category(), the
  * vdl-label tool and the Python binding (generated from the entries of the
@@ -92,6 +97,7 @@ inline constexpr Words kErrorWords[] = {
     {VDL_ERR_NO_MEMORY, "out of memory"},
     {VDL_ERR_BLOCK_OPTION, "invalid block option"},
     {kNotConnected, "not connected"},
+    {kLabelUnderWay, "a label is being composed already (labels do not nest)"},
 };
 
 /** The words for every error bit of the printer's status, in bit order. */
@@ -158,7 +164,8 @@ enum class Errc : int {
     image_format = VDL_ERR_IMAGE_FORMAT,      /**< VDL_ERR_IMAGE_FORMAT */
     no_memory = VDL_ERR_NO_MEMORY,            /**< VDL_ERR_NO_MEMORY */
     block_option = VDL_ERR_BLOCK_OPTION,      /**< VDL_ERR_BLOCK_OPTION */
-    not_connected = kNotConnected             /**< the printer object does not hold the connection */
+    not_connected = kNotConnected,            /**< the printer object does not hold the connection */
+    label_under_way = kLabelUnderWay          /**< label() inside label() */
 };
 
 /** A library result code as a std::error_code of vdl::category(). */
@@ -470,11 +477,49 @@ struct Outcome {
 /** @cond internal */
 namespace detail {
 
-// The one connection of the process, claimed by the printer object that holds it.
-inline std::atomic<bool> &connectionClaimed() noexcept {
-    static std::atomic<bool> claimed{false};
-    return claimed;
+// What the interface keeps beside the library's one connection of the
+// process. The library takes no lock, so every call of a printer object runs
+// under `mutex`, and a whole label() under it too, so that the labels of two
+// threads never mix in the one command buffer.
+struct Connection {
+    bool claimed = false;           // a printer object holds the connection
+    pid_t owner = 0;                // the process that opened it; a forked child is not it
+    bool printerHoldsPart = false;  // bytes of the label under way already went to the printer
+    bool composing = false;         // inside label()
+    pthread_mutex_t mutex;          // recursive: label() calls the other calls
+
+    Connection() noexcept { initMutex(); }
+    void initMutex() noexcept {
+        pthread_mutexattr_t attributes;
+        pthread_mutexattr_init(&attributes);
+        pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+        pthread_mutex_init(&mutex, &attributes);
+        pthread_mutexattr_destroy(&attributes);
+    }
+};
+
+inline Connection &connection() noexcept {
+    // A fork waits for the call under way, so that the child's copy of the
+    // lock and of the buffer is never caught half-way; the child then starts
+    // with a lock of its own.
+    static Connection *const instance = [] {
+        static Connection state;
+        pthread_atfork([] { pthread_mutex_lock(&connection().mutex); },
+                       [] { pthread_mutex_unlock(&connection().mutex); },
+                       [] { connection().initMutex(); });
+        return &state;
+    }();
+    return *instance;
 }
+
+// Holds the connection's lock for a scope.
+class Lock {
+public:
+    Lock() noexcept { pthread_mutex_lock(&connection().mutex); }
+    ~Lock() { pthread_mutex_unlock(&connection().mutex); }
+    Lock(const Lock &) = delete;
+    Lock &operator=(const Lock &) = delete;
+};
 
 #if defined(__cpp_exceptions)
 struct Throwing {
@@ -535,26 +580,28 @@ public:
     /** Disconnects. */
     ~BasicPrinter() { release(); }
     /** Takes over other's connection. */
-    BasicPrinter(BasicPrinter &&other) noexcept : connected_(std::exchange(other.connected_, false)) {}
+    BasicPrinter(BasicPrinter &&other) noexcept
+        : connected_(std::exchange(other.connected_, false)), owner_(other.owner_) {}
     /** Disconnects this one, then takes over other's connection. */
     BasicPrinter &operator=(BasicPrinter &&other) noexcept {
         if (this != &other) {
             release();
             connected_ = std::exchange(other.connected_, false);
+            owner_ = other.owner_;
         }
         return *this;
     }
     BasicPrinter(const BasicPrinter &) = delete;             ///< one connection: not copyable
     BasicPrinter &operator=(const BasicPrinter &) = delete;  ///< one connection: not copyable
 
-    /** True while this object holds the connection. */
-    bool connected() const noexcept { return connected_; }
+    /** True while this object holds the connection; in a child process forked after the connect, false. */
+    bool connected() const noexcept { return connected_ && owner_ == getpid(); }
     /** Closes the connection now, keeping the command buffer (DisconnectPrinter); does nothing on an
      *  object that does not hold the connection, whoever holds it. */
     void disconnect() noexcept { release(); }
     /** The model name of the connected printer, as in the model table. */
     std::string_view model() const noexcept {
-        const char *name = connected_ ? VELDRIN_DEVICE[gPrinterModel] : nullptr;
+        const char *name = connected() ? VELDRIN_DEVICE[gPrinterModel] : nullptr;
         return name ? name : "";
     }
 
@@ -564,20 +611,20 @@ public:
     Done printDeviceFont(std::string_view text, int x, int y, DeviceFont font = DeviceFont::f3, int horizontal = 1,
                          int vertical = 1, Rotation rotation = Rotation::r0,
                          bool bold = false) noexcept(Policy::nothrow) {
-        return done([&] { return PrintDeviceFont(detail::cstr(text).c_str(), x, y, int(font), horizontal, vertical,
+        return content([&] { return PrintDeviceFont(detail::cstr(text).c_str(), x, y, int(font), horizontal, vertical,
                                                  int(rotation), bold); }, "PrintDeviceFont");
     }
     /** Device-font text converted to codePage for every letter font (PrintDeviceFontW). */
     Done printDeviceFont(std::string_view text, int x, int y, DeviceFont font, int horizontal, int vertical,
                          Rotation rotation, bool bold, CodePage codePage) noexcept(Policy::nothrow) {
-        return done([&] { return PrintDeviceFontW(detail::cstr(text).c_str(), x, y, int(font), horizontal, vertical,
+        return content([&] { return PrintDeviceFontW(detail::cstr(text).c_str(), x, y, int(font), horizontal, vertical,
                                                   int(rotation), bold, int(codePage)); }, "PrintDeviceFontW");
     }
     /** Vector-font text (PrintVectorFont). */
     Done printVectorFont(std::string_view text, int x, int y, VectorFont font, int width, int height, int spacing = 0,
                          bool bold = false, bool reverse = false, bool italic = false, Rotation rotation = Rotation::r0,
                          Alignment alignment = Alignment::left, int direction = 0) noexcept(Policy::nothrow) {
-        return done([&] { return PrintVectorFont(detail::cstr(text).c_str(), x, y, int(font), width, height, spacing,
+        return content([&] { return PrintVectorFont(detail::cstr(text).c_str(), x, y, int(font), width, height, spacing,
                                                  bold, reverse, italic, int(rotation), int(alignment), direction); },
                     "PrintVectorFont");
     }
@@ -585,82 +632,123 @@ public:
     Done printVectorFont(std::string_view text, int x, int y, VectorFont font, int width, int height, int spacing,
                          bool bold, bool reverse, bool italic, Rotation rotation, Alignment alignment, int direction,
                          CodePage codePage) noexcept(Policy::nothrow) {
-        return done([&] { return PrintVectorFontW(detail::cstr(text).c_str(), x, y, int(font), width, height,
+        return content([&] { return PrintVectorFontW(detail::cstr(text).c_str(), x, y, int(font), width, height,
                                                   spacing, bold, reverse, italic, int(rotation), int(alignment),
                                                   direction, int(codePage)); }, "PrintVectorFontW");
     }
     /** A line or box (PrintBlock); optionValue counts for slope and box only. */
     Done printBlock(int x1, int y1, int x2, int y2, BlockOption option, int optionValue = 0) noexcept(Policy::nothrow) {
-        return done([&] { return PrintBlock(x1, y1, x2, y2, int(option), optionValue); }, "PrintBlock");
+        return content([&] { return PrintBlock(x1, y1, x2, y2, int(option), optionValue); }, "PrintBlock");
     }
     /** A circle (PrintCircle): size 1-6, multiplier 1-4. */
     Done printCircle(int x, int y, int size = 2, int multiplier = 1) noexcept(Policy::nothrow) {
-        return done([&] { return PrintCircle(x, y, size, multiplier); }, "PrintCircle");
+        return content([&] { return PrintCircle(x, y, size, multiplier); }, "PrintCircle");
     }
     /** A linear barcode (Print1DBarcode); fields 4-6 and 8 go to the printer as given. */
     Done print1DBarcode(std::string_view data, int x, int y, Symbology symbology, int field4 = 2, int field5 = 4,
                         int field6 = 100, Rotation rotation = Rotation::r0, int field8 = 0) noexcept(Policy::nothrow) {
-        return done([&] { return Print1DBarcode(detail::cstr(data).c_str(), x, y, int(symbology), field4, field5,
+        return content([&] { return Print1DBarcode(detail::cstr(data).c_str(), x, y, int(symbology), field4, field5,
                                                 field6, int(rotation), field8); }, "Print1DBarcode");
     }
     /** MaxiCode (PrintMaxiCode). */
     Done printMaxiCode(std::string_view data, int x, int y, int mode = 0) noexcept(Policy::nothrow) {
-        return done([&] { return PrintMaxiCode(detail::cstr(data).c_str(), x, y, mode); }, "PrintMaxiCode");
+        return content([&] { return PrintMaxiCode(detail::cstr(data).c_str(), x, y, mode); }, "PrintMaxiCode");
     }
     /** PDF417 (PrintPDF417). */
     Done printPDF417(std::string_view data, int x, int y, int rows = 30, int columns = 5, int eccLevel = 0,
                      int field7 = 0, bool field8 = false, int field9 = 1, int field10 = 3, int field11 = 10,
                      Rotation rotation = Rotation::r0) noexcept(Policy::nothrow) {
-        return done([&] { return PrintPDF417(detail::cstr(data).c_str(), x, y, rows, columns, eccLevel, field7,
+        return content([&] { return PrintPDF417(detail::cstr(data).c_str(), x, y, rows, columns, eccLevel, field7,
                                              field8, field9, field10, field11, int(rotation)); }, "PrintPDF417");
     }
     /** QR Code (PrintQRCode): eccLevel 0 L, 1 M, 2 Q, 3 H. */
     Done printQRCode(std::string_view data, int x, int y, int model = 2, int eccLevel = 1, int field6 = 4,
                      Rotation rotation = Rotation::r0) noexcept(Policy::nothrow) {
-        return done([&] { return PrintQRCode(detail::cstr(data).c_str(), x, y, model, eccLevel, field6,
+        return content([&] { return PrintQRCode(detail::cstr(data).c_str(), x, y, model, eccLevel, field6,
                                              int(rotation)); }, "PrintQRCode");
     }
     /** Data Matrix (PrintDataMatrix). */
     Done printDataMatrix(std::string_view data, int x, int y, int field4 = 2, bool field5 = false,
                          Rotation rotation = Rotation::r0) noexcept(Policy::nothrow) {
-        return done([&] { return PrintDataMatrix(detail::cstr(data).c_str(), x, y, field4, field5, int(rotation)); },
+        return content([&] { return PrintDataMatrix(detail::cstr(data).c_str(), x, y, field4, field5, int(rotation)); },
                     "PrintDataMatrix");
     }
     /** Aztec (PrintAztec). */
     Done printAztec(std::string_view data, int x, int y, int field4 = 2, int field5 = 0, int field6 = 0,
                     bool field7 = false, int field8 = 15, int field9 = 0,
                     Rotation rotation = Rotation::r0) noexcept(Policy::nothrow) {
-        return done([&] { return PrintAztec(detail::cstr(data).c_str(), x, y, field4, field5, field6, field7, field8,
+        return content([&] { return PrintAztec(detail::cstr(data).c_str(), x, y, field4, field5, field6, field7, field8,
                                             field9, int(rotation)); }, "PrintAztec");
     }
     /** Code 49 (PrintCode49). */
     Done printCode49(std::string_view data, int x, int y, int field4, int field5, int field6, int field7 = 0,
                      int field8 = 0, Rotation rotation = Rotation::r0) noexcept(Policy::nothrow) {
-        return done([&] { return PrintCode49(detail::cstr(data).c_str(), x, y, field4, field5, field6, field7, field8,
+        return content([&] { return PrintCode49(detail::cstr(data).c_str(), x, y, field4, field5, field6, field7, field8,
                                              int(rotation)); }, "PrintCode49");
     }
     /** CODABLOCK (PrintCODABLOCK). */
     Done printCODABLOCK(std::string_view data, int x, int y, int field4, int field5, int field6, bool field7 = false,
                         int field8 = 30, CodablockMode mode = CodablockMode::E,
                         int field10 = 3) noexcept(Policy::nothrow) {
-        return done([&] { return PrintCODABLOCK(detail::cstr(data).c_str(), x, y, field4, field5, field6, field7,
+        return content([&] { return PrintCODABLOCK(detail::cstr(data).c_str(), x, y, field4, field5, field6, field7,
                                                 field8, int(mode), field10); }, "PrintCODABLOCK");
     }
     /** MicroPDF417 (PrintMicroPDF). */
     Done printMicroPDF(std::string_view data, int x, int y, int field4 = 5, int field5 = 50, int field6 = 0,
                        Rotation rotation = Rotation::r0) noexcept(Policy::nothrow) {
-        return done([&] { return PrintMicroPDF(detail::cstr(data).c_str(), x, y, field4, field5, field6,
+        return content([&] { return PrintMicroPDF(detail::cstr(data).c_str(), x, y, field4, field5, field6,
                                                int(rotation)); }, "PrintMicroPDF");
     }
     /** GS1 DataBar (PrintGS1DataBar). */
     Done printGS1DataBar(std::string_view data, int x, int y, int field4 = 5, int field5 = 1, int field6 = 1,
                          int field7 = 0, int segments = 6, Rotation rotation = Rotation::r0) noexcept(Policy::nothrow) {
-        return done([&] { return PrintGS1DataBar(detail::cstr(data).c_str(), x, y, field4, field5, field6, field7,
+        return content([&] { return PrintGS1DataBar(detail::cstr(data).c_str(), x, y, field4, field5, field6, field7,
                                                  segments, int(rotation)); }, "PrintGS1DataBar");
     }
-    /** Ends the label: the print command and all buffered content go out (Prints). */
-    Done print(int first = 1, int second = 1) noexcept(Policy::nothrow) {
-        return done([&] { return Prints(first, second); }, "Prints");
+    /**
+     * Ends the label: the print command and all buffered content go out
+     * (Prints); copies of each label, and sets of them. A label whose print
+     * fails is discarded, as any failed label (see label()).
+     */
+    Done print(int copies = 1, int sets = 1) noexcept(Policy::nothrow) {
+        return Policy::done(printNow(copies, sets), "Prints");
+    }
+
+    /**
+     * One label, all or nothing: compose() adds its content, then the label
+     * prints (Prints(copies, sets)). A label that does not complete prints
+     * nothing: when compose() throws, or a call in it fails (also one whose
+     * failure compose() caught or ignored), or the print fails, the label is
+     * discarded (discardLabel()) and the failure passed on, as the exception
+     * thrown or the first failure's code. The connection's lock is held
+     * throughout, so the labels of two threads never mix. Labels do not nest:
+     * label() inside compose() fails with vdl::Errc::label_under_way.
+     */
+    template <typename Compose>
+    Done label(Compose &&compose, int copies = 1, int sets = 1) noexcept(Policy::nothrow && noexcept(compose())) {
+        detail::Lock lock;
+        if (!connected()) return Policy::done(kNotConnected, "label");
+        detail::Connection &state = detail::connection();
+        if (state.composing) {
+            labelFailed(kLabelUnderWay);
+            return Policy::done(kLabelUnderWay, "label");
+        }
+        Composing composing(*this);
+        std::forward<Compose>(compose)();
+        if (composing.failure < 0) return Policy::done(composing.failure, "label");
+        composing.complete = true;
+        return print(copies, sets);
+    }
+
+    /**
+     * Drops the label under way: the library's command buffer is emptied,
+     * and when part of the label already went to the printer (a bitmap, or
+     * content past the buffer's flush threshold) the printer's clear-buffer
+     * command clears it there. A failed content call does this by itself, so
+     * a half-made command never reaches the next label.
+     */
+    Done discardLabel() noexcept(Policy::nothrow) {
+        return done([&] { return discardNow(); }, "discardLabel");
     }
     /// @}
 
@@ -668,12 +756,12 @@ public:
     /// @{
     /** The picture of a BMP, JPEG (*.jpg) or GIF (*.gif) file (PrintBitmap); run-length encoded when compress. */
     Done printBitmap(std::string_view path, int x, int y, bool compress = true) noexcept(Policy::nothrow) {
-        return done([&] { return PrintBitmap(detail::cstr(path).c_str(), x, y, compress ? 1 : 0); }, "PrintBitmap");
+        return content([&] { return PrintBitmap(detail::cstr(path).c_str(), x, y, compress ? 1 : 0); }, "PrintBitmap");
     }
     /** A raster made by the application (printLCR when compress, else printLD). */
     Done printRaster(const Raster &raster, int x, int y, bool compress = true) noexcept(Policy::nothrow) {
         const BITMAPINFOHEADER info = raster.info();
-        return done([&] { return compress ? printLCR(raster.bits().data(), &info, x, y)
+        return content([&] { return compress ? printLCR(raster.bits().data(), &info, x, y)
                                           : printLD(raster.bits().data(), &info, x, y); },
                     compress ? "printLCR" : "printLD");
     }
@@ -802,20 +890,39 @@ public:
 
 private:
     std::error_code connect(std::string_view port) noexcept {
-        bool expected = false;
-        if (gConnectedPrinter || !detail::connectionClaimed().compare_exchange_strong(expected, true))
-            return std::make_error_code(std::errc::device_or_resource_busy);
+        detail::Lock lock;
+        detail::Connection &state = detail::connection();
+        if (state.claimed && state.owner != getpid()) forgetInherited();
+        if (gConnectedPrinter || state.claimed) return std::make_error_code(std::errc::device_or_resource_busy);
         const int result = detail::guarded([&] { return ConnectToPrinter(detail::cstr(port).c_str()); });
-        connected_ = result == VDL_OK;
-        if (!connected_) detail::connectionClaimed() = false;
-        return detail::codeOf(result);
+        if (result != VDL_OK) return detail::codeOf(result);
+        connected_ = true;
+        owner_ = getpid();
+        state.claimed = true;
+        state.owner = owner_;
+        state.printerHoldsPart = false;
+        return {};
     }
 
     void release() noexcept {
-        if (!connected_) return;
+        detail::Lock lock;
+        if (!connected()) {
+            connected_ = false;
+            return;
+        }
         DisconnectPrinter();
         connected_ = false;
-        detail::connectionClaimed() = false;
+        detail::connection().claimed = false;
+    }
+
+    // A child forked after the connect shares the parent's descriptor and a
+    // copy of its half-made label: it closes its own copy of the descriptor
+    // (the parent's stays open) and empties the buffer, so that it can
+    // connect by itself and never sends on the parent's connection.
+    static void forgetInherited() noexcept {
+        DisconnectPrinter();
+        initDataBuffer();
+        detail::connection().claimed = false;
     }
 
     static int writeAll(std::string_view bytes) noexcept {
@@ -829,11 +936,13 @@ private:
         return VDL_OK;
     }
 
-    // Every call reaches the library through here: an object that does not
-    // hold the connection must not send on the one another object holds.
+    // Every call reaches the library through here, under the connection's
+    // lock: an object that does not hold the connection must not send on the
+    // one another object (or the parent process) holds.
     template <typename Call>
     int run(Call &&call) const noexcept {
-        return connected_ ? detail::guarded(std::forward<Call>(call)) : kNotConnected;
+        detail::Lock lock;
+        return connected() ? detail::guarded(std::forward<Call>(call)) : kNotConnected;
     }
 
     template <typename Call>
@@ -841,7 +950,73 @@ private:
         return Policy::done(run(std::forward<Call>(call)), operation);
     }
 
+    // A call that adds to the label under way. When it fails the label is
+    // discarded; when it sends (a bitmap, or a flush that empties the buffer
+    // rather than growing it) the printer holds part of the label from then on.
+    template <typename Call>
+    Done content(Call &&call, const char *operation) noexcept(Policy::nothrow) {
+        detail::Lock lock;
+        const std::uint32_t fillBefore = gDataIndex;
+        const int result = run(std::forward<Call>(call));
+        if (result == kNotConnected) return Policy::done(result, operation);
+        if (result < 0) {
+            const bool textRefused = result == VDL_ERR_WRITE && gDataIndex > 0 && gPrintData[gDataIndex - 1] != '\r';
+            labelFailed(result);
+            return Policy::done(result, textRefused ? kTextRefused : operation);
+        }
+        if (gDataIndex <= fillBefore) detail::connection().printerHoldsPart = true;
+        return Policy::done(result, operation);
+    }
+
+    // The one -105 that is not the printer's: a converted text whose
+    // conversion failed leaves its header behind, without the data part that
+    // every content command ends with.
+    static constexpr const char *kTextRefused =
+        "text conversion (a character the code page cannot hold; the label was discarded)";
+
+    int printNow(int copies, int sets) noexcept {
+        detail::Lock lock;
+        const int result = run([&] { return Prints(copies, sets); });
+        if (result == VDL_OK) detail::connection().printerHoldsPart = false;
+        else if (result != kNotConnected) labelFailed(result);
+        return result;
+    }
+
+    int discardNow() noexcept {
+        detail::Connection &state = detail::connection();
+        initDataBuffer();
+        const bool clear = std::exchange(state.printerHoldsPart, false);
+        return clear ? ClearBuffer() : VDL_OK;
+    }
+
+    void labelFailed(int result) noexcept {
+        run([&] { return discardNow(); });
+        if (composing_ != nullptr && composing_->failure == VDL_OK) composing_->failure = result;
+    }
+
+    // The label() under way: marks the connection as composing, remembers
+    // the first failure, and discards the label unless it completed.
+    struct Composing {
+        explicit Composing(BasicPrinter &printer) noexcept : printer(printer) {
+            detail::connection().composing = true;
+            printer.composing_ = this;
+        }
+        ~Composing() {
+            if (!complete) printer.run([&] { return printer.discardNow(); });
+            printer.composing_ = nullptr;
+            detail::connection().composing = false;
+        }
+        Composing(const Composing &) = delete;
+        Composing &operator=(const Composing &) = delete;
+
+        BasicPrinter &printer;
+        int failure = VDL_OK;
+        bool complete = false;
+    };
+
     bool connected_ = false;
+    pid_t owner_ = 0;
+    Composing *composing_ = nullptr;
 };
 
 #if defined(__cpp_exceptions)

@@ -297,6 +297,32 @@ TEST_F(CppInterface, CodesCompareEqualAcrossSharedObjects) {
     EXPECT_NE(printer.received().find("P1,1\r"), std::string::npos);
 }
 
+// A label whose content failed does not print, even when the program
+// ignored the failure; labels do not nest; a bitmap already sent is cleared.
+TEST_F(CppInterface, ALabelThatFailedPrintsNothing) {
+    std::error_code error;
+    vdl::NothrowPrinter p(printer.portName(), error);
+    const struct {
+        const char *what;
+        std::function<void()> compose;
+        std::error_code expected;
+        std::string sent;
+    } cases[] = {
+        {"a failed block, ignored", [&] { p.printCircle(1, 2), (void)p.printBlock(0, 0, 1, 1, vdl::BlockOption(5)); },
+         Errc::block_option, ""},
+        {"a failure after a bitmap", [&] { p.printRaster(vdl::Raster(8, 1), 0, 0, false), (void)p.printBlock(0, 0, 1, 1, vdl::BlockOption(5)); },
+         Errc::block_option, std::string("LD\0\0\0\0\1\0\1\0\0\r", 12) + "CB\r"},
+        {"a nested label", [&] { p.printCircle(1, 2), (void)p.label([] {}); }, Errc::label_under_way, ""},
+        {"a whole label", [&] { p.printCircle(1, 2); }, {}, "CD1,2,2,1\rP2,1\r"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(bytesOf([&] { EXPECT_EQ(p.label(c.compose, 2), c.expected) << c.what; }), c.sent) << c.what;
+        EXPECT_EQ(gDataIndex, 0u) << c.what;
+    }
+    p.disconnect();
+    EXPECT_EQ(p.label([] {}), Errc::not_connected);
+}
+
 TEST_F(CppInterface, PicturesTheLibraryCannotMakeAreRefused) {
     using vdl::Raster;
     const struct {

@@ -12,11 +12,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "VdlLabelAPI.h"
+#include "VdlLabelAPI.hpp"
 #include "child_process.h"
 
 namespace vdltest {
@@ -124,6 +128,127 @@ TEST_F(EmulatorProgram, WritesJsonLines) {
     expectAll(log({"\"closed\""}), {"{\"connection\":1,\"sequence\":1,\"outcome\":\"decoded\",\"code\":\"SS\",\"command\":"
                                     "\"speed\",\"fields\":{\"speed\":3}}\n",
                                     "\"code\":\"P\""});
+}
+
+// The quoted values of a field in the log's lines, in order ("text" of text
+// commands, "data" of barcodes).
+std::vector<std::string> quotedFields(const std::string &log, const std::string &field) {
+    std::vector<std::string> seen;
+    const std::string key = " " + field + "=\"";
+    for (std::size_t at = log.find(key); at != std::string::npos; at = log.find(key, at + 1))
+        seen.push_back(log.substr(at + key.size(), log.find('"', at + key.size()) - at - key.size()));
+    return seen;
+}
+
+std::size_t occurrences(const std::string &log, const std::string &text) {
+    std::size_t count = 0;
+    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+    return count;
+}
+
+// A label abandoned half-way by the program's own exception, by a library
+// error or after part of it went to the printer prints nothing: the next
+// label prints alone.
+TEST_F(EmulatorProgram, AbandonedLabelsPrintNothing) {
+    start({"--no-preview"});
+    vdl::Printer printer("127.0.0.1:" + std::to_string(port));
+    const auto abandon = [&](const std::function<void()> &content) {
+        EXPECT_ANY_THROW(printer.label([&] {
+            printer.printDeviceFont("LOST", 10, 10);
+            printer.print1DBarcode("LOST-1", 10, 60, vdl::Symbology::code128);
+            content();
+        }));
+    };
+    abandon([] { throw std::runtime_error("the program's own fault"); });
+    abandon([&] { printer.printDeviceFont("\xED\x95\x9C", 10, 90, vdl::DeviceFont::a, 1, 1, vdl::Rotation::r0, false,
+                                          vdl::CodePage::cp874); });
+    abandon([&] {  // past the flush threshold: part of it is at the printer already
+        for (int i = 0; i < 40; ++i) printer.printDeviceFont(std::string(100, 'L'), 10, i);
+        throw std::runtime_error("late");
+    });
+    try {  // outside label(): the failed text takes the label under way with it
+        printer.printDeviceFont("LOST", 10, 10);
+        printer.printDeviceFont("\xED\x95\x9C", 10, 90, vdl::DeviceFont::a, 1, 1, vdl::Rotation::r0, false,
+                                vdl::CodePage::cp874);
+        FAIL();
+    } catch (const vdl::Error &e) {
+        EXPECT_EQ(e.code(), vdl::Errc::write);
+        EXPECT_NE(std::string(e.what()).find("code page cannot hold"), std::string::npos) << e.what();
+    }
+    printer.label([&] { printer.printDeviceFont("KEPT", 10, 10); });
+    printer.disconnect();
+    const std::string decoded = log({"1 closed"});
+    EXPECT_EQ(quotedFields(decoded, "text").back(), "KEPT");
+    const std::size_t lastClear = decoded.rfind("CB clear buffer");
+    ASSERT_NE(lastClear, std::string::npos) << decoded;
+    EXPECT_EQ(decoded.find("LOST", lastClear), std::string::npos) << decoded;
+    EXPECT_EQ(occurrences(decoded, "P print"), 1u) << decoded;
+}
+
+// Two threads print 200 labels each through one printer object: every label
+// whole, each thread's in its order, nothing malformed on the wire.
+TEST_F(EmulatorProgram, LabelsOfTwoThreadsNeverMix) {
+    start({"--no-preview"});
+    vdl::Printer printer("127.0.0.1:" + std::to_string(port));
+    constexpr int kLabels = 200;
+    const auto printLabels = [&](char thread) {
+        for (int n = 0; n < kLabels; ++n)
+            printer.label([&] {
+                const std::string name = thread + std::to_string(n);
+                printer.printDeviceFont(name, 10, 10);
+                printer.print1DBarcode(name, 10, 60, vdl::Symbology::code128);
+            });
+    };
+    std::thread a(printLabels, 'A'), b(printLabels, 'B');
+    a.join();
+    b.join();
+    printer.disconnect();
+    const std::string decoded = log({"1 closed"});
+    EXPECT_EQ(decoded.find("MALFORMED"), std::string::npos);
+    EXPECT_EQ(decoded.find("UNKNOWN"), std::string::npos);
+    const std::vector<std::string> texts = quotedFields(decoded, "text");
+    EXPECT_EQ(quotedFields(decoded, "data"), texts);
+    int next[2] = {0, 0};
+    for (const std::string &text : texts) {
+        ASSERT_TRUE(text[0] == 'A' || text[0] == 'B') << text;
+        EXPECT_EQ(text.substr(1), std::to_string(next[text[0] - 'A']++));
+    }
+    EXPECT_EQ(next[0] + next[1], 2 * kLabels);
+    EXPECT_EQ(occurrences(decoded, "P print"), std::size_t(2 * kLabels));
+}
+
+// A child forked after the connect may not print on the parent's
+// connection, nor send the parent's half-made label; it connects by itself.
+TEST_F(EmulatorProgram, AForkedChildConnectsByItself) {
+    start({"--no-preview"});
+    const std::string portName = "127.0.0.1:" + std::to_string(port);
+    vdl::Printer parent(portName);
+    parent.printDeviceFont("PARENT", 10, 10);
+    const pid_t child = fork();
+    if (child == 0) {
+        bool ok = !parent.connected();
+        try {
+            parent.feedOneLabel();
+            ok = false;
+        } catch (const vdl::Error &e) {
+            ok = ok && e.code() == vdl::Errc::not_connected;
+        }
+        try {
+            vdl::Printer own(portName);
+            own.label([&] { own.printDeviceFont("CHILD", 10, 10); });
+        } catch (const vdl::Error &) {
+            ok = false;
+        }
+        _exit(ok ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    parent.print();
+    parent.disconnect();
+    const std::string decoded = log({"1 closed", "2 closed"});
+    expectAll(decoded, {"text=\"CHILD\"", "2.3 P print", "text=\"PARENT\"", "1.3 P print"});
+    EXPECT_EQ(quotedFields(decoded, "text"), (std::vector<std::string>{"CHILD", "PARENT"})) << decoded;
 }
 
 TEST(EmulatorOptions, RefusesWhatItCannotTake) {
