@@ -84,6 +84,21 @@ class CliTest(unittest.TestCase):
                 if "--no-print" in program:
                     self.assertNotIn("P print", log)
 
+    def test_the_csv_examples_print_every_good_row(self):
+        csv = os.path.join(HERE, "..", "examples", "shipments.csv")
+        for program in [example("shipping_csv") + [csv, LOGO]]:
+            with self.subTest(program=program[0]), Emulator() as emulator:
+                command = [a.replace(PORT, emulator.port_name) for a in program]
+                result = run(*command)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIn("skipped Zoë Dupré", result.stderr.decode())  # its weight is "x"
+                emulator.log("label-0020.png")
+                codes = run("zbarimg", "--raw", "-q", "--nodbus", *(emulator.preview(n) for n in range(1, 21)))
+                expected = [f"PKG{n:09d}" for n in range(1, 21)]
+                self.assertEqual(sorted(codes.stdout.decode().split()),
+                                 sorted(expected + [f"https://track.example/{code}" for code in expected]))
+                self.assertFalse(os.path.exists(emulator.preview(21)))
+
     def test_a_png_prints_as_its_picture(self):
         for interlace in ("None", "PNG"):  # an interlaced picture comes in seven passes
             with self.subTest(interlace=interlace), Emulator() as emulator:
