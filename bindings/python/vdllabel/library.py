@@ -5,11 +5,14 @@ from __future__ import annotations
 
 import ctypes
 import errno
+import functools
 import operator
 import os
+import re
+import struct
 from typing import Any, Dict, List, Optional, Sequence, Union
 
-from ._words import ERROR_WORDS
+from ._words import ERROR_WORDS, VERSION
 # The code of a call on a Printer that does not hold the connection, "not connected": the C++ interface's
 # kNotConnected (vdl::Errc::not_connected), outside the range of the library's codes.
 from ._words import NOT_CONNECTED as NOT_CONNECTED
@@ -20,6 +23,17 @@ MEANINGS: Dict[int, str] = ERROR_WORDS
 #: The code of a connect() refused while another connection is open in the process: -EBUSY, as the C++
 #: interface refuses it with std::errc::device_or_resource_busy.
 BUSY = -errno.EBUSY
+
+#: The library's soname: its number is the major version this package was built for, and speaks to.
+SONAME = "libVdlLabelAPI.so." + VERSION.split(".")[0]
+
+#: libBluetooth, which a Bluetooth connection needs: the library references its functions weakly and leaves
+#: loading it to the program.
+LIBBLUETOOTH = "libbluetooth.so.3"
+BLUETOOTH_MISSING = "libbluetooth.so.3 is not installed; install libbluetooth3"
+
+#: The port names the library takes for a Bluetooth address: six hex pairs with colons.
+_BLUETOOTH_ADDRESS = re.compile(r"[0-9A-Fa-f]{2}(?::[0-9A-Fa-f]{2}){5}")
 
 #: A text or barcode data: str goes out as UTF-8 (the library converts it where a font or code page asks
 #: for another encoding), bytes as they are.
@@ -116,13 +130,90 @@ _INTEGER_RANGES = {_INT: (-(2**31), 2**31 - 1), _FLAG: (0, 255), _U32: (0, 2**32
 
 
 def load_library(path: Optional[str] = None) -> ctypes.CDLL:
-    """Loads libVdlLabelAPI (by its soname unless a path is given) and declares the functions the binding uses."""
-    library = ctypes.CDLL(path or os.environ.get("VDL_LIBRARY") or "libVdlLabelAPI.so.1")
+    """Loads libVdlLabelAPI (from path, else the path in $VDL_LIBRARY, else by its soname from the library
+    search path) and declares the functions the binding uses. Raises ImportError when it cannot be loaded
+    (saying what was tried) or when its major version is not the one this package speaks to."""
+    name, source = ((path, "the path given") if path else
+                    (os.environ["VDL_LIBRARY"], "the path in VDL_LIBRARY") if os.environ.get("VDL_LIBRARY") else
+                    (SONAME, "its soname, on the library search path"))
+    load_libbluetooth()
+    try:
+        library = ctypes.CDLL(name)
+    except OSError as error:
+        raise ImportError(f"libVdlLabelAPI could not be loaded from {name} ({source}): {error}. Install it, add its "
+                          "folder to LD_LIBRARY_PATH, or set the environment variable VDL_LIBRARY to its path") from error
+    _check_version(_file_of(library))
     for name, argtypes in SIGNATURES.items():
         function = getattr(library, name)
         function.argtypes = argtypes
         function.restype = None if name == "DisconnectPrinter" else _INT
     return library
+
+
+@functools.lru_cache(maxsize=None)
+def load_libbluetooth() -> bool:
+    """Loads libbluetooth into the process, its names visible to every library, and says whether it is there.
+    It must come before libVdlLabelAPI: the dynamic linker fills the library's weak references to it only
+    when it loads the library, and a libbluetooth loaded later would go unseen."""
+    try:
+        ctypes.CDLL(LIBBLUETOOTH, mode=ctypes.RTLD_GLOBAL)
+    except OSError:
+        return False
+    return True
+
+
+def is_bluetooth_address(port: str) -> bool:
+    return _BLUETOOTH_ADDRESS.fullmatch(port) is not None
+
+
+class _DlInfo(ctypes.Structure):
+    _fields_ = [("dli_fname", ctypes.c_char_p), ("dli_fbase", ctypes.c_void_p), ("dli_sname", ctypes.c_char_p),
+                ("dli_saddr", ctypes.c_void_p)]
+
+
+def _file_of(library: ctypes.CDLL) -> str:
+    """The file the library was loaded from, as the dynamic linker found it."""
+    dladdr = ctypes.CDLL(None).dladdr
+    dladdr.argtypes = [ctypes.c_void_p, ctypes.POINTER(_DlInfo)]
+    info = _DlInfo()
+    if dladdr(ctypes.cast(library.ConnectToPrinter, ctypes.c_void_p), ctypes.byref(info)) and info.dli_fname:
+        return os.fsdecode(info.dli_fname)
+    return str(library._name)
+
+
+@functools.lru_cache(maxsize=None)
+def _check_version(file: str) -> None:
+    soname = read_soname(file)
+    if soname is not None and soname.rpartition(".so.")[2] != SONAME.rpartition(".so.")[2]:
+        raise ImportError(f"{file} is {soname}, but vdllabel {VERSION} speaks to {SONAME}: install the "
+                          f"python3-vdllabel of that library, or point VDL_LIBRARY at a {SONAME}")
+
+
+def read_soname(file: str) -> Optional[str]:
+    """The soname an ELF shared library declares (DT_SONAME of its dynamic section), or None when it declares
+    none or is not one."""
+    try:
+        with open(file, "rb") as opened:
+            data = opened.read()
+        if data[:4] != b"\x7fELF":
+            return None
+        wide, order = data[4] == 2, "<" if data[5] == 1 else ">"
+        section_table, = struct.unpack_from(order + ("Q" if wide else "I"), data, 0x28 if wide else 0x20)
+        entry_size, count = struct.unpack_from(order + "HH", data, 0x3A if wide else 0x2E)
+        # Each section header: name, type, flags, address, offset, size, link.
+        sections = [struct.unpack_from(order + ("IIQQQQI" if wide else "IIIIIII"), data, section_table + i * entry_size)
+                    for i in range(count)]
+        for _, kind, _, _, offset, size, link in sections:
+            if kind != 6:  # SHT_DYNAMIC; its link is the string table
+                continue
+            strings = sections[link][4]
+            for tag, value in struct.iter_unpack(order + ("qQ" if wide else "iI"), data[offset:offset + size]):
+                if tag == 14:  # DT_SONAME
+                    start = strings + value
+                    return data[start:data.index(b"\0", start)].decode("ascii", "replace")
+    except (OSError, IndexError, ValueError, struct.error):
+        pass
+    return None
 
 
 def c_text(value: Text, operation: str) -> bytes:
