@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import ctypes
 import os
-from typing import Any, Callable, List, Optional, Union
+from typing import Any, Callable, List, Optional, Tuple, Union
 
 from .library import BITMAPINFOHEADER, Buffer, VdlError, c_arguments, load_library
 
@@ -22,17 +22,15 @@ Path = Union[str, bytes, "os.PathLike[str]"]
 
 class Raster:
     """A picture of one bit per pixel: height rows of row_bytes = (width + 7) // 8 bytes, top row first,
-    most significant bit leftmost, 1 = black. Printer.print_raster prints it."""
+    most significant bit leftmost, 1 = black. Printer.print_raster prints it. Its size is fixed when it is
+    made: width, height and row_bytes are read-only."""
 
     def __init__(self, width: int, height: int) -> None:
         """A white raster of width x height pixels, each side 1 to 65535 (else ValueError)."""
         for side in (width, height):
             if not 1 <= side <= MAX_SIDE:
                 raise ValueError(f"a raster side is 1 to {MAX_SIDE} pixels, not {side}")
-        self.width = width
-        self.height = height
-        self.row_bytes = (width + 7) // 8
-        self._bits = bytearray(self.row_bytes * height)
+        self._set_size(width, height, bytes((width + 7) // 8 * height))
 
     @classmethod
     def load(cls, path: Path, target_width: int = 0, library: Optional[ctypes.CDLL] = None) -> Raster:
@@ -48,12 +46,28 @@ class Raster:
         result too large or without a row, raises VdlError (-119)."""
         if target_width == self.width:
             return self._of(self.width, self.height, self._bits)
+        self._as_c()  # the size it claims is the size it has
         pixels = b"".join(b"".join(_PIXELS_OF_BYTE[value] for value in self._row(y))[:self.width]
                           for y in range(self.height))
         source = (ctypes.c_ubyte * len(pixels)).from_buffer_copy(pixels)
         info = self._info()
         return self._made_by(library, "resizeImage", lambda made, _: [source, made, target_width, ctypes.byref(info)],
                              info)
+
+    @property
+    def width(self) -> int:
+        """Pixels in a row."""
+        return self._width
+
+    @property
+    def height(self) -> int:
+        """Rows."""
+        return self._height
+
+    @property
+    def row_bytes(self) -> int:
+        """Bytes in a row: (width + 7) // 8."""
+        return self._row_bytes
 
     @property
     def bits(self) -> bytes:
@@ -84,6 +98,16 @@ class Raster:
     def _row(self, y: int) -> bytearray:
         return self._bits[y * self.row_bytes:(y + 1) * self.row_bytes]
 
+    def _as_c(self) -> Tuple[Any, Any]:
+        """The bits and the info header as the bitmap commands take them. The library reads as many bytes as
+        the header's size says, so the two are held against each other first: ValueError, and nothing read,
+        when they disagree."""
+        if len(self._bits) != self.row_bytes * self.height or self.row_bytes != (self.width + 7) // 8:
+            raise ValueError(f"a raster of {self.width} x {self.height} pixels holds {self.row_bytes * self.height} "
+                             f"bytes, not {len(self._bits)}")
+        pixels = (ctypes.c_ubyte * len(self._bits)).from_buffer_copy(self._bits)
+        return pixels, ctypes.byref(self._info())
+
     def _info(self) -> BITMAPINFOHEADER:
         return BITMAPINFOHEADER(biSize=40, biWidth=self.width, biHeight=self.height, biPlanes=1, biBitCount=1)
 
@@ -91,9 +115,12 @@ class Raster:
     def _of(cls, width: int, height: int, bits: Union[bytes, bytearray]) -> Raster:
         # Pictures the library made may be wider than MAX_SIDE: it counts row bytes in 16 bits.
         raster = cls.__new__(cls)
-        raster.width, raster.height, raster.row_bytes = width, height, (width + 7) // 8
-        raster._bits = bytearray(bits)
+        raster._set_size(width, height, bits)
         return raster
+
+    def _set_size(self, width: int, height: int, bits: Union[bytes, bytearray]) -> None:
+        self._width, self._height, self._row_bytes = width, height, (width + 7) // 8
+        self._bits = bytearray(bits)
 
     @classmethod
     def _made_by(cls, library: Optional[ctypes.CDLL], name: str, arguments: Callable[[Any, Any], List[Any]],
