@@ -12,6 +12,7 @@ import sys
 import tempfile
 import threading
 import unittest
+from unittest import mock
 
 import vdllabel
 from vdllabel import (BUSY, NOT_CONNECTED, Alignment, BlockOption, CodablockMode, CodePage, DeviceFont, MediaType,
@@ -49,6 +50,8 @@ RASTER = Raster(9, 3)
 for y, row in ((0, b"\xff\xff\xff"), (1, b"\x12"), (3, b"\xff")):  # bits past the width and rows outside: ignored
     RASTER.set_row(y, row)
 RASTER.set_black(8, 2)
+LIES = Raster(8, 8)
+LIES._height = 100  # a size its bits do not have: the library would read 792 bytes past them
 
 
 def c_raster(raster=None):
@@ -73,6 +76,8 @@ SAME_BYTES = [
     ("print_circle", (1, 2, 3, 4), "PrintCircle", (1, 2, 3, 4)),
     ("print_barcode", ("12", 1, 2, Symbology.EAN13, 3, 4, 5, Rotation.R180, 6), "Print1DBarcode",
      (b"12", 1, 2, 7, 3, 4, 5, 2, 6)),
+    ("print_barcode", ("12", 1, 2, Symbology.EAN13, 3, 4, 5, Rotation.R180, True), "Print1DBarcode",
+     (b"12", 1, 2, 7, 3, 4, 5, 2, 1)),
     ("print_maxi_code", ("D", 1, 2, 3), "PrintMaxiCode", (b"D", 1, 2, 3)),
     ("print_pdf417", ("D", 1, 2, 4, 5, 6, 2, True, 0, 4, 20, Rotation.R90), "PrintPDF417",
      (b"D", 1, 2, 4, 5, 6, 2, 1, 0, 4, 20, 1)),
@@ -135,6 +140,9 @@ REFUSED = [
     (lambda p: p.set_rfid_password("1", "2", b"3\0", "4"), ValueError),
     (lambda p: Raster(0, 1), ValueError), (lambda p: Raster(1, 65536), ValueError),
     (lambda p: Raster.load("/nonexistent.bmp"), VdlError), (lambda p: RASTER.rescaled(0), VdlError),
+    (lambda p: setattr(Raster(8, 8), "width", 800), AttributeError), (lambda p: LIES.rescaled(4), ValueError),
+    (lambda p: p.print_raster(LIES, 0, 0, compress=False), ValueError),
+    (lambda p: p.print_barcode("1", 1, 2, human_readable=True, field8=1), TypeError),
 ]
 
 
@@ -205,6 +213,29 @@ class Installed(unittest.TestCase):
         self.assertFalse(vdllabel.__file__.startswith(os.path.join(SOURCE, "bindings")), vdllabel.__file__)
         self.assertTrue(os.path.exists(os.path.join(os.path.dirname(vdllabel.__file__), "py.typed")))
         self.assertEqual(vdllabel.MEANINGS[-124], "invalid block option")
+
+    def test_the_library_is_loaded_or_the_error_says_what_was_tried(self):
+        with open(os.environ["VDL_HEADER"], encoding="utf-8") as file:
+            version = ".".join(re.findall(r"^#define VDL_VERSION_(?:MAJOR|MINOR|PATCH) (\d+)", file.read(), re.M))
+        self.assertEqual(vdllabel.__version__, version)
+        with tempfile.TemporaryDirectory() as work:
+            other_major = os.path.join(work, "libVdlLabelAPI.so.2")
+            with open(vdllabel.library._file_of(vdllabel.load_library()), "rb") as library, \
+                    open(other_major, "wb") as copy:
+                copy.write(library.read().replace(b"libVdlLabelAPI.so.1\0", b"libVdlLabelAPI.so.2\0"))
+            for variable, said in ((os.path.join(work, "absent.so"), ["absent.so", "VDL_LIBRARY"]),
+                                   (other_major, ["libVdlLabelAPI.so.2", "libVdlLabelAPI.so.1"])):
+                with self.subTest(said[0]), mock.patch.dict(os.environ, VDL_LIBRARY=variable), \
+                        self.assertRaises(ImportError) as refused:
+                    vdllabel.load_library()
+                for words in said:
+                    self.assertIn(words, str(refused.exception))
+
+    def test_a_printer_without_a_port_takes_vdl_port(self):
+        with mock.patch.dict(os.environ, VDL_PORT="192.0.2.1:9100"):
+            self.assertEqual(Printer().port, "192.0.2.1:9100")
+        with mock.patch.dict(os.environ, VDL_PORT=""), self.assertRaisesRegex(ValueError, "VDL_PORT"):
+            Printer()
 
     def test_every_argument_list_matches_the_header(self):
         prototypes = header_prototypes()
@@ -300,6 +331,58 @@ class SameBytes(unittest.TestCase):
         self.assertEqual(self.buffered(), b"")
 
 
+def unconvertible(printer):
+    printer.print_device_font("é", 1, 2, font=DeviceFont.a)  # not in EUC-KR, the code page of font a
+
+
+def label_of(body):
+    """A case of the label transaction: body inside a label() block."""
+    def run(printer):
+        with printer.label():
+            body(printer)
+    return run
+
+
+def caught(error, *more):
+    def run(printer):
+        try:
+            error(printer)
+        except VdlError:
+            pass
+        for call in more:
+            call(printer)
+    return run
+
+
+def raises(exception):
+    def run(printer):
+        raise exception
+    return run
+
+
+def text(words):
+    return lambda printer: printer.print_device_font(words, 1, 2)
+
+
+LONG = "L" * 3600  # with its header, more than the buffer keeps: it is sent before the label ends
+# Each case: what the program does, what it raises, and what reaches the printer (texts, P print, CB clear).
+LABEL_CASES = [
+    (label_of(text("OK")), None, ["OK", "P"]),
+    (label_of(lambda p: (text("NO")(p), raises(KeyError("mine"))(p))), KeyError, []),
+    (label_of(lambda p: (text(LONG)(p), raises(KeyError("mine"))(p))), KeyError, [LONG, "CB"]),
+    (label_of(lambda p: (text("NO")(p), unconvertible(p))), "could not be converted", []),
+    (label_of(caught(unconvertible, text("NO"))), "label discarded", []),
+    (label_of(lambda p: p.label().__enter__()), RuntimeError, []),
+    (caught(lambda p: (text("NO")(p), unconvertible(p))), None, []),  # outside a block: discarded, not printed
+    (caught(lambda p: (text(LONG)(p), text("NO")(p), unconvertible(p))), None, [LONG, "CB"]),
+]
+
+
+def printed(log):
+    """What reached the printer, in order: each text, each print (P), each clear-buffer command (CB)."""
+    return [m[0] or m[1] for m in re.findall(r'^\S+ (?:[TV] .*? text="(.*?)"|(P|CB) )', log, re.M)]
+
+
 class BindingTest(unittest.TestCase):
     """Against the emulator."""
 
@@ -340,6 +423,63 @@ class BindingTest(unittest.TestCase):
             self.assertEqual(raised.exception.code, code)
             self.assertIn(vdllabel.MEANINGS[code], str(raised.exception))
 
+    def test_a_label_is_printed_when_its_block_completes_and_discarded_when_it_fails(self):
+        expected = []
+        with Printer(self.emulator.port_name) as printer:
+            for number, (case, raised, sent) in enumerate(LABEL_CASES):
+                with self.subTest(number):
+                    if raised is None:
+                        case(printer)
+                    else:
+                        exception = VdlError if isinstance(raised, str) else raised
+                        with self.assertRaisesRegex(exception, raised if isinstance(raised, str) else ""):
+                            case(printer)
+                label_of(text(f"MARK {number}"))(printer)  # the next label holds nothing of the case's
+                expected += sent + [f"MARK {number}", "P"]
+        self.assertEqual(printed(self.emulator.log(f"MARK {len(LABEL_CASES) - 1}")), expected)
+
+    def test_threads_sharing_a_printer_print_whole_labels_in_their_own_order(self):
+        def print_labels(name):
+            for number in range(200):
+                with printer.label():
+                    printer.print_device_font(f"{name} {number}", 10, 10)
+                    printer.print_barcode(f"{name}{number}", 10, 40)
+
+        with Printer(self.emulator.port_name) as printer:
+            threads = [threading.Thread(target=print_labels, args=(name,)) for name in "AB"]
+            for thread in threads:
+                thread.start()
+            for thread in threads:
+                thread.join()
+        log = self.emulator.log('text="A 199"', 'text="B 199"')
+        labels = re.findall(r'text="(\w) (\d+)".*\n.*data="(\w+)"\n.* P print', log)
+        self.assertEqual(len(labels), 400)
+        self.assertTrue(all(name + number == data for name, number, data in labels))
+        for name in "AB":
+            self.assertEqual([int(n) for t, n, _ in labels if t == name], list(range(200)))
+        for fault in ("\\x00", "UNKNOWN"):  # a NUL byte, or bytes that are no command
+            self.assertNotIn(fault, log)
+
+    def test_a_forked_child_prints_only_on_a_connection_of_its_own(self):
+        with Printer(self.emulator.port_name) as printer:
+            printer.print_device_font("PARENT", 1, 2)  # half-made when the child is forked
+            child = os.fork()
+            if child == 0:
+                status = 1
+                try:
+                    with self.assertRaises(VdlError) as refused:
+                        printer.print_label()
+                    with Printer(self.emulator.port_name) as own, own.label():
+                        own.print_device_font("CHILD", 1, 2)
+                    status = 0 if refused.exception.code == NOT_CONNECTED and not printer.connected else 2
+                finally:
+                    os._exit(status)
+            self.assertEqual(os.waitpid(child, 0)[1], 0)
+            printer.print_label()
+        log = self.emulator.log('text="PARENT"', 'text="CHILD"')
+        self.assertEqual(sorted(re.findall(r'^(\d)\.\d+ (?:T .*text="(\w+)"|(P) )', log, re.M)),
+                         [("1", "", "P"), ("1", "PARENT", ""), ("2", "", "P"), ("2", "CHILD", "")])
+
     def test_one_printer_holds_the_connection_until_it_is_disconnected_or_dropped(self):
         first = Printer(self.emulator.port_name)
         self.assertIsNone(first.model)
@@ -358,6 +498,28 @@ class BindingTest(unittest.TestCase):
             self.assertTrue(second.connected)
         with self.assertRaises(VdlError):
             second.feed()
+
+    def test_bluetooth_reaches_libbluetooth_or_says_it_is_missing(self):
+        script = ("import sys, vdllabel; vdllabel.library.LIBBLUETOOTH = sys.argv[1]\n"
+                  "try: vdllabel.Printer('00:11:22:33:44:55').connect()\n"
+                  "except vdllabel.VdlError as error: print(error)\n"
+                  "print('libbluetooth.so.3' in open('/proc/self/maps').read())\n")
+        cases = [("libbluetooth.so.3", vdllabel.MEANINGS[-107], True, "Failed to sdp_connect()."),
+                 ("libbluetooth-absent.so.3", vdllabel.library.BLUETOOTH_MISSING + " (-107)", False, None)]
+        for library, said, mapped, traced in cases:
+            with self.subTest(library), tempfile.TemporaryDirectory() as work:
+                open(os.path.join(work, "log.tmp"), "w").close()  # the library traces into log.txt
+                run = subprocess.run([sys.executable, "-c", script, library], cwd=work, capture_output=True,
+                                     text=True, timeout=60)
+                self.assertIn(said, run.stdout, run.stderr)
+                self.assertTrue(run.stdout.endswith(f"{mapped}\n"), run.stdout)
+                trace = os.path.join(work, "log.txt")
+                self.assertEqual(os.path.exists(trace), traced is not None)  # the library is not called without it
+                if traced:
+                    with open(trace, encoding="utf-8", errors="replace") as file:
+                        said = file.read()
+                    self.assertIn(traced, said)
+                    self.assertNotIn("libbluetooth is not linked", said)
 
     def test_a_printer_still_connected_at_exit_is_disconnected(self):
         script = ("import atexit, ctypes, vdllabel; library = vdllabel.load_library(); "

@@ -2,16 +2,18 @@
 
 from __future__ import annotations
 
+import contextlib
 import ctypes
 import operator
 import os
 import threading
 import weakref
-from typing import Any, Callable, Optional, Union
+from typing import Any, Callable, ContextManager, Iterator, List, Optional, Union
 
 from .enums import (Alignment, BlockOption, CodablockMode, CodePage, DeviceFont, MediaType, Orientation,
                     PrintingType, RfidWrite, Rotation, Status, Symbology, VectorFont)
-from .library import BUSY, NOT_CONNECTED, Buffer, Text, VdlError, c_arguments, load_library, raw_bytes
+from .library import (BLUETOOTH_MISSING, BUSY, NOT_CONNECTED, Buffer, Text, VdlError, c_arguments,
+                      is_bluetooth_address, load_libbluetooth, load_library, raw_bytes)
 from .raster import Path, Raster
 
 #: The most bytes one reply of direct_io holds.
@@ -21,6 +23,17 @@ MODEL_SLOTS = 200
 # WriteBuffer counts in 32 bits, and the library refuses more than INT_MAX bytes at once.
 _WRITE_PIECE = 1 << 30
 _ANOTHER_CONNECTION = "another connection is open in this process (one Printer may be connected at a time)"
+_WRITE_FAILED = -105  # VDL_ERR_WRITE: a content call's text could not be converted, or the printer took nothing
+_BT_SDP = -107  # VDL_ERR_BT_SDP: what the library says of a Bluetooth connect it cannot make
+_BUFFER_SIZE = 4096  # VDL_BUFFER_SIZE
+# The calls that append to the library's command buffer, which sends it on its own once it is nearly full.
+_CONTENT = frozenset(("PrintDeviceFont", "PrintDeviceFontW", "PrintVectorFont", "PrintVectorFontW", "PrintBlock",
+                      "PrintCircle", "Print1DBarcode", "PrintMaxiCode", "PrintPDF417", "PrintQRCode", "PrintDataMatrix",
+                      "PrintAztec", "PrintCode49", "PrintCODABLOCK", "PrintMicroPDF", "PrintGS1DataBar"))
+# The calls that send label content at once, past the command buffer: a label they joined is on the printer.
+_SENT_AT_ONCE = frozenset(("PrintBitmap", "printLD", "printLCR", "WriteBuffer"))
+# A content call's bytes are its data, converted (at most doubled), and a header of fewer than this many bytes.
+_HEADER_ROOM = 128
 
 
 class _Connection:
@@ -30,6 +43,30 @@ class _Connection:
 
     lock = threading.RLock()
     holder: Optional["weakref.ReferenceType[Printer]"] = None
+    library: Optional[ctypes.CDLL] = None
+    # The label under way, as the library's command buffer and the printer hold it: whether a label() block is
+    # open (only the thread holding the lock can be inside it), the failure that discarded it inside the block,
+    # and whether bytes of it have reached the printer (then only the printer's clear-buffer command undoes it).
+    in_label = False
+    label_failure: Optional[VdlError] = None
+    label_sent = False
+
+    @classmethod
+    def forget_label(cls) -> None:
+        cls.in_label, cls.label_failure, cls.label_sent = False, None, False
+
+    @classmethod
+    def after_fork_in_child(cls) -> None:
+        """The child of a fork shares the parent's descriptor of the printer, but not the right to print on it:
+        it closes its own copy (which sends nothing), empties the buffer of the parent's half-made label, and
+        starts with no holder and a lock of its own, since another thread of the parent may have held the
+        parent's."""
+        cls.lock = threading.RLock()
+        cls.holder = None
+        cls.forget_label()
+        if cls.library is not None:
+            cls.library.DisconnectPrinter()
+            cls.library.initDataBuffer()
 
     @classmethod
     def held_by(cls, printer: "Printer") -> bool:
@@ -43,6 +80,9 @@ class _Connection:
                 cls.holder = None
 
 
+os.register_at_fork(after_in_child=_Connection.after_fork_in_child)
+
+
 class Printer:
     """One printer connection; also a context manager that connects and disconnects.
 
@@ -51,14 +91,27 @@ class Printer:
     connection sends nothing and raises VdlError "not connected" (code NOT_CONNECTED). A connected Printer
     that is dropped, or still connected when the interpreter exits, is disconnected.
 
+    A label is best made inside label(), a transaction: it is printed when the block completes and discarded,
+    nothing of it reaching paper, when the block ends by an exception. A content call (text, block, circle,
+    barcode) that fails outside a label() block discards the label under way in the same way, so that what
+    it left in the buffer never precedes the next label. Every call takes one lock of the process, and a
+    label() block holds it throughout: threads may share a Printer, and their labels never interleave. The
+    child of os.fork() does not inherit the connection: there every Printer of the parent is not connected,
+    and the child may connect one of its own.
+
     Failures raise VdlError. Integers that do not fit the C argument (32 bits; flags 0-255) raise
     OverflowError and send nothing; values that fit are brought into range by the library, as VdlLabelAPI.h
     documents. Texts are str (sent as UTF-8) or bytes; a NUL inside one raises ValueError.
     """
 
-    def __init__(self, port: str, library: Optional[ctypes.CDLL] = None) -> None:
-        """A printer on port (USB, /dev/ttyS0:9600, SERIAL:9600, /dev/lp0, PARALLEL, a Bluetooth address or
-        an IPv4 address and port such as 192.168.1.50:9100), not yet connected."""
+    def __init__(self, port: Optional[str] = None, library: Optional[ctypes.CDLL] = None) -> None:
+        """A printer on port (USB, /dev/ttyS0:9600, SERIAL:9600, /dev/lp0, PARALLEL, a Bluetooth address such
+        as 00:11:22:33:44:55 or an IPv4 address and port such as 192.168.1.50:9100), not yet connected. Without
+        a port, the environment variable VDL_PORT names it; ValueError when neither does."""
+        port = port or os.environ.get("VDL_PORT")
+        if not port:
+            raise ValueError("no printer port: give Printer one, such as Printer('192.168.1.50:9100'), "
+                             "or set the environment variable VDL_PORT")
         self._lib = library or load_library()
         self.port = port
         self._finalizer: Optional[weakref.finalize] = None
@@ -67,27 +120,34 @@ class Printer:
 
     def connect(self) -> Printer:
         """Connects; a Printer that is connected already is disconnected first. Raises VdlError (code BUSY)
-        while another connection is open in the process (another Printer's, or one opened through C)."""
+        while another connection is open in the process (another Printer's, or one opened through C), and
+        VdlError (code -107) "libbluetooth.so.3 is not installed; install libbluetooth3" for a Bluetooth
+        address when libbluetooth is missing."""
         with _Connection.lock:
             self.disconnect()
             if _Connection.holder is not None or self._connection_open():
                 raise VdlError("ConnectToPrinter", BUSY, _ANOTHER_CONNECTION)
+            if is_bluetooth_address(self.port) and not load_libbluetooth():
+                raise VdlError("ConnectToPrinter", _BT_SDP, BLUETOOTH_MISSING)
             self._check("ConnectToPrinter", self._lib.ConnectToPrinter(*c_arguments("ConnectToPrinter", [self.port])))
             holder = weakref.ref(self)
-            _Connection.holder = holder
+            _Connection.holder, _Connection.library = holder, self._lib
+            _Connection.forget_label()
             self._finalizer = weakref.finalize(self, _Connection.release, holder, self._lib)
         return self
 
     def disconnect(self) -> None:
         """Closes the connection if this Printer holds it; buffered label content stays in the library."""
-        finalizer, self._finalizer = self._finalizer, None
-        if finalizer is not None and _Connection.held_by(self):  # a copy of a Printer holds nothing
-            finalizer()
+        with _Connection.lock:
+            finalizer, self._finalizer = self._finalizer, None
+            if finalizer is not None and _Connection.held_by(self):  # a copy of a Printer holds nothing
+                finalizer()
 
     @property
     def connected(self) -> bool:
         """True while this Printer holds the process's connection and it is open."""
-        return _Connection.held_by(self) and self._connection_open()
+        with _Connection.lock:
+            return _Connection.held_by(self) and self._connection_open()
 
     def __enter__(self) -> Printer:
         return self.connect()
@@ -99,14 +159,53 @@ class Printer:
     def model(self) -> Optional[str]:
         """The model name of the connected printer, as in the library's model table; None while this Printer
         is not connected (there is no model then)."""
-        if not self.connected:
-            return None
-        number = ctypes.c_int.in_dll(self._lib, "gPrinterModel").value
+        with _Connection.lock:
+            if not self.connected:
+                return None
+            number = ctypes.c_int.in_dll(self._lib, "gPrinterModel").value
         table = (ctypes.c_char_p * MODEL_SLOTS).in_dll(self._lib, "VELDRIN_DEVICE")
         name = table[number] if 0 <= number < MODEL_SLOTS else None
         return name.decode("ascii") if name else None
 
     # --- label content, buffered until print_label() --------------------------
+
+    def label(self, copies: int = 1, sets: int = 1) -> ContextManager[None]:
+        """A label as a transaction, holding the process's lock throughout (so no other thread's calls come
+        between):
+
+            with printer.label(copies=2):
+                printer.print_device_font("SHIP TO", 10, 20)
+                printer.print_barcode("PKG000123456", 10, 60)
+
+        When the block completes the label is printed (Prints). When it ends by an exception (the program's
+        own, or a VdlError of a call inside it) the label is discarded and the exception goes on: the
+        library's command buffer is emptied, and when part of the label had already been sent (the buffer
+        sends itself once nearly full; pictures and write() go out at once) the printer's clear-buffer command
+        follows. A failing call inside the block discards the label at once; should the program catch its
+        VdlError and go on, the block's end raises it again instead of printing. Content buffered before the
+        block belongs to its label. Blocks do not nest: label() inside label() raises RuntimeError. Without the
+        connection it raises VdlError (NOT_CONNECTED) before the block runs."""
+        c_arguments("Prints", [copies, sets])
+        return self._label(copies, sets)
+
+    @contextlib.contextmanager
+    def _label(self, copies: int, sets: int) -> Iterator[None]:
+        with _Connection.lock:
+            if _Connection.in_label:
+                raise RuntimeError("label() inside label(): a label is under way already; end it first")
+            self._require_connection("Prints")
+            _Connection.in_label, _Connection.label_failure = True, None
+            try:
+                yield
+                failure = _Connection.label_failure
+                if failure is not None:
+                    raise VdlError(failure.operation, failure.code, f"label discarded: {failure.meaning}")
+                self._call("Prints", copies, sets)
+            except BaseException:
+                self._discard_label()
+                raise
+            finally:
+                _Connection.in_label, _Connection.label_failure = False, None
 
     def print_device_font(self, text: Text, x: int, y: int, font: DeviceFont = DeviceFont.F3, horizontal: int = 1,
                           vertical: int = 1, rotation: Rotation = Rotation.R0, bold: bool = False,
@@ -144,9 +243,16 @@ class Printer:
 
     def print_barcode(self, data: Text, x: int, y: int, barcode_type: Symbology = Symbology.CODE128,
                       narrow: int = 2, wide: int = 4, height: int = 100, rotation: Rotation = Rotation.R0,
-                      field8: int = 0) -> None:
-        """A linear barcode (Print1DBarcode); narrow, wide and height are the printer's fields 4-6, field8 0-8."""
-        self._call("Print1DBarcode", data, x, y, barcode_type, narrow, wide, height, rotation, field8)
+                      human_readable: Union[bool, int] = False, *, field8: Optional[int] = None) -> None:
+        """A linear barcode (Print1DBarcode); narrow, wide and height are the printer's fields 4-6.
+        human_readable prints the data under the bars (the printer's field 8: False 0, True 1, or 0-8 as the
+        printer reads it); field8 is its earlier name, still taken as a keyword."""
+        if field8 is not None:
+            if human_readable is not False:
+                raise TypeError("print_barcode: give human_readable or field8, not both")
+            human_readable = field8
+        self._call("Print1DBarcode", data, x, y, barcode_type, narrow, wide, height, rotation,
+                   operator.index(human_readable))
 
     def print_maxi_code(self, data: Text, x: int, y: int, mode: int = 0) -> None:
         """MaxiCode (PrintMaxiCode): mode 0, 2, 3 or 4."""
@@ -196,7 +302,8 @@ class Printer:
         self._call("PrintGS1DataBar", data, x, y, field4, field5, field6, field7, segments, rotation)
 
     def print_label(self, copies: int = 1, sets: int = 1) -> None:
-        """Ends the label: the print command and everything buffered go out (Prints)."""
+        """Ends the label: the print command and everything buffered go out (Prints). label() does this as a
+        transaction."""
         self._call("Prints", copies, sets)
 
     # --- pictures, sent at once -------------------------------------------------
@@ -208,9 +315,8 @@ class Printer:
 
     def print_raster(self, raster: Raster, x: int, y: int, compress: bool = True) -> None:
         """A picture the application made or Raster.load loaded (printLCR when compress, else printLD)."""
-        bits = raster.bits
-        pixels = (ctypes.c_ubyte * len(bits)).from_buffer_copy(bits)
-        self._call("printLCR" if compress else "printLD", pixels, ctypes.byref(raster._info()), x, y)
+        pixels, info = raster._as_c()
+        self._call("printLCR" if compress else "printLD", pixels, info, x, y)
 
     # --- actions and settings, sent at once -------------------------------------
 
@@ -351,9 +457,62 @@ class Printer:
 
     def _call(self, name: str, *args: Any) -> int:
         arguments = c_arguments(name, args)
-        self._require_connection(name)
         function: Callable[..., int] = getattr(self._lib, name)
-        return self._check(name, function(*arguments))
+        with _Connection.lock:
+            self._require_connection(name)
+            if name in _CONTENT:
+                return self._append_content(name, function, arguments)
+            _Connection.label_sent |= name in _SENT_AT_ONCE
+            result = self._check(name, function(*arguments))
+            if name == "Prints":
+                _Connection.label_sent = False
+            return result
+
+    def _append_content(self, name: str, function: Callable[..., int], arguments: List[Any]) -> int:
+        """A content call, watched for what it does to the label under way: whether it made the buffer send
+        (the fill is not above where it was, or the bytes held before are no longer at its start, or the
+        data may not have fitted the room left, a send to make room), and, when it fails, why; a failure
+        discards the label."""
+        before = self._buffered()
+        result = function(*arguments)
+        after = self._buffered()
+        data = sum(len(argument) for argument in arguments if isinstance(argument, bytes))
+        _Connection.label_sent |= (len(after) <= len(before) or not after.startswith(before)
+                                   or 2 * data + _HEADER_ROOM > _BUFFER_SIZE - len(before))
+        if result >= 0:
+            return result
+        error = VdlError(name, result, self._content_failure(result, before, after))
+        self._discard_label()
+        if _Connection.in_label:
+            _Connection.label_failure = error
+        raise error
+
+    @staticmethod
+    def _content_failure(code: int, before: bytes, after: bytes) -> Optional[str]:
+        """Which of the two causes of VDL_ERR_WRITE a content call met. A text that could not be converted to
+        its code page leaves its header in the buffer, which nothing has sent: the bytes held before, then an
+        unfinished command (every command ends with a carriage return). A write the printer refused leaves
+        the buffer as it was, or with the whole command, when the send it would have made failed."""
+        if code != _WRITE_FAILED:
+            return None
+        if len(after) > len(before) and after.startswith(before) and not after.endswith(b"\r"):
+            return "the text could not be converted to the code page; nothing was sent to the printer"
+        return "the printer did not take the data"
+
+    def _discard_label(self) -> None:
+        """Empties the library's command buffer, and sends the clear-buffer command when part of the label
+        reached the printer already. Its failure is not raised: the exception that discards the label is
+        the one to see, and a printer that refused the label is unlikely to take this either."""
+        self._lib.initDataBuffer()
+        sent, _Connection.label_sent = _Connection.label_sent, False
+        if sent and self.connected:
+            self._lib.ClearBuffer()
+
+    def _buffered(self) -> bytes:
+        """What the library's command buffer holds."""
+        fill = ctypes.c_uint32.in_dll(self._lib, "gDataIndex").value
+        return ctypes.string_at(ctypes.addressof(ctypes.c_ubyte.in_dll(self._lib, "gPrintData")),
+                                min(fill, _BUFFER_SIZE))
 
     def _require_connection(self, operation: str) -> None:
         if not self.connected:
