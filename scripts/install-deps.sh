@@ -5,9 +5,10 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config
   python3 abigail-tools doxygen)
 # The printer emulator: PNG previews, barcodes, fonts (bitmap device fonts,
-# vector fonts, CJK and Thai text), and the barcode readers its tests use.
+# vector fonts, CJK and Thai text), the barcode readers its tests use, and curl,
+# the render service's client in the README.
 packages+=(libpng-dev libzint-dev libfreetype-dev fonts-terminus-otb fonts-dejavu-core fonts-wqy-zenhei
-           fonts-tlwg-garuda-ttf zbar-tools zxing-cpp-tools)
+           fonts-tlwg-garuda-ttf zbar-tools zxing-cpp-tools curl)
 # Images: JPEG and GIF decoding in the library; ImageMagick writes reference
 # pictures for the tests only (the library never runs it).
 packages+=(libjpeg62-turbo-dev libgif-dev imagemagick)

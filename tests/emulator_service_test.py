@@ -113,6 +113,18 @@ class EmulatorServiceTest(unittest.TestCase):
         self.assertEqual([(label["number"], label["width"], label["height"]) for label in json.loads(body)["labels"]],
                          [(2, 600, 900)])
 
+    def test_curl_posts_a_large_stream_as_the_readme_does(self):
+        with tempfile.TemporaryDirectory() as directory:
+            stream = os.path.join(directory, "label.prn")
+            with open(stream, "wb") as file:  # 100 kB: sent as a form, curl's default type
+                file.write(b"CD10,10,2,1\r" * 8500 + b"P1,1\r")
+            png = os.path.join(directory, "label.png")
+            result = subprocess.run(["curl", "-sS", "-f", "--data-binary", "@" + stream, "-o", png,
+                                     self.url("/render")], capture_output=True, timeout=60)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            with open(png, "rb") as file:
+                self.assertEqual(file.read(8), b"\x89PNG\r\n\x1a\n")
+
     def test_concurrent_requests_each_get_their_label(self):
         with concurrent.futures.ThreadPoolExecutor(6) as pool:
             answers = list(pool.map(lambda _: request(self.url("/render"), self.stream), range(12)))

@@ -127,7 +127,19 @@ void RenderService::attach(httplib::Server &server) {
     };
     server.Get("/", constant(kLivePage, "text/html; charset=utf-8"));
     server.Get("/page.js", constant(kLivePageScript, "text/javascript; charset=utf-8"));
-    server.Post("/render", bind(&RenderService::render));
+    // The body is taken through a reader: httplib would refuse a body sent as
+    // a form (curl --data-binary's default type) beyond 8 KiB, and a command
+    // stream is no form whatever its label says.
+    server.Post("/render", [this](const Request &request, Response &response, const httplib::ContentReader &reader) {
+        std::string body;
+        const bool whole = reader([&body](const char *data, std::size_t length) {
+            if (length > kMaxRequestBytes - body.size()) return false;
+            body.append(data, length);
+            return true;
+        });
+        if (whole) render(request, response, body);
+        else refuse(request, response, 413, "the request is larger than " + std::to_string(kMaxRequestBytes >> 20) + " MiB");
+    });
     server.Get("/labels", bind(&RenderService::labels));
     server.Get(R"(/labels/(\d+)\.png)", bind(&RenderService::labelPng));
     server.Get(R"(/labels/(\d+)\.json)", bind(&RenderService::labelJson));
@@ -169,7 +181,7 @@ bool RenderService::renderSettings(const Request &request, Response &response, P
     return true;
 }
 
-void RenderService::render(const Request &request, Response &response) const {
+void RenderService::render(const Request &request, Response &response, const std::string &body) const {
     PrinterConfig config;
     if (!renderSettings(request, response, config)) return;
     int wanted = 0;  // 0: every label (JSON) or the first (PNG)
@@ -177,7 +189,7 @@ void RenderService::render(const Request &request, Response &response) const {
         refuse(request, response, 400, "label takes a label's number, 1 for the first");
         return;
     }
-    const RenderedStream rendered = renderStream(request.body, config, parser_);
+    const RenderedStream rendered = renderStream(body, config, parser_);
     if (rendered.faults.count() > 0) {
         refuse(request, response, 400, rendered.faults.summary() + ":", &rendered.faults);
         return;

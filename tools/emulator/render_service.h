@@ -71,7 +71,7 @@ public:
     void stop() { store_.close(); }
 
 private:
-    void render(const httplib::Request &request, httplib::Response &response) const;
+    void render(const httplib::Request &request, httplib::Response &response, const std::string &body) const;
     void labels(const httplib::Request &request, httplib::Response &response) const;
     void labelPng(const httplib::Request &request, httplib::Response &response) const;
     void labelJson(const httplib::Request &request, httplib::Response &response) const;
