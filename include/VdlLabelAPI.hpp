@@ -111,6 +111,15 @@ inline constexpr Words kStatusWords[] = {
     {VDL_STATUS_PAPER_EMPTY, "paper empty"},
 };
 
+/**
+ * Positions and sizes are in dots: millimetres as dots at the printer's
+ * resolution (203, 300 or 600 dots per inch), rounded to the nearest dot.
+ */
+constexpr int dotsFromMillimetres(double millimetres, int dotsPerInch = 203) noexcept {
+    const double dots = millimetres * dotsPerInch / 25.4;
+    return int(dots < 0 ? dots - 0.5 : dots + 0.5);
+}
+
 /** The words for a failure code, or "unexpected result N". */
 inline std::string describe(int code) {
     for (const Words &w : kErrorWords)

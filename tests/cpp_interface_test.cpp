@@ -297,6 +297,9 @@ TEST_F(CppInterface, CodesCompareEqualAcrossSharedObjects) {
     EXPECT_NE(printer.received().find("P1,1\r"), std::string::npos);
 }
 
+static_assert(vdl::dotsFromMillimetres(25.4) == 203 && vdl::dotsFromMillimetres(10, 300) == 118 &&
+              vdl::dotsFromMillimetres(-1) == -8);
+
 // A label whose content failed does not print, even when the program
 // ignored the failure; labels do not nest; a bitmap already sent is cleared.
 TEST_F(CppInterface, ALabelThatFailedPrintsNothing) {
