@@ -146,7 +146,12 @@ class CliTest(unittest.TestCase):
 
     def test_help_manual_discover_and_completion(self):
         self.assertIn("--density N", run(CLI, "settings", "--help").stdout.decode())
-        self.assertTrue(run(CLI, "--man").stdout.startswith(b".TH VDL-LABEL 1"))
+        manual = run(CLI, "--man").stdout
+        self.assertTrue(manual.startswith(b".TH VDL-LABEL 1"))
+        with open(os.path.join(HERE, "..", "tools", "printer-app", "vdl-printer-app.1"), "rb") as file:
+            for page in (manual, file.read()):
+                for section in (b".SH FILES", b".SH EXAMPLES", b".SH SEE ALSO"):
+                    self.assertIn(section, page)
         self.assertEqual(run(CLI, "discover").returncode, 0)
         complete = 'source "$0"; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _vdl_label; echo "${COMPREPLY[*]}"'
         env = dict(os.environ, PATH=BUILD + os.pathsep + os.environ["PATH"])

@@ -171,7 +171,19 @@ void printManPage() {
                       << o.help << "\n.RE\n";
     }
     std::cout << ".SH EXIT STATUS\n0 success; 1 the printer or the connection failed (the reason is printed); "
-                 "2 wrong usage; 3 the printer reports an error.\n";
+                 "2 wrong usage; 3 the printer reports an error.\n"
+                 ".SH ENVIRONMENT\n.TP\n.B VDL_PORT\nThe printer when \\fB\\-\\-port\\fR is not given.\n"
+                 ".SH FILES\n.TP\n.I $XDG_STATE_HOME/vdl-label-paper\n"
+                 "The paper last set with \\fBsettings \\-\\-paper\\fR for each port, for \\fBtest-label\\fR "
+                 "(\\fI~/.local/state/vdl-label-paper\\fR without XDG_STATE_HOME).\n"
+                 ".SH EXAMPLES\n.nf\n"
+                 "vdl-label discover\n"
+                 "vdl-label \\-\\-port 192.168.1.50:9100 status\n"
+                 "vdl-label \\-\\-port USB settings \\-\\-speed 4 \\-\\-paper 800,1200\n"
+                 "vdl-label \\-\\-port USB image logo.png \\-\\-x 40 \\-\\-y 40\n"
+                 "VDL_PORT=/dev/ttyS0:115200 vdl-label send label.prn\n"
+                 ".fi\n"
+                 ".SH SEE ALSO\n.BR vdl-printer-app (1),\n.BR lp (1)\n";
 }
 
 // ---------------------------------------------------------------------------
