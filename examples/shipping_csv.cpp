@@ -21,7 +21,7 @@ int main(int argc, char **argv) try {
             for (int i = 0; i < 3; ++i) printer.printVectorFont(f[i], 20, 200 + 50 * i, vdl::VectorFont::U, 40, 40);
             printer.printVectorFont(std::to_string(std::stod(f.at(3))).substr(0, 4) + " kg", 560, 200, vdl::VectorFont::U, 40, 40);
             printer.print1DBarcode(f.at(4), 20, 380, vdl::Symbology::code128, 2, 4, 120, vdl::Rotation::r0, 1);
-            printer.printQRCode("https://track.example/" + f[4], 560, 20, 2, 1, 5);
+            printer.printQRCode("https://track.example/" + f[4], 560, 20);
         });
     } catch (const std::exception &e) {
         std::cerr << "skipped " << line << ": " << e.what() << "\n";

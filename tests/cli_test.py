@@ -86,10 +86,17 @@ class CliTest(unittest.TestCase):
 
     def test_the_csv_examples_print_every_good_row(self):
         csv = os.path.join(HERE, "..", "examples", "shipments.csv")
-        for program in [example("shipping_csv") + [csv, LOGO]]:
+        # The Python package as cmake --install puts it, on the library just built.
+        prefix = os.path.join(self.pictures.name, "prefix")
+        run("cmake", "--install", BUILD, "--prefix", prefix, "--component", "python")
+        site = next(root for root, _, files in os.walk(prefix) if "py.typed" in files)
+        env = dict(os.environ, PYTHONPATH=os.path.dirname(site),
+                   VDL_LIBRARY=os.path.join(BUILD, "libVdlLabelAPI.so.1"))
+        python = [sys.executable, os.path.join(HERE, "..", "examples", "shipping_csv.py"), PORT]
+        for program in [example("shipping_csv") + [csv, LOGO], python + [csv, LOGO]]:
             with self.subTest(program=program[0]), Emulator() as emulator:
                 command = [a.replace(PORT, emulator.port_name) for a in program]
-                result = run(*command)
+                result = run(*command, env=env)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertIn("skipped Zoë Dupré", result.stderr.decode())  # its weight is "x"
                 emulator.log("label-0020.png")
