@@ -67,7 +67,19 @@ if(VDL_INSTALL_PYTHON)
 The vdllabel package calls libVdlLabelAPI through ctypes: a Printer with a
 method for every call of the library, typed enums and exceptions." library)
   set(CPACK_DEBIAN_PYTHON_DEBIAN_PACKAGE_ARCHITECTURE all)
-  set(CPACK_DEBIAN_PYTHON_DEBIAN_PACKAGE_DEPENDS "python3 (>= 3.8)")
+  # What it loads: the library comes from the component dependency, at the
+  # same version; libbluetooth, which a Bluetooth connection needs, is loaded
+  # by name, so dpkg-shlibdeps cannot see it.
+  set(CPACK_DEBIAN_PYTHON_DEBIAN_PACKAGE_DEPENDS "python3 (>= 3.8), libbluetooth3")
+  # python3 writes byte code beside the modules, files dpkg does not know of:
+  # prerm and postrm remove them, so that nothing is left behind.
+  foreach(script prerm postrm)
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/python-maintscript.in ${PROJECT_BINARY_DIR}/debian/python/${script}
+                   @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                   WORLD_READ WORLD_EXECUTE)
+  endforeach()
+  set(CPACK_DEBIAN_PYTHON_DEBIAN_PACKAGE_CONTROL_EXTRA
+      ${PROJECT_BINARY_DIR}/debian/python/prerm ${PROJECT_BINARY_DIR}/debian/python/postrm)
   list(APPEND vdl_debian_components python_debian)
 endif()
 if(VDL_PRINTER_APP)

@@ -4,13 +4,16 @@
 # prints a label on the emulator. Then builds the Debian packages, checks them
 # with lintian, and unpacks them into a scratch root (the system is left as it
 # is) to check what they hold, what they depend on, and that their programs and
-# their Python package run from there with Debian's own python3.
+# their Python package run from there with Debian's own python3. As root, where
+# none of them is installed yet, it also installs them with dpkg, imports the
+# Python package, and purges them: nothing may be left behind.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 source=$(cd "$2" && pwd)
 work=$(mktemp -d)
 emulator=""
-trap '[ -z "$emulator" ] || kill "$emulator"; rm -rf "$work"' EXIT
+installed=""  # the packages this test installed, purged whatever happens
+trap '[ -z "$emulator" ] || kill "$emulator"; [ -z "$installed" ] || dpkg --purge $installed >/dev/null; rm -rf "$work"' EXIT
 prefix="$work/prefix"
 
 "$build/vdl-emulator" --port 0 --no-preview --log "$work/printed.log" 2>"$work/emulator.err" &
@@ -66,7 +69,7 @@ done <<'TABLE'
 libvdllabelapi1 libc6 libstdc++6 libjpeg62-turbo libgif7
 libvdllabelapi-dev libvdllabelapi1
 vdl-label libvdllabelapi1 libstdc++6 libpng16-16 libbluetooth3
-python3-vdllabel libvdllabelapi1 python3
+python3-vdllabel libvdllabelapi1 python3 libbluetooth3
 vdl-printer-app libvdllabelapi1 libstdc++6 libpng16-16 libpappl1 libcups2
 TABLE
 LD_LIBRARY_PATH=$(dirname "$(find "$root" -name libVdlLabelAPI.so.1)")
@@ -79,4 +82,31 @@ import sys, vdllabel
 assert vdllabel.__file__.startswith(sys.argv[1]), vdllabel.__file__
 with vdllabel.Printer(sys.argv[2]) as printer:
     printer.status()' "$root/usr/lib/python3/dist-packages" "$port" || fail "the packaged Python package does not work"
+python_depends=$(dpkg-deb -f "$(find "$work/package" -maxdepth 1 -name 'python3-vdllabel_*.deb')" Depends)
+grep -qE 'libvdllabelapi1 \((=|>=) [0-9]' <<<"$python_depends" ||
+  fail "python3-vdllabel does not bound the library's version: $python_depends"
+
+echo "== dpkg -i, import, dpkg --purge"
+packages=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Package; done)
+if [ "$(id -u)" -ne 0 ]; then
+  echo "not root: installing the packages left out"
+elif dpkg-query -W -f='${db:Status-Abbrev}\n' $packages 2>/dev/null | grep -qv '^un'; then
+  echo "some of the packages are installed on this system already: installing them left out"
+else
+  # The folders the packages bring, which were not there before: they must go with them.
+  folders=$(for deb in "${debs[@]}"; do dpkg-deb -c "$deb"; done | awk '$1 ~ /^d/ {print substr($6, 2)}' | sort -u |
+            while read -r folder; do [ -d "$folder" ] || echo "$folder"; done)
+  installed=$packages
+  dpkg -i "${debs[@]}" >/dev/null || fail "dpkg -i of the packages fails"
+  # As a user runs it: byte code written beside the modules.
+  (unset LD_LIBRARY_PATH PYTHONDONTWRITEBYTECODE; cd / && /usr/bin/python3 -c 'import vdllabel; vdllabel.load_library()') ||
+    fail "the installed Python package does not load the installed library"
+  [ -d /usr/lib/python3/dist-packages/vdllabel/__pycache__ ] ||
+    fail "importing the installed package wrote no byte code"
+  dpkg --purge $packages >/dev/null || fail "dpkg --purge of the packages fails"
+  installed=""
+  left=$(for folder in $folders; do [ ! -e "$folder" ] || find "$folder"; done)
+  [ -z "$left" ] || fail "purging the packages leaves behind: $left"
+  echo "installed, imported and purged: nothing left behind"
+fi
 echo "$(basename -a "${debs[@]}" | tr '\n' ' ')pass lintian; the library, headers, tool, Python package and printer application are where Debian looks, with their dependencies"
