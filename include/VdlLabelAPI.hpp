@@ -493,7 +493,7 @@ namespace detail {
 struct Connection {
     bool claimed = false;           // a printer object holds the connection
     pid_t owner = 0;                // the process that opened it; a forked child is not it
-    bool printerHoldsPart = false;  // bytes of the label under way already went to the printer
+    bool labelUnderWay = false;     // content was added since the last print or discard
     bool composing = false;         // inside label()
     pthread_mutex_t mutex;          // recursive: label() calls the other calls
 
@@ -909,7 +909,7 @@ private:
         owner_ = getpid();
         state.claimed = true;
         state.owner = owner_;
-        state.printerHoldsPart = false;
+        state.labelUnderWay = false;
         return {};
     }
 
@@ -959,21 +959,19 @@ private:
         return Policy::done(run(std::forward<Call>(call)), operation);
     }
 
-    // A call that adds to the label under way. When it fails the label is
-    // discarded; when it sends (a bitmap, or a flush that empties the buffer
-    // rather than growing it) the printer holds part of the label from then on.
+    // A call that adds to the label under way; when it fails the label is
+    // discarded.
     template <typename Call>
     Done content(Call &&call, const char *operation) noexcept(Policy::nothrow) {
         detail::Lock lock;
-        const std::uint32_t fillBefore = gDataIndex;
         const int result = run(std::forward<Call>(call));
         if (result == kNotConnected) return Policy::done(result, operation);
+        detail::connection().labelUnderWay = true;
         if (result < 0) {
             const bool textRefused = result == VDL_ERR_WRITE && gDataIndex > 0 && gPrintData[gDataIndex - 1] != '\r';
             labelFailed(result);
             return Policy::done(result, textRefused ? kTextRefused : operation);
         }
-        if (gDataIndex <= fillBefore) detail::connection().printerHoldsPart = true;
         return Policy::done(result, operation);
     }
 
@@ -986,16 +984,19 @@ private:
     int printNow(int copies, int sets) noexcept {
         detail::Lock lock;
         const int result = run([&] { return Prints(copies, sets); });
-        if (result == VDL_OK) detail::connection().printerHoldsPart = false;
+        if (result == VDL_OK) detail::connection().labelUnderWay = false;
         else if (result != kNotConnected) labelFailed(result);
         return result;
     }
 
+    // Part of the label may be at the printer already: a bitmap goes out at
+    // once, and the library's buffer sends itself whenever it needs room,
+    // which cannot be seen from here in every case (a send that made room
+    // for a larger command leaves the buffer fuller than before). So a
+    // discarded label is cleared on the printer too.
     int discardNow() noexcept {
-        detail::Connection &state = detail::connection();
         initDataBuffer();
-        const bool clear = std::exchange(state.printerHoldsPart, false);
-        return clear ? ClearBuffer() : VDL_OK;
+        return std::exchange(detail::connection().labelUnderWay, false) ? ClearBuffer() : VDL_OK;
     }
 
     void labelFailed(int result) noexcept {

@@ -312,16 +312,18 @@ TEST_F(CppInterface, ALabelThatFailedPrintsNothing) {
         std::string sent;
     } cases[] = {
         {"a failed block, ignored", [&] { p.printCircle(1, 2), (void)p.printBlock(0, 0, 1, 1, vdl::BlockOption(5)); },
-         Errc::block_option, ""},
+         Errc::block_option, "CB\r"},
         {"a failure after a bitmap", [&] { p.printRaster(vdl::Raster(8, 1), 0, 0, false), (void)p.printBlock(0, 0, 1, 1, vdl::BlockOption(5)); },
          Errc::block_option, std::string("LD\0\0\0\0\1\0\1\0\0\r", 12) + "CB\r"},
-        {"a nested label", [&] { p.printCircle(1, 2), (void)p.label([] {}); }, Errc::label_under_way, ""},
+        {"a nested label", [&] { p.printCircle(1, 2), (void)p.label([] {}); }, Errc::label_under_way, "CB\r"},
         {"a whole label", [&] { p.printCircle(1, 2); }, {}, "CD1,2,2,1\rP2,1\r"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(bytesOf([&] { EXPECT_EQ(p.label(c.compose, 2), c.expected) << c.what; }), c.sent) << c.what;
         EXPECT_EQ(gDataIndex, 0u) << c.what;
     }
+    EXPECT_EQ(bytesOf([&] { EXPECT_THROW(p.label([] { throw std::runtime_error("before any content"); }),
+                                         std::runtime_error); }), "");
     p.disconnect();
     EXPECT_EQ(p.label([] {}), Errc::not_connected);
 }
