@@ -365,15 +365,16 @@ def text(words):
 
 
 LONG = "L" * 3600  # with its header, more than the buffer keeps: it is sent before the label ends
-# Each case: what the program does, what it raises, and what reaches the printer (texts, P print, CB clear).
+# Each case: what the program does, what it raises, and what reaches the printer (texts, P print, CB clear:
+# a discarded label with content is cleared on the printer too).
 LABEL_CASES = [
     (label_of(text("OK")), None, ["OK", "P"]),
-    (label_of(lambda p: (text("NO")(p), raises(KeyError("mine"))(p))), KeyError, []),
+    (label_of(lambda p: (text("NO")(p), raises(KeyError("mine"))(p))), KeyError, ["CB"]),
     (label_of(lambda p: (text(LONG)(p), raises(KeyError("mine"))(p))), KeyError, [LONG, "CB"]),
-    (label_of(lambda p: (text("NO")(p), unconvertible(p))), "could not be converted", []),
-    (label_of(caught(unconvertible, text("NO"))), "label discarded", []),
+    (label_of(lambda p: (text("NO")(p), unconvertible(p))), "could not be converted", ["CB"]),
+    (label_of(caught(unconvertible, text("NO"))), "label discarded", ["CB", "CB"]),
     (label_of(lambda p: p.label().__enter__()), RuntimeError, []),
-    (caught(lambda p: (text("NO")(p), unconvertible(p))), None, []),  # outside a block: discarded, not printed
+    (caught(lambda p: (text("NO")(p), unconvertible(p))), None, ["CB"]),  # outside a block: discarded, not printed
     (caught(lambda p: (text(LONG)(p), text("NO")(p), unconvertible(p))), None, [LONG, "CB"]),
 ]
 

@@ -26,14 +26,12 @@ _ANOTHER_CONNECTION = "another connection is open in this process (one Printer m
 _WRITE_FAILED = -105  # VDL_ERR_WRITE: a content call's text could not be converted, or the printer took nothing
 _BT_SDP = -107  # VDL_ERR_BT_SDP: what the library says of a Bluetooth connect it cannot make
 _BUFFER_SIZE = 4096  # VDL_BUFFER_SIZE
-# The calls that append to the library's command buffer, which sends it on its own once it is nearly full.
+# The calls that add to the label under way: those that append to the library's command buffer (which sends
+# itself whenever it needs room) and the pictures, sent at once.
 _CONTENT = frozenset(("PrintDeviceFont", "PrintDeviceFontW", "PrintVectorFont", "PrintVectorFontW", "PrintBlock",
                       "PrintCircle", "Print1DBarcode", "PrintMaxiCode", "PrintPDF417", "PrintQRCode", "PrintDataMatrix",
-                      "PrintAztec", "PrintCode49", "PrintCODABLOCK", "PrintMicroPDF", "PrintGS1DataBar"))
-# The calls that send label content at once, past the command buffer: a label they joined is on the printer.
-_SENT_AT_ONCE = frozenset(("PrintBitmap", "printLD", "printLCR", "WriteBuffer"))
-# A content call's bytes are its data, converted (at most doubled), and a header of fewer than this many bytes.
-_HEADER_ROOM = 128
+                      "PrintAztec", "PrintCode49", "PrintCODABLOCK", "PrintMicroPDF", "PrintGS1DataBar",
+                      "PrintBitmap", "printLD", "printLCR"))
 
 
 class _Connection:
@@ -44,16 +42,17 @@ class _Connection:
     lock = threading.RLock()
     holder: Optional["weakref.ReferenceType[Printer]"] = None
     library: Optional[ctypes.CDLL] = None
-    # The label under way, as the library's command buffer and the printer hold it: whether a label() block is
-    # open (only the thread holding the lock can be inside it), the failure that discarded it inside the block,
-    # and whether bytes of it have reached the printer (then only the printer's clear-buffer command undoes it).
+    # The label under way: whether a label() block is open (only the thread holding the lock can be inside
+    # it), the failure that discarded it inside the block, and whether it has content, part of which may be at
+    # the printer already (a send that made room for a larger command cannot always be seen from here), so
+    # that discarding it clears it there too.
     in_label = False
     label_failure: Optional[VdlError] = None
-    label_sent = False
+    label_started = False
 
     @classmethod
     def forget_label(cls) -> None:
-        cls.in_label, cls.label_failure, cls.label_sent = False, None, False
+        cls.in_label, cls.label_failure, cls.label_started = False, None, False
 
     @classmethod
     def after_fork_in_child(cls) -> None:
@@ -179,9 +178,9 @@ class Printer:
 
         When the block completes the label is printed (Prints). When it ends by an exception (the program's
         own, or a VdlError of a call inside it) the label is discarded and the exception goes on: the
-        library's command buffer is emptied, and when part of the label had already been sent (the buffer
-        sends itself once nearly full; pictures and write() go out at once) the printer's clear-buffer command
-        follows. A failing call inside the block discards the label at once; should the program catch its
+        library's command buffer is emptied, and, as part of a label with content may be at the printer
+        already (the buffer sends itself whenever it needs room; pictures go out at once), the printer's
+        clear-buffer command follows. A failing call inside the block discards the label at once; should the program catch its
         VdlError and go on, the block's end raises it again instead of printing. Content buffered before the
         block belongs to its label. Blocks do not nest: label() inside label() raises RuntimeError. Without the
         connection it raises VdlError (NOT_CONNECTED) before the block runs."""
@@ -302,8 +301,8 @@ class Printer:
         self._call("PrintGS1DataBar", data, x, y, field4, field5, field6, field7, segments, rotation)
 
     def print_label(self, copies: int = 1, sets: int = 1) -> None:
-        """Ends the label: the print command and everything buffered go out (Prints). label() does this as a
-        transaction."""
+        """Ends the label: the print command and everything buffered go out (Prints); a label whose print
+        fails is discarded, as any failed label. label() does this as a transaction."""
         self._call("Prints", copies, sets)
 
     # --- pictures, sent at once -------------------------------------------------
@@ -460,42 +459,28 @@ class Printer:
         function: Callable[..., int] = getattr(self._lib, name)
         with _Connection.lock:
             self._require_connection(name)
-            if name in _CONTENT:
-                return self._append_content(name, function, arguments)
-            _Connection.label_sent |= name in _SENT_AT_ONCE
-            result = self._check(name, function(*arguments))
-            if name == "Prints":
-                _Connection.label_sent = False
-            return result
+            _Connection.label_started |= name in _CONTENT
+            result = function(*arguments)
+            if result >= 0:
+                if name == "Prints":
+                    _Connection.label_started = False
+                return result
+            error = VdlError(name, result, self._why(result) if name in _CONTENT else None)
+            if name in _CONTENT or name == "Prints":  # a label that failed is discarded whole
+                self._discard_label()
+                if _Connection.in_label:
+                    _Connection.label_failure = error
+            raise error
 
-    def _append_content(self, name: str, function: Callable[..., int], arguments: List[Any]) -> int:
-        """A content call, watched for what it does to the label under way: whether it made the buffer send
-        (the fill is not above where it was, or the bytes held before are no longer at its start, or the
-        data may not have fitted the room left, a send to make room), and, when it fails, why; a failure
-        discards the label."""
-        before = self._buffered()
-        result = function(*arguments)
-        after = self._buffered()
-        data = sum(len(argument) for argument in arguments if isinstance(argument, bytes))
-        _Connection.label_sent |= (len(after) <= len(before) or not after.startswith(before)
-                                   or 2 * data + _HEADER_ROOM > _BUFFER_SIZE - len(before))
-        if result >= 0:
-            return result
-        error = VdlError(name, result, self._content_failure(result, before, after))
-        self._discard_label()
-        if _Connection.in_label:
-            _Connection.label_failure = error
-        raise error
-
-    @staticmethod
-    def _content_failure(code: int, before: bytes, after: bytes) -> Optional[str]:
+    def _why(self, code: int) -> Optional[str]:
         """Which of the two causes of VDL_ERR_WRITE a content call met. A text that could not be converted to
-        its code page leaves its header in the buffer, which nothing has sent: the bytes held before, then an
-        unfinished command (every command ends with a carriage return). A write the printer refused leaves
-        the buffer as it was, or with the whole command, when the send it would have made failed."""
+        its code page leaves its header in the buffer, an unfinished command (every command ends with a
+        carriage return); a write the printer refused leaves whole commands, as the buffer was."""
         if code != _WRITE_FAILED:
             return None
-        if len(after) > len(before) and after.startswith(before) and not after.endswith(b"\r"):
+        fill = ctypes.c_uint32.in_dll(self._lib, "gDataIndex").value
+        buffer = (ctypes.c_ubyte * _BUFFER_SIZE).in_dll(self._lib, "gPrintData")
+        if 0 < fill <= _BUFFER_SIZE and buffer[fill - 1] != ord("\r"):
             return "the text could not be converted to the code page; nothing was sent to the printer"
         return "the printer did not take the data"
 
@@ -504,15 +489,9 @@ class Printer:
         reached the printer already. Its failure is not raised: the exception that discards the label is
         the one to see, and a printer that refused the label is unlikely to take this either."""
         self._lib.initDataBuffer()
-        sent, _Connection.label_sent = _Connection.label_sent, False
-        if sent and self.connected:
+        started, _Connection.label_started = _Connection.label_started, False
+        if started and self.connected:
             self._lib.ClearBuffer()
-
-    def _buffered(self) -> bytes:
-        """What the library's command buffer holds."""
-        fill = ctypes.c_uint32.in_dll(self._lib, "gDataIndex").value
-        return ctypes.string_at(ctypes.addressof(ctypes.c_ubyte.in_dll(self._lib, "gPrintData")),
-                                min(fill, _BUFFER_SIZE))
 
     def _require_connection(self, operation: str) -> None:
         if not self.connected:
