@@ -231,6 +231,9 @@ class Installed(unittest.TestCase):
                 for words in said:
                     self.assertIn(words, str(refused.exception))
 
+    def test_millimetres_become_the_nearest_dot(self):
+        self.assertEqual([vdllabel.dots_from_mm(*a) for a in ((25.4,), (10, 300), (-1,))], [203, 118, -8])
+
     def test_a_printer_without_a_port_takes_vdl_port(self):
         with mock.patch.dict(os.environ, VDL_PORT="192.0.2.1:9100"):
             self.assertEqual(Printer().port, "192.0.2.1:9100")

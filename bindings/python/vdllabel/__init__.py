@@ -30,11 +30,12 @@ The rules of the binding:
 - A label is a transaction: inside `with printer.label(copies, sets):` the
   label is printed when the block completes, and discarded when it ends by
   an exception, which goes on: the library's command buffer is emptied and,
-  when part of the label had reached the printer already, the printer's
-  clear-buffer command is sent, so nothing of it reaches paper. A content
-  call (text, block, circle, barcode) that fails outside a label() block
-  discards the label under way in the same way. label() blocks do not nest
-  (RuntimeError).
+  as part of a label with content may be at the printer already, the
+  printer's clear-buffer command is sent, so nothing of it reaches paper. A
+  content call (text, block, circle, barcode, picture) or a print that fails
+  outside a label() block discards the label under way in the same way.
+  label() blocks do not nest (RuntimeError).
+- Positions and sizes are in dots: dots_from_mm(mm, dpi) converts.
 - VdlError -105 has two causes, and says which: a text that could not be
   converted to its code page (nothing was sent), or a printer that did not
   take the data.
@@ -73,9 +74,9 @@ from .enums import (Alignment, BlockOption, CodablockMode, CodePage, DeviceFont,
                     PrintingType, RfidWrite, Rotation, Status, Symbology, VectorFont)
 from ._words import VERSION as __version__
 from .library import BUSY, MEANINGS, NOT_CONNECTED, SIGNATURES, Buffer, Text, VdlError, load_library
-from .printer import REPLY_LIMIT, Printer
+from .printer import REPLY_LIMIT, Printer, dots_from_mm
 from .raster import Raster
 
-__all__ = ["__version__", "Printer", "VdlError", "Raster", "Status", "DeviceFont", "VectorFont", "Rotation", "Alignment", "Symbology",
+__all__ = ["__version__", "Printer", "dots_from_mm", "VdlError", "Raster", "Status", "DeviceFont", "VectorFont", "Rotation", "Alignment", "Symbology",
            "CodePage", "MediaType", "BlockOption", "Orientation", "PrintingType", "RfidWrite", "CodablockMode",
            "Text", "Buffer", "MEANINGS", "NOT_CONNECTED", "BUSY", "REPLY_LIMIT", "SIGNATURES", "load_library"]

@@ -34,6 +34,13 @@ _CONTENT = frozenset(("PrintDeviceFont", "PrintDeviceFontW", "PrintVectorFont", 
                       "PrintBitmap", "printLD", "printLCR"))
 
 
+def dots_from_mm(millimetres: float, dots_per_inch: int = 203) -> int:
+    """Millimetres as dots at the printer's resolution (203, 300 or 600 dots per inch), to the nearest dot:
+    every position and size of a label is in dots."""
+    dots = millimetres * dots_per_inch / 25.4
+    return int(dots - 0.5) if dots < 0 else int(dots + 0.5)
+
+
 class _Connection:
     """The library's one connection per process, and which Printer holds it. The holder is kept by a weak
     reference, so a Printer dropped while connected is collected, and its finalizer disconnects it; a
