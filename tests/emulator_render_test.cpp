@@ -2,6 +2,7 @@
 // back by independent decoders, and the other elements land where and as
 // large as their fields say.
 #include <functional>
+#include <tuple>
 
 #include "child_process.h"
 #include "emulated_printer.h"
@@ -178,6 +179,35 @@ TEST_F(RendererTest, BitmapIsDrawnExactlyAsDecoded) {
 TEST_F(RendererTest, SymbolThatCannotBeEncodedIsReportedAndMarked) {
     EXPECT_GT(draw({"B1100,100,7,2,4,100,0,0,'NOT DIGITS'\r"}).blackCount(), 0u);
     EXPECT_NE(problems.at(0).find("zint"), std::string::npos) << problems[0];
+}
+
+// Drawing stops within its work and when it is called off, after whole
+// elements; each element drawn says whether part of it fell off the paper.
+TEST(RendererLimits, DrawingStopsWithinItsLimitsAndSaysWhatFellOffThePaper) {
+    const std::vector<Command> elements = {vdlemu::parseOne("BD0,0,99,99,S,1\r"), vdlemu::parseOne("BD90,0,120,5,O\r"),
+                                           vdlemu::parseOne("T500,10,3,1,1,0,0,N,N,'far'\r"),
+                                           vdlemu::parseOne("CD10,10,1,1\r")};
+    struct Case {
+        uint64_t work;
+        int answersYes;  // of stillWanted; -1: not asked
+        std::size_t drawn;
+        bool workSpent, abandoned;
+    };
+    for (const Case &c : {Case{vdlemu::kUnboundedWork, -1, 4, false, false}, Case{10200, -1, 2, true, false},
+                          Case{9000, -1, 0, true, false}, Case{vdlemu::kUnboundedWork, 2, 2, false, true}}) {
+        int asked = 0;
+        vdlemu::DrawingLimits limits{c.work, nullptr};
+        if (c.answersYes >= 0) limits.stillWanted = [&] { return asked++ < c.answersYes; };
+        std::vector<std::string> problems;
+        vdlemu::DrawingOutcome outcome;
+        vdlemu::Renderer().render(elements, vdlemu::Paper{100, 100}, problems, nullptr, limits, &outcome);
+        EXPECT_EQ(std::make_tuple(outcome.drawn, outcome.workSpent, outcome.abandoned), std::make_tuple(c.drawn, c.workSpent, c.abandoned))
+            << c.work;
+        EXPECT_EQ(problems.size(), c.drawn < elements.size() ? 1u : 0u);
+        std::vector<bool> clipped = {false, true, true, false};  // the fill and the text reach past the paper
+        clipped.resize(c.drawn);
+        EXPECT_EQ(outcome.clipped, clipped);
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -10,9 +10,18 @@
 
 namespace vdlemu {
 
-Canvas::Canvas(int width, int height)
+Canvas::Canvas(int width, int height, uint64_t work)
     : width_(std::max(width, 1)), height_(std::max(height, 1)),
-      pixels_(std::size_t(width_) * std::size_t(height_), 0) {}
+      pixels_(std::size_t(width_) * std::size_t(height_), 0), workLeft_(work) {}
+
+bool Canvas::spend(uint64_t dots) {
+    if (workSpent_ || dots > workLeft_) {
+        workSpent_ = true;
+        return false;
+    }
+    workLeft_ -= dots;
+    return true;
+}
 
 std::size_t Canvas::blackCount() const { return std::size_t(std::count(pixels_.begin(), pixels_.end(), 1)); }
 
@@ -21,7 +30,10 @@ void Canvas::fill(int64_t x1, int64_t y1, int64_t x2, int64_t y2, Ink ink) {
     const int64_t right = std::min<int64_t>(std::max(x1, x2), width_ - 1);
     const int64_t top = std::max<int64_t>(std::min(y1, y2), 0);
     const int64_t bottom = std::min<int64_t>(std::max(y1, y2), height_ - 1);
+    if (left != std::min(x1, x2) || right != std::max(x1, x2) || top != std::min(y1, y2) || bottom != std::max(y1, y2))
+        noteClipped();
     if (left > right || top > bottom) return;
+    if (!spend(uint64_t(right - left + 1) * uint64_t(bottom - top + 1))) return;
     touch(int(left), int(top), int(right), int(bottom));
     for (int64_t y = top; y <= bottom; ++y) {
         uint8_t *row = &pixels_[index(0, int(y))];
@@ -51,6 +63,24 @@ bool Placement::pastCanvas(const Canvas &canvas) const {
     }
 }
 
+namespace {
+
+// A sprite's margins may lie off the canvas unseen: only its ink off the
+// canvas (outside columns from-to and rows top-bottom) clips the element.
+void noteInkBeyond(Canvas &canvas, const Sprite &sprite, int from, int to, int top, int bottom) {
+    if (!canvas.spend(uint64_t(sprite.width) * uint64_t(sprite.height))) return;
+    for (int sy = 0; sy < sprite.height; ++sy) {
+        for (int sx = 0; sx < sprite.width; ++sx) {
+            if ((sx < from || sx >= to || sy < top || sy >= bottom) && sprite.black(sx, sy)) {
+                canvas.noteClipped();
+                return;
+            }
+        }
+    }
+}
+
+}  // namespace
+
 void Placement::fill(Canvas &canvas, int64_t u, int64_t v, int64_t w, int64_t h, Ink ink) const {
     if (w <= 0 || h <= 0) return;
     // The frame's corners (u, v) and (u + w - 1, v + h - 1) on the canvas.
@@ -78,7 +108,9 @@ void Placement::stamp(Canvas &canvas, const Sprite &sprite, int64_t u, int64_t v
     };
     const int sxFrom = first(uFrom - u, scaleX, sprite.width), sxTo = first(uFrom + across - u + scaleX - 1, scaleX, sprite.width);
     const int syFrom = first(vFrom - v, scaleY, sprite.height), syTo = first(vFrom + down - v + scaleY - 1, scaleY, sprite.height);
+    if (sxFrom > 0 || syFrom > 0 || sxTo < sprite.width || syTo < sprite.height) noteInkBeyond(canvas, sprite, sxFrom, sxTo, syFrom, syTo);
     for (int sy = syFrom; sy < syTo; ++sy) {
+        if (!canvas.spend(uint64_t(sxTo - sxFrom))) return;
         for (int sx = sxFrom; sx < sxTo; ++sx) {
             if (sprite.black(sx, sy)) fill(canvas, u + int64_t(sx) * scaleX, v + int64_t(sy) * scaleY, scaleX, scaleY, ink);
         }

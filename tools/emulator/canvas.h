@@ -34,9 +34,15 @@ struct Sprite {
     void set(int x, int y) { pixels[std::size_t(y) * std::size_t(width) + std::size_t(x)] = 1; }
 };
 
+// Drawing work is counted in dots visited: a fill its area, a slanted line
+// or a circle every dot of its bounding box on the canvas, a sprite each of
+// its pixels that can land. A canvas has a budget of it, so that no label,
+// whatever its elements, takes more than a bounded time to draw.
+constexpr uint64_t kUnboundedWork = UINT64_MAX;
+
 class Canvas {
 public:
-    Canvas(int width, int height);
+    Canvas(int width, int height, uint64_t work = kUnboundedWork);
 
     int width() const { return width_; }
     int height() const { return height_; }
@@ -48,10 +54,24 @@ public:
     void fill(int64_t x1, int64_t y1, int64_t x2, int64_t y2, Ink ink);
     void plot(int64_t x, int64_t y, Ink ink) { fill(x, y, x, y, ink); }
 
+    // Takes `dots` of work from the budget; false, for good, once it cannot:
+    // the drawing loops stop there, and fill draws nothing more.
+    bool spend(uint64_t dots);
+    bool workSpent() const { return workSpent_; }
+    uint64_t workLeft() const { return workLeft_; }
+
+    // Said by what draws when part of an element lies beyond the canvas.
+    void noteClipped() { clipped_ = true; }
+
     // Every drawing goes through fill, so the canvas itself knows where an
     // element drew: the box around the dots filled since the last restart.
-    void restartTouched() { touched_ = Box(); }
+    // It knows too whether part of the element fell off the canvas.
+    void restartTouched() {
+        touched_ = Box();
+        clipped_ = false;
+    }
     const Box &touched() const { return touched_; }
+    bool clipped() const { return clipped_; }
 
 private:
     void touch(int left, int top, int right, int bottom);
@@ -62,6 +82,9 @@ private:
     int height_;
     std::vector<uint8_t> pixels_;  // 1 = black
     Box touched_;
+    bool clipped_ = false;
+    uint64_t workLeft_;
+    bool workSpent_ = false;
 };
 
 // Where an element sits: its anchor on the canvas and its rotation in

@@ -1,5 +1,6 @@
 #include "emulated_printer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -22,7 +23,8 @@ std::string hexByte(uint8_t byte) {
 }  // namespace
 
 EmulatedPrinter::EmulatedPrinter(PrinterConfig config)
-    : config_(std::move(config)), paper_(config_.paper), renderer_(config_.dotsPerInch), status_(config_.status) {}
+    : config_(std::move(config)), paper_(config_.paper), renderer_(config_.dotsPerInch), runWorkLeft_(config_.runWork),
+      status_(config_.status) {}
 
 std::string EmulatedPrinter::handle(Command &command, CommandOrigin origin) {
     if (command.outcome != Outcome::Decoded) return std::string();
@@ -99,19 +101,37 @@ void EmulatedPrinter::print(Command &command) {
     if (config_.render && config_.previewLimit > 0 && labelsPrinted_ > config_.previewLimit) {
         command.note("preview", "none: only the first " + std::to_string(config_.previewLimit) +
                                     " labels of a stream are drawn here");
+    } else if (config_.render && (config_.stillWanted && !config_.stillWanted())) {
+        command.note("preview", "none: the drawing was called off");
+    } else if (config_.render && runWorkLeft_ < paperDots()) {
+        command.note("preview", "none: the drawing work of the stream (" + std::to_string(config_.runWork) +
+                                    " dots) is spent");
+        runWorkLeft_ = 0;
     } else if (config_.render) {
+        runWorkLeft_ -= paperDots();
         std::vector<std::string> problems;
         std::vector<Box> boxes;
-        const Canvas canvas = renderer_.render(label_, paper_, problems, &boxes);
+        DrawingOutcome outcome;
+        const DrawingLimits limits{std::min(config_.labelWork, runWorkLeft_), config_.stillWanted};
+        const Canvas canvas = renderer_.render(label_, paper_, problems, &boxes, limits, &outcome);
+        runWorkLeft_ -= outcome.work;
         PrintedLabel label{labelsPrinted_, canvas.width(), canvas.height(), config_.dotsPerInch,
-                           encodePng(canvas, config_.dotsPerInch), {}};
-        for (std::size_t i = 0; i < boxes.size(); ++i) label.elements.push_back({origins_[i], boxes[i]});
+                           encodePng(canvas, config_.dotsPerInch), {}, label_.size() - outcome.drawn, {}};
+        for (std::size_t i = 0; i < boxes.size(); ++i)
+            label.elements.push_back({origins_[i], label_[i].code, boxes[i], outcome.clipped[i]});
+        if (label.notDrawn > 0) {
+            const CommandOrigin &first = origins_[outcome.drawn];
+            label.firstNotDrawn = std::to_string(first.connection) + "." + std::to_string(first.sequence) + " " +
+                                  label_[outcome.drawn].code;
+        }
         if (!config_.previewDirectory.empty()) savePreview(label, command, problems);
         for (std::string &problem : problems) command.note("problem", std::move(problem));
         printed_ = std::move(label);
     }
     clearLabel();
 }
+
+uint64_t EmulatedPrinter::paperDots() const { return uint64_t(paper_.width) * uint64_t(paper_.height); }
 
 void EmulatedPrinter::savePreview(const PrintedLabel &label, Command &command, std::vector<std::string> &problems) {
     char name[32];

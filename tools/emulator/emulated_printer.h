@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,16 @@ struct PrinterConfig {
     std::string previewDirectory = ".";  // where the previews are written; empty: kept in memory only
     bool render = true;                 // false: no previews
     int previewLimit = 0;               // labels drawn at most (later ones are logged only); 0: no limit
+    // Drawing work (dots visited, see Canvas) of one label, and of all the
+    // labels of the printer's run (each is charged its paper's dots besides,
+    // for its canvas and its PNG); labels past the second are logged only.
+    uint64_t labelWork = kLabelWork;
+    uint64_t runWork = kUnboundedWork;
+    std::function<bool()> stillWanted;  // asked between elements: false stops drawing
+
+    // About a third of a second of the costliest drawing (a slanted line)
+    // on the machines we know, and a hundred times a 4 x 6 inch label at 203 dpi.
+    static constexpr uint64_t kLabelWork = 100'000'000;
 };
 
 // Where a command came from, as the log numbers it: the connection, and the
@@ -34,7 +45,9 @@ struct CommandOrigin {
 // An element of a printed label and the box it drew on the paper.
 struct DrawnElement {
     CommandOrigin origin;
+    std::string code;      // the command's letters
     Box box;
+    bool clipped = false;  // part of it fell off the paper
 };
 
 // A label as printed: its preview and where each of its elements went.
@@ -45,6 +58,10 @@ struct PrintedLabel {
     int dotsPerInch = 0;
     std::string png;
     std::vector<DrawnElement> elements;  // in the order they were drawn
+    // Elements of the label not drawn whole (the drawing stopped within its
+    // limits), the first of them at elements.size().
+    std::size_t notDrawn = 0;
+    std::string firstNotDrawn;  // "1.57 BD"
 };
 
 class EmulatedPrinter {
@@ -80,6 +97,7 @@ private:
     void print(Command &command);
     void savePreview(const PrintedLabel &label, Command &command, std::vector<std::string> &problems);
     void clearLabel();
+    uint64_t paperDots() const;
 
     PrinterConfig config_;
     Paper paper_;
@@ -88,6 +106,7 @@ private:
     std::size_t labelBytes_ = 0;
     Renderer renderer_;
     int labelsPrinted_ = 0;
+    uint64_t runWorkLeft_;
     std::optional<PrintedLabel> printed_;
     std::atomic<uint8_t> status_;
 };

@@ -109,6 +109,12 @@ TextImage FontLibrary::render(const std::vector<char32_t> &text, const TextStyle
     const int lineHeight = std::max(int((metrics.ascender - metrics.descender) >> 6), 1);
     const int cellWidth = std::max(int(metrics.max_advance >> 6), 1);
 
+    // Room for slanted and emboldened strokes that reach past the advance.
+    const int slack = style.italic || style.emboldened ? lineHeight / 4 : 0;
+    // The line is cut where its image would pass kMaxTextDots.
+    const int64_t across = int64_t(style.vertical ? cellWidth : lineHeight) + slack;
+    const int64_t maxExtent = std::min<int64_t>(kMaxTextExtent, kMaxTextDots / across - slack);
+
     std::vector<PlacedGlyph> placed;
     int pen = 0;
     int extent = 0;
@@ -125,15 +131,13 @@ TextImage FontLibrary::render(const std::vector<char32_t> &text, const TextStyle
         }
         if (FT_Load_Glyph(chosen, index, FT_LOAD_DEFAULT) != 0) continue;
         const int advance = style.vertical ? lineHeight : int(chosen->glyph->advance.x >> 6);
-        if (pen + advance > kMaxTextExtent || placed.size() == kMaxGlyphs) break;
+        if (pen + advance > maxExtent || placed.size() == kMaxGlyphs) break;
         placed.push_back(style.vertical ? PlacedGlyph{chosen, index, 0, pen + ascent} : PlacedGlyph{chosen, index, pen, ascent});
         extent = pen + advance;
         pen = std::max(pen + advance + style.spacing, 0);
     }
 
     image.baseline = ascent;
-    // Room for slanted and emboldened strokes that reach past the advance.
-    const int slack = style.italic || style.emboldened ? lineHeight / 4 : 0;
     image.sprite = style.vertical ? Sprite(cellWidth + slack, std::max(extent, 1))
                                   : Sprite(std::max(extent, 1) + slack, lineHeight);
     for (const PlacedGlyph &glyph : placed) {

@@ -3,6 +3,7 @@
 #ifndef VDL_EMULATOR_FONTS_H
 #define VDL_EMULATOR_FONTS_H
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,10 +42,12 @@ public:
     FontLibrary &operator=(const FontLibrary &) = delete;
 
     // Lays out one line of text; lines wider (or, vertical, taller) than
-    // kMaxTextExtent pixels, or longer than 2048 characters, are cut there.
+    // kMaxTextExtent pixels, longer than 2048 characters, or whose image
+    // would pass kMaxTextDots (as many as the largest paper), are cut there.
     TextImage render(const std::vector<char32_t> &text, const TextStyle &style);
 
     static constexpr int kMaxTextExtent = 16384;
+    static constexpr int64_t kMaxTextDots = int64_t(6000) * 6000;
 
 private:
     FT_FaceRec_ *face(const std::string &path, std::vector<std::string> &missing);

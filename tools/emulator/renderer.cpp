@@ -72,12 +72,34 @@ constexpr int kHumanReadableGap = 4;  // dots between the bars and their text
 }  // namespace
 
 Canvas Renderer::render(const std::vector<Command> &elements, const Paper &paper, std::vector<std::string> &problems,
-                        std::vector<Box> *boxes) {
-    Canvas canvas(paper.width, paper.height);
+                        std::vector<Box> *boxes, const DrawingLimits &limits, DrawingOutcome *outcome) {
+    Canvas canvas(paper.width, paper.height, limits.work);
+    DrawingOutcome done;
     for (const Command &element : elements) {
+        if (limits.stillWanted && !limits.stillWanted()) {
+            done.abandoned = true;
+            break;
+        }
         canvas.restartTouched();
         draw(canvas, element, problems);
+        if (canvas.workSpent()) break;  // the element is cut short: not counted as drawn
         if (boxes != nullptr) boxes->push_back(canvas.touched());
+        if (outcome != nullptr) outcome->clipped.push_back(canvas.clipped());
+        ++done.drawn;
+    }
+    done.workSpent = canvas.workSpent();
+    done.work = limits.work - canvas.workLeft();
+    if (done.drawn < elements.size()) {
+        const Command &first = elements[done.drawn];
+        problems.push_back(std::string(done.abandoned ? "the drawing was called off"
+                                                         : "the label's drawing work was spent (" +
+                                                               std::to_string(limits.work) + " dots)") +
+                           " at " + where(first) + ": it and the " + std::to_string(elements.size() - done.drawn - 1) +
+                           " elements after it are not drawn whole");
+    }
+    if (outcome != nullptr) {
+        done.clipped = std::move(outcome->clipped);
+        *outcome = std::move(done);
     }
     return canvas;
 }
@@ -103,7 +125,7 @@ void Renderer::noteMissingFonts(const TextImage &image, std::vector<std::string>
 // The bitmap font's pixels, each drawn as a block of the two multipliers.
 void Renderer::deviceText(Canvas &canvas, const Command &c, std::vector<std::string> &problems) {
     const Placement at{c.number("x"), c.number("y"), within(c.number("rotation"), 0, 3, 0)};
-    if (at.pastCanvas(canvas)) return;
+    if (at.pastCanvas(canvas)) return canvas.noteClipped();
     const TextImage image = fonts_.render(codePoints(c.text("text")), deviceFontStyle(c.number("font"), c.number("bold") != 0));
     noteMissingFonts(image, problems);
     at.stamp(canvas, image.sprite, 0, 0, within(c.number("horizontalMultiplier"), 1, 4, 1),
@@ -141,7 +163,7 @@ void Renderer::vectorText(Canvas &canvas, const Command &c, std::vector<std::str
     style.italic = c.number("italic") != 0;
     style.vertical = c.number("direction") == 1;
     const Placement at{c.number("x"), c.number("y"), within(c.number("rotation"), 0, 3, 0)};
-    if ((!style.vertical || c.number("alignment") == 0) && at.pastCanvas(canvas)) return;
+    if ((!style.vertical || c.number("alignment") == 0) && at.pastCanvas(canvas)) return canvas.noteClipped();
     const TextImage image = fonts_.render(codePoints(c.text("text")), style);
     noteMissingFonts(image, problems);
 
@@ -172,9 +194,14 @@ void Renderer::block(Canvas &canvas, const Command &c) {
         const int64_t right = std::min<int64_t>(std::max(x1, x2) + thickness, canvas.width() - 1);
         const int64_t top = std::max<int64_t>(std::min(y1, y2) - thickness, 0);
         const int64_t bottom = std::min<int64_t>(std::max(y1, y2) + thickness, canvas.height() - 1);
+        const int64_t reach = thickness / 2;  // of the stroke past the ends' box
+        if (std::min(x1, x2) - reach < 0 || std::max(x1, x2) + reach >= canvas.width() || std::min(y1, y2) - reach < 0 ||
+            std::max(y1, y2) + reach >= canvas.height())
+            canvas.noteClipped();
         const double dx = double(x2 - x1), dy = double(y2 - y1);
         const double lengthSquared = dx * dx + dy * dy;
         for (int64_t y = top; y <= bottom; ++y) {
+            if (!canvas.spend(uint64_t(std::max<int64_t>(right - left + 1, 0)))) return;
             for (int64_t x = left; x <= right; ++x) {
                 double t = lengthSquared == 0 ? 0 : ((double(x - x1)) * dx + double(y - y1) * dy) / lengthSquared;
                 t = std::clamp(t, 0.0, 1.0);
@@ -207,7 +234,9 @@ void Renderer::circle(Canvas &canvas, const Command &c) {
     // Only the dots of the square that are on the canvas are walked.
     const int64_t top = std::max<int64_t>(-y, 0), bottom = std::min<int64_t>(diameter, canvas.height() - y);
     const int64_t left = std::max<int64_t>(-x, 0), right = std::min<int64_t>(diameter, canvas.width() - x);
+    if (top != 0 || left != 0 || bottom != diameter || right != diameter) canvas.noteClipped();
     for (int64_t dy = top; dy < bottom; ++dy) {
+        if (!canvas.spend(uint64_t(std::max<int64_t>(right - left, 0)))) return;
         for (int64_t dx = left; dx < right; ++dx) {
             const double ex = double(dx) + 0.5 - outer, ey = double(dy) + 0.5 - outer;
             const double distance = std::sqrt(ex * ex + ey * ey);
@@ -220,7 +249,7 @@ void Renderer::circle(Canvas &canvas, const Command &c) {
 // asked for, is centred under the bars in device font 2.
 void Renderer::barcode(Canvas &canvas, const Command &c, std::vector<std::string> &problems) {
     const Placement at{c.number("x"), c.number("y"), within(c.number("rotation"), 0, 3, 0)};
-    if (at.pastCanvas(canvas)) return;
+    if (at.pastCanvas(canvas)) return canvas.noteClipped();
     BarcodeImage image;
     std::string problem;
     if (!encodeBarcode(c, dotsPerInch_, image, problem)) {
@@ -253,9 +282,12 @@ void Renderer::bitmap(Canvas &canvas, const Command &c) {
     const int64_t x0 = c.number("x"), y0 = c.number("y");  // never negative: 16-bit fields
     const int64_t rows = std::clamp<int64_t>(canvas.height() - y0, 0, raster.height);
     const int64_t columns = std::clamp<int64_t>(canvas.width() - x0, 0, int64_t(raster.widthBytes) * 8);
-    for (int y = 0; y < rows; ++y)
+    if (rows < raster.height || columns < int64_t(raster.widthBytes) * 8) canvas.noteClipped();
+    for (int y = 0; y < rows; ++y) {
+        if (!canvas.spend(uint64_t(columns))) return;
         for (int x = 0; x < columns; ++x)
             if (raster.black(x, y)) canvas.plot(x0 + x, y0 + y, Ink::Black);
+    }
 }
 
 }  // namespace vdlemu
