@@ -30,6 +30,7 @@ struct PrinterPort::Connection {
 
     int fd;
     StreamSession session;
+    std::chrono::steady_clock::time_point lastHeard = std::chrono::steady_clock::now();
     std::unique_ptr<std::FILE, int (*)(std::FILE *)> capture{nullptr, std::fclose};
 };
 
@@ -64,6 +65,7 @@ bool PrinterPort::listen() {
 
 void PrinterPort::run(const volatile std::sig_atomic_t &stop) {
     while (!stop && !(options_.once && firstEnded_)) {
+        closeIdle();
         std::vector<pollfd> watched;
         if (!options_.once || nextId_ == 1) watched.push_back({listener_fd_, POLLIN, 0});
         for (const Connection &c : connections_) watched.push_back({c.fd, POLLIN, 0});
@@ -97,7 +99,16 @@ void PrinterPort::accept() {
     const int fd = ::accept4(listener_fd_, reinterpret_cast<sockaddr *>(&peer), &length, SOCK_CLOEXEC);
     if (fd < 0) return;
     if (connections_.size() >= kMaxConnections) {
-        listener_.event(0, "refused", peerName(peer) + ": " + std::to_string(kMaxConnections) + " connections are open");
+        const std::string why = peerName(peer) + ": " + std::to_string(kMaxConnections) +
+                                " connections are open (one silent for " + std::to_string(kIdleSeconds) +
+                                " s is closed)";
+        listener_.event(0, "refused", why);
+        // Said on standard error too, as the log may go nowhere; once a second at most.
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastRefusalSaid_ >= std::chrono::seconds(1)) {
+            std::fprintf(stderr, "vdl-emulator: refused a connection from %s\n", why.c_str());
+            lastRefusalSaid_ = now;
+        }
         ::close(fd);
         return;
     }
@@ -116,9 +127,21 @@ std::string PrinterPort::startCapture(Connection &connection) {
     return "; captured in " + path;
 }
 
+// A connection (with its stream, unfinished) found idle is closed by an
+// turn of the poll loop, which wakes every quarter second.
+void PrinterPort::closeIdle() {
+    const auto silentSince = std::chrono::steady_clock::now() - std::chrono::seconds(kIdleSeconds);
+    for (auto c = connections_.begin(); c != connections_.end();) {
+        Connection &connection = *c++;
+        if (connection.lastHeard <= silentSince)
+            close(connection, "by the emulator", "silent for " + std::to_string(kIdleSeconds) + " s");
+    }
+}
+
 void PrinterPort::serve(Connection &connection) {
     char bytes[65536];
     const ssize_t n = ::recv(connection.fd, bytes, sizeof bytes, 0);
+    connection.lastHeard = std::chrono::steady_clock::now();
     if (n > 0) {
         if (connection.capture) {
             std::fwrite(bytes, 1, std::size_t(n), connection.capture.get());

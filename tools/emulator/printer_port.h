@@ -4,6 +4,7 @@
 #ifndef VDL_EMULATOR_PRINTER_PORT_H
 #define VDL_EMULATOR_PRINTER_PORT_H
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <list>
@@ -27,6 +28,9 @@ struct PrinterPortOptions {
 class PrinterPort {
 public:
     static constexpr std::size_t kMaxConnections = 16;
+    // A connection silent this long is closed, so that idle clients cannot
+    // keep the port at its limit; a printer's own timeout is of this order.
+    static constexpr int kIdleSeconds = 15;
 
     PrinterPort(PrinterPortOptions options, EmulatedPrinter &printer, StreamListener &listener);
     ~PrinterPort();
@@ -44,6 +48,7 @@ private:
     struct Connection;
 
     void accept();
+    void closeIdle();
     void serve(Connection &connection);
     void close(Connection &connection, const std::string &how, const std::string &detail);
     std::string startCapture(Connection &connection);
@@ -56,6 +61,7 @@ private:
     std::list<Connection> connections_;
     int nextId_ = 1;
     bool firstEnded_ = false;
+    std::chrono::steady_clock::time_point lastRefusalSaid_;
 };
 
 }  // namespace vdlemu
