@@ -152,40 +152,60 @@ async function sync() {
   if (newest !== null) await view(newest);
 }
 
-async function showStatus() {
-  const { bits } = await json('/status');
-  const place = $('status');
+// One checkbox per status bit, kept as the service says the status is: the
+// event stream tells each change, by this page or any other client.
+const statusBoxes = new Map();  // bit name -> its checkbox
+
+function showStatus({ bits }) {
   for (const bit of bits) {
-    const box = document.createElement('input');
-    box.type = 'checkbox';
-    box.name = bit.name;
-    box.value = bit.bit;
+    let box = statusBoxes.get(bit.name);
+    if (!box) {
+      box = document.createElement('input');
+      box.type = 'checkbox';
+      box.name = bit.name;
+      box.value = bit.bit;
+      box.addEventListener('change', setStatus);
+      const label = document.createElement('label');
+      label.append(box, ' ' + bit.name);
+      $('status').append(' ', label);
+      statusBoxes.set(bit.name, box);
+    }
     box.checked = bit.set;
-    box.addEventListener('change', setStatus);
-    const label = document.createElement('label');
-    label.append(box, ' ' + bit.name);
-    place.append(' ', label);
   }
 }
 
+// As JSON: the service takes no status from a form, which any site's page could send.
 async function setStatus() {
-  const names = [...document.querySelectorAll('#status input:checked')].map((box) => box.name);
-  await json('/status', { method: 'POST', body: names.length ? names.join(',') : '0' });
+  let status = 0;
+  for (const box of statusBoxes.values()) if (box.checked) status |= Number(box.value);
+  showStatus(await json('/status', {
+    method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify({ status }),
+  }));
 }
+
+// The browser retries a stream that broke, but not one the service refused
+// (too many open): that one is opened again here, waiting longer each time.
+let retryDelay = 1000;
 
 function listen() {
   const events = new EventSource('/events');
   // Labels printed before the stream (re)opened came with no event: look.
-  events.onopen = () => { $('connection').textContent = 'live'; sync(); };
+  events.onopen = () => { $('connection').textContent = 'live'; retryDelay = 1000; sync(); };
   events.onmessage = () => sync();
-  events.onerror = () => { $('connection').textContent = 'reconnecting…'; };
+  events.addEventListener('status', (event) => showStatus(JSON.parse(event.data)));
+  events.onerror = () => {
+    $('connection').textContent = 'reconnecting…';
+    if (events.readyState !== EventSource.CLOSED) return;
+    setTimeout(listen, retryDelay);
+    retryDelay = Math.min(retryDelay * 2, 30000);
+  };
 }
 
 $('zoom-in').addEventListener('click', () => { zoom = Math.min(scale() * 1.5, 16); layout(); });
 $('zoom-out').addEventListener('click', () => { zoom = Math.max(scale() / 1.5, 0.1); layout(); });
 $('zoom-fit').addEventListener('click', () => { zoom = 0; layout(); });
 window.addEventListener('resize', layout);
-showStatus();
+json('/status').then(showStatus);
 listen();
 )SCRIPT";
 

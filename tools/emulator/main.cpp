@@ -20,8 +20,10 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "VdlLabelAPI.h"
+#include "bounded_server.h"
 #include "decoded_log.h"
 #include "emulated_printer.h"
 #include "label_store.h"
@@ -43,6 +45,7 @@ struct Options {
     vdlemu::PrinterPortOptions port;
     std::string httpHost = "127.0.0.1";
     int httpPort = kNoPort;
+    std::vector<std::string> httpAllowedHosts;
     std::string logPath;
     vdlemu::LogFormat logFormat = vdlemu::LogFormat::Text;
     double paperWidthInches = 4;
@@ -64,6 +67,8 @@ void usage(std::FILE *to, const char *program) {
                  "                       error; none: no printer port)\n"
                  "  --http N             serve the render service and live page on TCP port N (0: a free port)\n"
                  "  --http-host ADDR     its address (default 127.0.0.1)\n"
+                 "  --http-allow-host NAME  a host name its requests may give besides its address and\n"
+                 "                       localhost (as NAME:PORT; the option may be repeated)\n"
                  "  --model NAME|SLOT    answer to the model query: a name, or a slot of the library's model\n"
                  "                       table (default VRL-408)\n"
                  "  --status BYTE|NAMES  answer to the status query: a number (0x40) or error names joined by\n"
@@ -134,6 +139,7 @@ bool parseValue(const std::string &arg, const std::string &value, Options &o) {
     else if (arg == "--port") return parsePort(value, o.port.port, true);
     else if (arg == "--http") return parsePort(value, o.httpPort, false);
     else if (arg == "--http-host") o.httpHost = value;
+    else if (arg == "--http-allow-host" && !value.empty()) o.httpAllowedHosts.push_back(value);
     else if (arg == "--model") return parseModel(value, o.printer.modelName);
     else if (arg == "--status") return vdlemu::parseStatus(value, o.printer.status);
     else if (arg == "--log") o.logPath = value;
@@ -278,9 +284,9 @@ int serve(const Options &o) {
                      o.printer.paper.width, o.printer.paper.height, o.printer.dotsPerInch,
                      o.printer.render ? ", previews in " : "", o.printer.render ? o.printer.previewDirectory.c_str() : "");
     }
-    httplib::Server http;
+    vdlemu::BoundedServer http;
     vdlemu::PrinterConfig renderDefaults = o.printer;
-    vdlemu::RenderService service(renderDefaults, o.port.parser, store, printer);
+    vdlemu::RenderService service(renderDefaults, o.port.parser, store, printer, o.httpAllowedHosts);
     std::unique_ptr<HttpThread> httpThread;
     if (o.httpPort != kNoPort) {
         service.attach(http);

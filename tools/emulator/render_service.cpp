@@ -2,10 +2,16 @@
 
 #include <httplib.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "bounded_server.h"
 #include "live_page.h"
 #include "option_values.h"
 
@@ -19,15 +25,47 @@ void RenderedStream::command(int connection, int sequence, const Command &comman
     faults.command(connection, sequence, command);
     if (lines.size() < kKeptLines) lines.push_back(commandLine(LogFormat::Json, connection, sequence, command));
     else ++linesLeftOut;
+    if (isFault(command)) return warn(commandLine(LogFormat::Text, connection, sequence, command));
+    const std::string at = std::to_string(connection) + "." + std::to_string(sequence) + " " + command.code + ": ";
+    for (const auto &[key, note] : command.notes) {
+        if (key == "problem") warn(at + note);
+        else if (key == "preview" && note.rfind("none", 0) == 0) warn(at + "no preview: " + note.substr(6));
+    }
 }
 
+void RenderedStream::label(const PrintedLabel &label) {
+    labels.push_back(label);
+    const std::string paper = std::to_string(label.width) + "x" + std::to_string(label.height) + "-dot paper";
+    for (const DrawnElement &e : label.elements) {
+        if (!e.clipped) continue;
+        const std::string element = "label " + std::to_string(label.number) + ": " + std::to_string(e.origin.connection) +
+                                    "." + std::to_string(e.origin.sequence) + " " + e.code;
+        warn(element + (e.box.empty() ? " lies off the " + paper + ": nothing of it is drawn"
+                                      : " is partly off the " + paper + ": cut at its edge"));
+    }
+}
+
+void RenderedStream::warn(std::string warning) {
+    if (++warningCount <= kKeptWarnings) warnings.push_back(std::move(warning));
+}
+
+// The stream is read in pieces, so that a render nobody waits for stops
+// between them as well as between elements.
 RenderedStream renderStream(const std::string &stream, PrinterConfig config, const ParserOptions &parser) {
+    constexpr std::size_t kPiece = 64 * 1024;
     config.previewDirectory.clear();
     config.render = true;
+    const std::function<bool()> stillWanted = config.stillWanted;
     EmulatedPrinter printer(std::move(config));
     RenderedStream rendered;
     StreamSession session(1, printer, rendered, parser);
-    session.receive(stream.data(), stream.size());
+    for (std::size_t at = 0; at < stream.size(); at += kPiece) {
+        if (stillWanted && !stillWanted()) {
+            rendered.calledOff = true;
+            return rendered;
+        }
+        session.receive(stream.data() + at, std::min(kPiece, stream.size() - at));
+    }
     session.finish();
     return rendered;
 }
@@ -70,10 +108,56 @@ Json describeLabel(const PrintedLabel &label) {
                             {"y", e.box.y}, {"width", e.box.width}, {"height", e.box.height}});
     }
     return {{"number", label.number}, {"width", label.width},     {"height", label.height},
-            {"dotsPerInch", label.dotsPerInch}, {"elements", elements}};
+            {"dotsPerInch", label.dotsPerInch}, {"elements", elements}, {"elementsNotDrawn", label.notDrawn}};
 }
 
-bool wantsJson(const Request &request) { return request.get_header_value("Accept").find(kJson) != std::string::npos; }
+// What an Accept header grants `type`: the q value of its most specific
+// range that matches (type/subtype, then type/*, then */*), 0 for none;
+// no header grants everything.
+double acceptance(const Request &request, const std::string &type) {
+    if (!request.has_header("Accept")) return 1;
+    const std::string accept = request.get_header_value("Accept");
+    const auto trim = [](std::string text) {
+        const std::size_t from = text.find_first_not_of(" \t"), to = text.find_last_not_of(" \t");
+        return from == std::string::npos ? std::string() : text.substr(from, to - from + 1);
+    };
+    const std::string major = type.substr(0, type.find('/')) + "/*";
+    int best = 0;
+    double q = 0;
+    for (std::size_t from = 0; from <= accept.size();) {
+        const std::size_t comma = std::min(accept.find(',', from), accept.size());
+        const std::string item = accept.substr(from, comma - from);
+        from = comma + 1;
+        const std::size_t semicolon = std::min(item.find(';'), item.size());
+        std::string range = trim(item.substr(0, semicolon));
+        std::transform(range.begin(), range.end(), range.begin(), [](unsigned char c) { return std::tolower(c); });
+        const int specificity = range == type ? 3 : range == major ? 2 : range == "*/*" ? 1 : 0;
+        if (specificity <= best) continue;
+        double value = 1;
+        const std::size_t at = item.find("q=", semicolon);
+        if (at != std::string::npos) value = std::clamp(std::strtod(item.c_str() + at + 2, nullptr), 0.0, 1.0);
+        best = specificity;
+        q = value;
+    }
+    return q;
+}
+
+// The first of `offered` (in the service's preference) that the client
+// grants the most; null when it grants none.
+const char *negotiate(const Request &request, std::initializer_list<const char *> offered) {
+    const char *chosen = nullptr;
+    double best = 0;
+    for (const char *type : offered) {
+        const double q = acceptance(request, type);
+        if (q > best) {
+            best = q;
+            chosen = type;
+        }
+    }
+    return chosen;
+}
+
+bool wantsJson(const Request &request) { return acceptance(request, kJson) > acceptance(request, "text/plain"); }
 
 // A refusal: the reason, and the log lines behind it when there are any;
 // as JSON when the client asked for JSON.
@@ -103,12 +187,90 @@ Json statusJson(uint8_t status) {
     return {{"status", status}, {"bits", bits}};
 }
 
+
+// The Host names a request may give, each with the port: the address it
+// came in on, localhost, and those the user allowed. Anything else is a name
+// the service was not asked to answer to: a page that rebound a name of its
+// own to this address, say.
+bool hostAllowed(const Request &request, const std::vector<std::string> &allowed) {
+    const std::string host = request.get_header_value("Host");
+    const std::string port = ":" + std::to_string(request.local_port);
+    const bool ipv6 = request.local_addr.find(':') != std::string::npos;
+    if (host == (ipv6 ? "[" + request.local_addr + "]" : request.local_addr) + port || host == "localhost" + port)
+        return true;
+    return std::any_of(allowed.begin(), allowed.end(), [&](const std::string &name) { return host == name + port; });
+}
+
+// Why a request that could change something, or spend the machine's time,
+// seems to come from another site's page ("" when it does not): browsers
+// say where a request comes from, and this service's own page is its origin.
+std::string foreignOrigin(const Request &request) {
+    if (request.has_header("Origin") && request.get_header_value("Origin") != "http://" + request.get_header_value("Host"))
+        return "Origin " + request.get_header_value("Origin");
+    const std::string site = request.get_header_value("Sec-Fetch-Site");
+    if (site == "cross-site" || site == "same-site") return "Sec-Fetch-Site " + site;
+    return "";
+}
+
+bool changesNothing(const Request &request) { return request.method == "GET" || request.method == "HEAD"; }
+
+std::string megabytes(std::size_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
+
 }  // namespace
 
+// A turn to draw: at most kMaxRenders at once, kMaxWaitingRenders more wait
+// for one, kRenderWaitSeconds at most; the others are told to come back.
+class RenderService::RenderSlot {
+public:
+    explicit RenderSlot(RenderService &service) : service_(service) {
+        if (++service_.renders_ > kMaxRenders + kMaxWaitingRenders) return;
+        std::unique_lock<std::mutex> lock(service_.renderMutex_);
+        taken_ = service_.renderDone_.wait_for(lock, std::chrono::seconds(kRenderWaitSeconds),
+                                               [this] { return service_.drawing_ < kMaxRenders; });
+        if (taken_) ++service_.drawing_;
+    }
+    ~RenderSlot() {
+        --service_.renders_;
+        if (!taken_) return;
+        {
+            std::lock_guard<std::mutex> lock(service_.renderMutex_);
+            --service_.drawing_;
+        }
+        service_.renderDone_.notify_one();
+    }
+    bool taken() const { return taken_; }
+
+private:
+    RenderService &service_;
+    bool taken_ = false;
+};
+
 RenderService::RenderService(PrinterConfig defaults, ParserOptions parser, LabelStore &store,
-                             EmulatedPrinter &portPrinter)
-    : defaults_(std::move(defaults)), parser_(parser), store_(store), portPrinter_(portPrinter) {
+                             EmulatedPrinter &portPrinter, std::vector<std::string> allowedHosts)
+    : defaults_(std::move(defaults)), parser_(parser), store_(store), portPrinter_(portPrinter),
+      allowedHosts_(std::move(allowedHosts)) {
     defaults_.previewLimit = kMaxLabelsPerRequest;
+    defaults_.runWork = kRequestWork;
+    // A render whose client closed its connection stops.
+    defaults_.stillWanted = [] { return !BoundedServer::clientGone(); };
+}
+
+// Before any route, and before a body is read: the Host, and for a request
+// that is not a plain read, where it comes from.
+bool RenderService::admit(const Request &request, Response &response) const {
+    if (!hostAllowed(request, allowedHosts_)) {
+        refuse(request, response, 421,
+               "this service answers to its address or localhost, with its port, not to Host \"" +
+                   request.get_header_value("Host") + "\" (--http-allow-host NAME allows a name)");
+        return false;
+    }
+    const std::string foreign = changesNothing(request) ? "" : foreignOrigin(request);
+    if (!foreign.empty()) {
+        refuse(request, response, 403,
+               "a " + request.method + " from another site's page is refused (" + foreign + ")");
+        return false;
+    }
+    return true;
 }
 
 void RenderService::attach(httplib::Server &server) {
@@ -118,6 +280,11 @@ void RenderService::attach(httplib::Server &server) {
     server.set_write_timeout(kTimeoutSeconds, 0);
     server.set_keep_alive_timeout(kTimeoutSeconds);
     server.set_tcp_nodelay(true);  // an answer's head and body are written apart: no waiting for an ACK between
+    server.set_pre_routing_handler([this](const Request &request, Response &response) {
+        if (admit(request, response)) return httplib::Server::HandlerResponse::Unhandled;
+        BoundedServer::closeAfterAnswer();  // its body, if any, was not read
+        return httplib::Server::HandlerResponse::Handled;
+    });
     const auto bind = [this](auto method) { return [this, method](const Request &q, Response &r) { (this->*method)(q, r); }; };
     const auto constant = [](const char *content, const char *type) {
         return [content, type](const Request &, Response &response) {
@@ -137,8 +304,10 @@ void RenderService::attach(httplib::Server &server) {
             body.append(data, length);
             return true;
         });
-        if (whole) render(request, response, body);
-        else refuse(request, response, 413, "the request is larger than " + std::to_string(kMaxRequestBytes >> 20) + " MiB");
+        if (whole) return render(request, response, body);
+        BoundedServer::closeAfterAnswer();
+        if (BoundedServer::requestTimedOut()) return refuse(request, response, 408, "the request did not arrive whole within " + std::to_string(BoundedServer::kRequestSeconds) + " s");
+        refuse(request, response, 413, "the request is larger than " + megabytes(kMaxRequestBytes));
     });
     server.Get("/labels", bind(&RenderService::labels));
     server.Get(R"(/labels/(\d+)\.png)", bind(&RenderService::labelPng));
@@ -148,12 +317,15 @@ void RenderService::attach(httplib::Server &server) {
     server.Post("/status", bind(&RenderService::setStatus));
     server.Get("/events", bind(&RenderService::events));
     server.set_default_headers({{"X-Content-Type-Options", "nosniff"}, {"Cache-Control", "no-store"}});
-    // httplib's own refusals (413, no such resource, a bad request line) get words too.
+    // httplib's own refusals (413, no such resource, a bad request line, a
+    // request cut off at its deadline) get words too.
     server.set_error_handler(httplib::Server::HandlerWithResponse([](const Request &request, Response &response) {
         if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        if (BoundedServer::requestTimedOut()) response.status = 408;
         const std::string reason =
             response.status == 404 ? "no such resource: " + request.method + " " + request.path
-            : response.status == 413 ? "the request is larger than " + std::to_string(kMaxRequestBytes >> 20) + " MiB"
+            : response.status == 413 ? "the request is larger than " + megabytes(kMaxRequestBytes)
+            : response.status == 408 ? "the request did not arrive whole within " + std::to_string(BoundedServer::kRequestSeconds) + " s"
                                      : "the request was refused (HTTP " + std::to_string(response.status) + ")";
         refuse(request, response, response.status, reason);
         return httplib::Server::HandlerResponse::Handled;
@@ -163,13 +335,23 @@ void RenderService::attach(httplib::Server &server) {
     });
 }
 
-// dpi and paper from the query, else the emulator's defaults.
-bool RenderService::renderSettings(const Request &request, Response &response, PrinterConfig &config) const {
+// dpi and paper from the query, else the emulator's defaults. A dpi outside
+// the range and paper larger than the emulator draws are taken at the
+// nearest it draws, with a warning.
+bool RenderService::renderSettings(const Request &request, Response &response, PrinterConfig &config,
+                                   std::vector<std::string> &warnings) const {
     config = defaults_;
-    if (request.has_param("dpi") && !parseDotsPerInch(request.get_param_value("dpi"), config.dotsPerInch)) {
-        refuse(request, response, 400, "dpi takes a whole number from " + std::to_string(kMinDotsPerInch) + " to " +
-                                           std::to_string(kMaxDotsPerInch));
-        return false;
+    if (request.has_param("dpi")) {
+        const std::string dpi = request.get_param_value("dpi");
+        if (dpi.empty() || dpi.size() > 9 || dpi.find_first_not_of("0123456789") != std::string::npos) {
+            refuse(request, response, 400, "dpi takes a whole number, from " + std::to_string(kMinDotsPerInch) + " to " +
+                                               std::to_string(kMaxDotsPerInch));
+            return false;
+        }
+        config.dotsPerInch = std::clamp(std::stoi(dpi), kMinDotsPerInch, kMaxDotsPerInch);
+        if (std::to_string(config.dotsPerInch) != dpi)
+            warnings.push_back("dpi " + dpi + " taken as " + std::to_string(config.dotsPerInch) + " (it draws " +
+                               std::to_string(kMinDotsPerInch) + " to " + std::to_string(kMaxDotsPerInch) + ")");
     }
     double width = double(defaults_.paper.width) / defaults_.dotsPerInch;
     double height = double(defaults_.paper.height) / defaults_.dotsPerInch;
@@ -178,44 +360,78 @@ bool RenderService::renderSettings(const Request &request, Response &response, P
         return false;
     }
     config.paper = paperInDots(width, height, config.dotsPerInch);
+    const double asked[] = {width * config.dotsPerInch, height * config.dotsPerInch};
+    if (asked[0] > kMaxPaperSide || asked[1] > kMaxPaperSide) {
+        char said[160];
+        std::snprintf(said, sizeof said, "paper %gx%g in at %d dpi is %.0fx%.0f dots: drawn on %dx%d (at most %d a side)",
+                      width, height, config.dotsPerInch, asked[0], asked[1], config.paper.width, config.paper.height,
+                      kMaxPaperSide);
+        warnings.push_back(said);
+    }
     return true;
 }
 
-void RenderService::render(const Request &request, Response &response, const std::string &body) const {
+// Best effort: what can be drawn is, and the answer says what was not as
+// asked (X-Warnings: their number; the JSON answer lists them). With
+// ?strict=1 any warning refuses the render instead.
+void RenderService::render(const Request &request, Response &response, const std::string &body) {
+    const char *type = negotiate(request, {kPng, kJson});
+    if (type == nullptr)
+        return refuse(request, response, 406, "POST /render answers image/png or application/json, which Accept does not take");
+    const bool strict = request.get_param_value("strict") == "1";
     PrinterConfig config;
-    if (!renderSettings(request, response, config)) return;
+    std::vector<std::string> settingWarnings;
+    if (!renderSettings(request, response, config, settingWarnings)) return;
     int wanted = 0;  // 0: every label (JSON) or the first (PNG)
     if (request.has_param("label") && !labelNumber(request.get_param_value("label"), wanted)) {
         refuse(request, response, 400, "label takes a label's number, 1 for the first");
         return;
     }
-    const RenderedStream rendered = renderStream(body, config, parser_);
-    if (rendered.faults.count() > 0) {
-        refuse(request, response, 400, rendered.faults.summary() + ":", &rendered.faults);
+    const RenderSlot slot(*this);
+    if (!slot.taken()) {
+        response.set_header("Retry-After", "1");
+        return refuse(request, response, 503, std::to_string(kMaxRenders) + " renders are drawing and " +
+                                                  std::to_string(kMaxWaitingRenders) + " waiting already; try again");
+    }
+    RenderedStream drawn = renderStream(body, config, parser_);
+    if (drawn.calledOff) return;  // nobody to answer
+    drawn.warnings.insert(drawn.warnings.begin(), settingWarnings.begin(), settingWarnings.end());
+    drawn.warningCount += settingWarnings.size();
+    drawn.warnings.resize(std::min(drawn.warnings.size(), RenderedStream::kKeptWarnings));
+    if (strict && drawn.faults.count() > 0)
+        return refuse(request, response, 400, drawn.faults.summary() + ":", &drawn.faults);
+    if (strict && drawn.warningCount > 0) {
+        std::string reason = "strict: " + std::to_string(drawn.warningCount) + " warnings:";
+        for (const std::string &warning : drawn.warnings) reason += "\n" + warning;
+        return refuse(request, response, 400, reason);
+    }
+    if (drawn.labels.empty()) {
+        refuse(request, response, 400, "the stream printed no label drawn here (no print command after its content)",
+               drawn.faults.count() > 0 ? &drawn.faults : nullptr);
         return;
     }
-    if (rendered.labels.empty()) {
-        refuse(request, response, 400, "the stream printed no label (no print command after its content)");
-        return;
-    }
-    if (wanted > int(rendered.labels.size())) {
-        refuse(request, response, 404, "the stream printed " + std::to_string(rendered.labels.size()) +
+    if (wanted > int(drawn.labels.size())) {
+        refuse(request, response, 404, "the stream printed " + std::to_string(drawn.labels.size()) +
                                            " labels drawn here, not " + std::to_string(wanted));
         return;
     }
-    response.set_header("X-Labels", std::to_string(rendered.labels.size()));
-    if (!wantsJson(request)) {
-        response.set_content(rendered.labels[std::size_t(std::max(wanted, 1) - 1)].png, kPng);
+    response.set_header("X-Labels", std::to_string(drawn.labels.size()));
+    response.set_header("X-Warnings", std::to_string(drawn.warningCount));
+    if (type == kPng) {
+        response.set_content(drawn.labels[std::size_t(std::max(wanted, 1) - 1)].png, kPng);
         return;
     }
     Json labels = Json::array();
-    for (const PrintedLabel &label : rendered.labels) {
+    for (const PrintedLabel &label : drawn.labels) {
         if (wanted != 0 && label.number != wanted) continue;
         labels.push_back(describeLabel(label));
         labels.back()["png"] = base64(label.png);
     }
-    response.set_content(dump({{"labels", labels}, {"log", parsedLines(rendered.lines)},
-                               {"logLinesLeftOut", rendered.linesLeftOut}}),
+    response.set_content(dump({{"labels", labels},
+                               {"warnings", drawn.warnings},
+                               {"warningsLeftOut", drawn.warningCount - drawn.warnings.size()},
+                               {"log", parsedLines(drawn.lines)},
+                               {"logLinesLeftOut", drawn.linesLeftOut}}),
                          kJson);
 }
 
@@ -254,27 +470,42 @@ void RenderService::status(const Request &, Response &response) const {
     response.set_content(dump(statusJson(portPrinter_.status())), kJson);
 }
 
+// Takes {"status": 64} or {"status": "cover-open,paper-empty"} as JSON only:
+// a form or a plain-text body, which another site's page can send without
+// asking, changes nothing.
 void RenderService::setStatus(const Request &request, Response &response) {
+    const std::string type = request.get_header_value("Content-Type");
+    if (type.substr(0, type.find(';')) != kJson)
+        return refuse(request, response, 415, "POST /status takes Content-Type: application/json");
+    const Json body = Json::parse(request.body, nullptr, false);
+    const Json *value = body.is_object() && body.contains("status") ? &body["status"] : nullptr;
     uint8_t status = 0;
-    if (!parseStatus(request.body, status)) {
+    const bool good = value != nullptr && (value->is_number_unsigned() ? value->get<uint64_t>() <= 255 &&
+                                                                             (status = value->get<uint8_t>(), true)
+                                           : value->is_string() && parseStatus(value->get<std::string>(), status));
+    if (!good) {
         return refuse(request, response, 400,
-                      "the status takes a number (0x40) or error names joined by commas (cover-open,paper-empty)");
+                      "the status takes {\"status\": N} (0-255) or {\"status\": \"NAMES\"}, error names joined by commas "
+                      "(cover-open,paper-empty)");
     }
     portPrinter_.setStatus(status);
     response.set_content(dump(statusJson(status)), kJson);
 }
 
-// Each event is the newest label's number; the page fetches what it has not
-// seen. A comment every few seconds finds clients that went away, so that
-// their thread is freed; the number of streams is bounded, as they hold a
-// thread each.
+// Each "label" event is the newest label's number, and the page fetches what
+// it has not seen; each "status" event is the status answer, when it
+// changes (by any client). A comment every few seconds finds clients that
+// went away, so that their thread is freed; the number of streams is
+// bounded, as they hold a thread each.
 void RenderService::events(const Request &request, Response &response) {
     if (++eventStreams_ > kMaxEventStreams) {
         --eventStreams_;
+        response.set_header("Retry-After", "2");
         return refuse(request, response, 503, std::to_string(kMaxEventStreams) + " event streams are open already");
     }
     struct Stream {
         int seen = -1;
+        int status = -1;
         std::chrono::steady_clock::time_point lastWrite;
     };
     auto stream = std::make_shared<Stream>();
@@ -285,11 +516,15 @@ void RenderService::events(const Request &request, Response &response) {
             const int newest = stream->seen < 0 ? store_.waitForLabel(-1, milliseconds(0))
                                                 : store_.waitForLabel(stream->seen, seconds(1));
             if (store_.closed()) return false;
+            const int status = portPrinter_.status();
             std::string message;
-            if (newest != stream->seen) message = "data: {\"newest\":" + std::to_string(newest) + "}\n\n";
-            else if (steady_clock::now() - stream->lastWrite > seconds(kTimeoutSeconds)) message = ": still here\n\n";
+            if (status != stream->status) message += "event: status\ndata: " + dump(statusJson(uint8_t(status))) + "\n\n";
+            if (newest != stream->seen) message += "data: {\"newest\":" + std::to_string(newest) + "}\n\n";
+            else if (message.empty() && steady_clock::now() - stream->lastWrite > seconds(kTimeoutSeconds))
+                message = ": still here\n\n";
             if (message.empty()) return true;
             stream->seen = newest;
+            stream->status = status;
             stream->lastWrite = steady_clock::now();
             return sink.write(message.data(), message.size());
         },
