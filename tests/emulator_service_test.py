@@ -5,11 +5,15 @@ import base64
 import concurrent.futures
 import json
 import os
+import re
+import select
 import shutil
 import socket
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import unittest
 import urllib.error
 import urllib.request
@@ -18,19 +22,23 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 from emulator import Emulator  # noqa: E402
 
-EMULATOR = os.environ["VDL_EMULATOR"]
+EMULATOR = os.path.abspath(os.environ["VDL_EMULATOR"])
 SAMPLE = os.path.join(os.path.dirname(EMULATOR), "sample_label")
-LOGO = os.path.join(HERE, "..", "examples", "logo.bmp")
+LOGO = os.path.abspath(os.path.join(HERE, "..", "examples", "logo.bmp"))
 MALFORMED = b"SSx\rP1,1\r"
+PRINT = b"P1,1\r"
+JSON = {"Content-Type": "application/json"}
+# 200 slanted lines across paper of 6000 x 6000 dots: minutes of drawing without a bound.
+LINES = b"SW6000\rSL6000,24,G,0\r" + b"BD0,0,5999,5999,S,1\r" * 200 + PRINT
 
 
 def run(*args, stdin=b""):
     return subprocess.run([EMULATOR, *args], input=stdin, capture_output=True, timeout=60)
 
 
-def request(url, body=None, accept=None):
+def request(url, body=None, accept=None, headers=None):
     """(status, headers, body) of one request."""
-    headers = {"Accept": accept} if accept else {}
+    headers = dict(headers or {}, **({"Accept": accept} if accept else {}))
     try:
         with urllib.request.urlopen(urllib.request.Request(url, data=body, headers=headers), timeout=20) as answer:
             return answer.status, answer.headers, answer.read()
@@ -49,7 +57,7 @@ class EmulatorServiceTest(unittest.TestCase):
     def setUpClass(cls):
         """The sample label printed on the printer port, its bytes captured."""
         cls.directory = tempfile.mkdtemp()
-        cls.emulator = Emulator("--http", "0", "--capture", cls.directory)
+        cls.emulator = Emulator("--http", "0", "--capture", cls.directory, "--http-allow-host", "printer.test")
         subprocess.run([SAMPLE, cls.emulator.port_name, LOGO], check=True, capture_output=True, timeout=60)
         cls.emulator.log("closed")
         cls.stream_path = os.path.join(cls.directory, "connection-1.prn")
@@ -65,6 +73,10 @@ class EmulatorServiceTest(unittest.TestCase):
 
     def url(self, path):
         return self.emulator.http_url + path
+
+    def http_address(self):
+        host, port = self.emulator.http_url.rsplit("/", 1)[1].split(":")
+        return host, int(port)
 
     def test_offline_render_draws_what_the_printer_port_drew(self):
         for source, stdin in [(self.stream_path, b""), ("-", self.stream), (self.stream_path, b"")]:
@@ -131,40 +143,90 @@ class EmulatorServiceTest(unittest.TestCase):
         self.assertEqual({(status, png == self.preview) for status, _, png in answers}, {(200, True)})
 
     def test_bad_requests_are_refused_with_reasons(self):
-        # (path, body, status, text in the answer)
+        port = self.http_address()[1]
+        evil = {"Origin": "http://evil.test", **JSON}
+        # (path, body, headers, status, text in the answer)
         cases = [
-            ("/render", MALFORMED, 400, b'1.1 MALFORMED SS speed: speed "x"'),
-            ("/render", b"SS3\r", 400, b"printed no label"),
-            ("/render?dpi=20", b"P1,1\r", 400, b"dpi takes"),
-            ("/render?paper=4x", b"P1,1\r", 400, b"paper takes"),
-            ("/render?label=2", b"P1,1\r", 404, b"printed 1 labels"),
-            ("/render", b"P1,1\r" * (8 << 20) + b"!", 413, b"larger than 16 MiB"),
-            ("/labels/99.png", None, 404, b"no label 99"),
-            ("/status", b"cover-closed", 400, b"error names"),
-            ("/nothing", None, 404, b"no such resource"),
+            ("/render?strict=1", MALFORMED, {}, 400, b'1.1 MALFORMED SS speed: speed "x"'),
+            ("/render?strict=1", b"T5000,10,3,1,1,0,0,N,N,'far'\r" + PRINT, {}, 400, b"1.1 T lies off the 812x1218"),
+            ("/render", b"SS3\r", {}, 400, b"printed no label"),
+            ("/render?dpi=2x", PRINT, {}, 400, b"dpi takes"),
+            ("/render?paper=4x", PRINT, {}, 400, b"paper takes"),
+            ("/render?label=2", PRINT, {}, 404, b"printed 1 labels"),
+            ("/render", PRINT * (8 << 20) + b"!", {}, 413, b"larger than 16 MiB"),
+            ("/render", PRINT, {"Accept": "application/pdf"}, 406, b"answers image/png or application/json"),
+            ("/render", PRINT, {"Origin": "http://evil.test"}, 403, b"another site's page"),
+            ("/labels/99.png", None, {}, 404, b"no label 99"),
+            ("/status", b'{"status": "cover-closed"}', JSON, 400, b"error names"),
+            ("/status", b'{"status": 256}', JSON, 400, b"0-255"),
+            # What another site's page can send: a form, plain text, anything with its Origin.
+            ("/status", b"cover-open", {}, 415, b"application/json"),
+            ("/status", b"cover-open", {"Content-Type": "text/plain"}, 415, b"application/json"),
+            ("/status", b'{"status": 64}', evil, 403, b"(Origin http://evil.test)"),
+            ("/status", b'{"status": 64}', {"Origin": "null", **JSON}, 403, b"another site's page"),
+            ("/status", b'{"status": 64}', {"Sec-Fetch-Site": "cross-site", **JSON}, 403, b"Sec-Fetch-Site cross-site"),
+            ("/status", b'{"status": 64}', {"Host": f"evil.test:{port}", "Origin": f"http://evil.test:{port}", **JSON}, 421,
+             b'not to Host "evil.test:'),
+            ("/labels", None, {"Host": "evil.test"}, 421, b'not to Host "evil.test"'),
+            ("/labels", None, {"Host": f"printer.test:{port + 1}"}, 421, b"--http-allow-host"),
+            ("/nothing", None, {}, 404, b"no such resource"),
         ]
-        for path, body, status, said in cases:
-            with self.subTest(path=path, body=body[:20] if body else None):
-                answer = request(self.url(path), body)
+        for path, body, headers, status, said in cases:
+            with self.subTest(path=path, body=body[:20] if body else None, headers=headers):
+                answer = request(self.url(path), body, headers=headers)
                 self.assertEqual(answer[0], status, answer[2][:200])
                 self.assertIn(said, answer[2])
+        # What the service's own page and local clients send.
+        for path, body, headers in [("/labels", None, {"Host": f"localhost:{port}"}),
+                                    ("/labels", None, {"Host": f"printer.test:{port}"}),
+                                    ("/status", b'{"status": 0}', {"Origin": self.emulator.http_url, **JSON}),
+                                    ("/status", b'{"status": "0"}', {"Sec-Fetch-Site": "same-origin", **JSON})]:
+            with self.subTest(path=path, headers=headers):
+                self.assertEqual(request(self.url(path), body, headers=headers)[0], 200)
+
+    def test_render_draws_what_it_can_and_warns(self):
+        off_paper = (b"T5000,10,3,1,1,0,0,N,N,'far'\rB1900,10,1,2,4,100,0,0,'123'\rB1700,10,1,2,4,100,0,0,'123'\r"
+                     b"XYZ\r" + PRINT)
+        # (query, stream, Accept, type answered, (width, height) or None, the warnings' beginnings)
+        cases = [
+            ("?dpi=1200&paper=4x6", PRINT, None, "image/png", (4800, 6000), ["paper 4x6 in at 1200 dpi is 4800x7200 dots"]),
+            ("?dpi=2000&paper=1x1", PRINT, None, "image/png", (1200, 1200), ["dpi 2000 taken as 1200"]),
+            ("", off_paper, None, "image/png", (812, 1218),
+             ["1.4 UNKNOWN", "label 1: 1.1 T lies off", "label 1: 1.2 B1 lies off", "label 1: 1.3 B1 is partly off"]),
+            ("", LINES, None, "image/png", (6000, 6000), ["1.203 P: the label's drawing work was spent"]),
+            ("", PRINT, "image/png, application/json;q=0", "image/png", None, []),
+            ("", PRINT, "application/json, image/png;q=0.5", "application/json", None, []),
+            ("", PRINT, "image/*;q=0.2, */*;q=0.9", "application/json", None, []),
+        ]
+        for query, stream, accept, answered, size, warnings in cases:
+            with self.subTest(query=query, stream=stream[:30], accept=accept):
+                started = time.monotonic()
+                status, headers, body = request(self.url("/render" + query), stream, accept=accept)
+                self.assertLess(time.monotonic() - started, 10)  # the drawing work is bounded
+                self.assertEqual((status, headers["Content-Type"], headers["X-Warnings"]),
+                                 (200, answered, str(len(warnings))), body[:300])
+                if size:
+                    self.assertEqual(re.findall(rb"^\x89PNG.{12}(.{8})", body, re.S)[0],
+                                     size[0].to_bytes(4, "big") + size[1].to_bytes(4, "big"))
+                    _, _, body = request(self.url("/render" + query), stream, accept="application/json")
+                    said = json.loads(body)["warnings"]
+                    self.assertEqual([w[:len(start)] for w, start in zip(said, warnings)], warnings, said)
 
     def test_printer_port_labels_log_and_status(self):
         _, _, labels = request(self.url("/labels"))
         self.assertIn(1, [label["number"] for label in json.loads(labels)["labels"]])
         self.assertEqual(request(self.url("/labels/1.png"))[2], self.preview)
         self.assertIn(b"P print: first=1 second=1", request(self.url("/log"))[2])
-        self.assertEqual(request(self.url("/status"), b"cover-open,paper-empty")[0], 200)
+        self.assertEqual(request(self.url("/status"), b'{"status": "cover-open,paper-empty"}', headers=JSON)[0], 200)
         host, port = self.emulator.port_name.split(":")
         with socket.create_connection((host, int(port)), timeout=10) as connection:
             connection.sendall(b"^cu\r")
             self.assertEqual(connection.recv(1), b"\xc0")
-        request(self.url("/status"), b"0")
+        request(self.url("/status"), b'{"status": 0}', headers=JSON)
 
     def test_random_bytes_do_not_stop_the_service(self):
-        host, port = self.emulator.http_url.rsplit("/", 1)[1].split(":")
         for garbage in [os.urandom(4096), b"GET /" + b"x" * 70000 + b" HTTP/1.1\r\n\r\n", b"POST /render HTTP/1.1\r\n"]:
-            with socket.create_connection((host, int(port)), timeout=10) as connection:
+            with socket.create_connection(self.http_address(), timeout=10) as connection:
                 connection.sendall(garbage)
                 connection.shutdown(socket.SHUT_WR)
                 connection.settimeout(10)
@@ -172,15 +234,79 @@ class EmulatorServiceTest(unittest.TestCase):
                     pass
         self.assertEqual(request(self.url("/status"))[0], 200)
 
+    def test_slow_and_idle_clients_are_let_go(self):
+        """A request trickling in a byte at a time is cut off at its deadline (10 s), while the printer port's
+        connections, held open and silent, are closed after 15 s; the port says why it refuses meanwhile."""
+        def trickle():
+            with socket.create_connection(self.http_address(), timeout=30) as connection:
+                started = time.monotonic()
+                try:
+                    for byte in b"GET /status HTTP/1.1\r\nHost: localhost\r\nX-Slow: " + b"x" * 100:
+                        connection.sendall(bytes([byte]))
+                        if select.select([connection], [], [], 0.5)[0]:
+                            break
+                    return time.monotonic() - started, connection.recv(100)
+                except OSError as error:
+                    return time.monotonic() - started, str(error).encode()
+        with concurrent.futures.ThreadPoolExecutor(1) as pool, Emulator() as emulator:
+            slow = pool.submit(trickle)
+            address = emulator.port_name.split(":")
+            idle = [socket.create_connection((address[0], int(address[1])), timeout=30) for _ in range(16)]
+            started = time.monotonic()
+            with socket.create_connection((address[0], int(address[1])), timeout=10) as refused:
+                self.assertEqual(refused.recv(1), b"")
+            self.assertTrue(select.select([emulator._process.stderr], [], [], 5)[0])
+            self.assertIn("refused a connection from 127.0.0.1", emulator._process.stderr.readline())
+            self.assertEqual([connection.recv(1) for connection in idle], [b""] * 16)
+            self.assertTrue(14 < time.monotonic() - started < 25, time.monotonic() - started)
+            for connection in idle:
+                connection.close()
+            with socket.create_connection((address[0], int(address[1])), timeout=10) as connection:
+                connection.sendall(b"^cu\r")
+                self.assertEqual(connection.recv(1), b"\x00")
+            took, answer = slow.result()
+            self.assertTrue(9 < took < 16, took)
+            self.assertIn(b"408", answer)
+
+    def test_the_ci_snapshot_recipe_as_documented(self):
+        with open(os.path.join(HERE, "..", "docs", "emulator.md")) as file:
+            docs = file.read()
+        section = docs[docs.index("### A snapshot test for CI"):]
+        recipe = "\n".join(line[4:] for line in re.search(r"\n\n((?:    .*\n)+)", section).group(1).splitlines())
+        # (what my-app does, the recipe's exit status is 0, seconds it may take)
+        cases = [(f'exec "{SAMPLE}" "$1" "{LOGO}"', True, 60), ("exit 0", False, 20)]
+        for app, passes, limit in cases:
+            with self.subTest(app=app), tempfile.TemporaryDirectory() as directory:
+                os.makedirs(os.path.join(directory, "tests", "expected"))
+                shutil.copy(self.emulator.preview(1), os.path.join(directory, "tests", "expected", "label-0001.png"))
+                with open(os.path.join(directory, "my-app"), "w") as file:
+                    file.write("#!/bin/sh\n" + app + "\n")
+                os.chmod(os.path.join(directory, "my-app"), 0o755)
+                started = time.monotonic()
+                result = subprocess.run(["bash", "-c", recipe], cwd=directory, capture_output=True, timeout=120,
+                                        env=dict(os.environ, PATH=os.path.dirname(EMULATOR) + ":" + os.environ["PATH"]))
+                self.assertEqual(result.returncode == 0, passes, result.stderr)
+                self.assertLess(time.monotonic() - started, limit)
+
     @unittest.skipUnless(shutil.which("chromium"), "chromium is not installed")
     def test_live_page_shows_labels_as_they_print(self):
         os.environ.setdefault("VDL_PRINTER_APP", "")  # the module names the program it tests; not needed here
         from printer_app_test import Browser, eventually
         browser = Browser(self.directory)
+        streams = []
         try:
+            # Eight streams open: the page's own is refused (503), and it tries again once one closes.
+            for _ in range(8):
+                streams.append(socket.create_connection(self.http_address(), timeout=10))
+                streams[-1].sendall(b"GET /events HTTP/1.1\r\nHost: localhost:%d\r\n\r\n" % self.http_address()[1])
+                self.assertIn(b"200 OK", streams[-1].recv(4096))
             browser.open(self.url("/"))
+            connection = "document.querySelector('#connection').textContent"
             eventually(lambda: browser.evaluate("document.querySelectorAll('#status input').length") == 7 and
-                       browser.evaluate("document.querySelector('#connection').textContent") == "live", "the live page")
+                       browser.evaluate(connection) == "reconnecting…", "the live page refused its stream")
+            for stream in streams:
+                stream.close()
+            eventually(lambda: browser.evaluate(connection) == "live", "the live page", limit=60)
             send_to_printer_port(self.emulator, b"T40,40,8,1,1,0,0,N,N,'<script>window.ran=1</script>'\r"
                                                 b"BD10,10,100,100,B,3\rP1,1\r")
             shown = eventually(lambda: browser.evaluate(
@@ -191,9 +317,17 @@ class EmulatorServiceTest(unittest.TestCase):
             self.assertIsNone(browser.evaluate("window.ran"))
             browser.evaluate("document.querySelector('#commands li.drawn').click()")
             self.assertEqual(browser.evaluate("document.querySelector('#highlight').style.display"), "block")
+            # The status: set by another client, shown on the page; set on the page, taken by the service.
+            box = "document.querySelector('#status input[name=\"%s\"]')"
+            request(self.url("/status"), b'{"status": "cover-open"}', headers=JSON)
+            eventually(lambda: browser.evaluate(box % "cover-open" + ".checked"), "the status another client set")
+            browser.evaluate(box % "paper-empty" + ".click()")
+            eventually(lambda: json.loads(request(self.url("/status"))[2])["status"] == 0xC0, "the status the page set")
         finally:
+            for stream in streams:
+                stream.close()
+            request(self.url("/status"), b'{"status": 0}', headers=JSON)
             browser.close()
-
 
 if __name__ == "__main__":
     unittest.main()
