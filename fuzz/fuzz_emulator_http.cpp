@@ -6,8 +6,9 @@
 //
 // Input: byte 0 picks the form. Odd: the rest is the request as sent.
 // Even: byte 1 picks the method, byte 2 the path (or, past the table, the
-// text up to the first NUL), byte 3 the Accept header; then the query up to
-// the next NUL, then the body.
+// text up to the first NUL), byte 3 the Accept header (its low bits) and the
+// Content-Type (its high bits); then the query up to the next NUL, then the
+// body. The Host is the service's own, as its requests must give.
 #include <httplib.h>
 
 #include <cstdint>
@@ -88,7 +89,9 @@ struct Service {
 const char *const kMethods[] = {"GET", "POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH", "BREW"};
 const char *const kPaths[] = {"/", "/page.js", "/render", "/labels", "/labels/1.png", "/labels/1.json",
                               "/labels/2.png", "/log", "/status", "/events", "/labels/99999999999.json"};
-const char *const kAccepts[] = {"*/*", "application/json", "image/png", ""};
+const char *const kAccepts[] = {"*/*", "application/json", "image/png", "", "image/png;q=0, application/json;q=0.5",
+                                "application/pdf", "text/*, application/json;q=0.1", "*/*;q=0"};
+const char *const kTypes[] = {"application/json", "text/plain", "application/x-www-form-urlencoded"};
 
 std::string textUpToNul(const uint8_t *&data, const uint8_t *end) {
     const uint8_t *from = data;
@@ -106,9 +109,10 @@ std::string structuredRequest(const uint8_t *data, std::size_t size) {
     const std::string query = textUpToNul(data, end);
     if (!query.empty()) target += "?" + query;
     const std::string body(data, end);
-    return std::string(kMethods[method % std::size(kMethods)]) + " " + target + " HTTP/1.1\r\nHost: fuzz\r\nAccept: " +
-           kAccepts[accept % std::size(kAccepts)] + "\r\nContent-Length: " + std::to_string(body.size()) +
-           "\r\n\r\n" + body;
+    return std::string(kMethods[method % std::size(kMethods)]) + " " + target +
+           " HTTP/1.1\r\nHost: 127.0.0.1:8080\r\nAccept: " + kAccepts[accept % std::size(kAccepts)] +
+           "\r\nContent-Type: " + kTypes[(accept / std::size(kAccepts)) % std::size(kTypes)] +
+           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 }  // namespace
