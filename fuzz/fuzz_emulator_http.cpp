@@ -88,7 +88,8 @@ struct Service {
 
 const char *const kMethods[] = {"GET", "POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH", "BREW"};
 const char *const kPaths[] = {"/", "/page.js", "/render", "/labels", "/labels/1.png", "/labels/1.json",
-                              "/labels/2.png", "/log", "/status", "/events", "/labels/99999999999.json"};
+                              "/labels/2.png", "/log", "/status", "/events", "/labels/99999999999.json",
+                              "/labels/1.pdf"};
 const char *const kAccepts[] = {"*/*", "application/json", "image/png", "", "image/png;q=0, application/json;q=0.5",
                                 "application/pdf", "text/*, application/json;q=0.1", "*/*;q=0"};
 const char *const kTypes[] = {"application/json", "text/plain", "application/x-www-form-urlencoded"};

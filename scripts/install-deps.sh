@@ -27,6 +27,10 @@ packages+=(libpam0g-dev)
 packages+=(chromium)
 # The emulator's render service: HTTP with cpp-httplib, its JSON with nlohmann-json.
 packages+=(libcpp-httplib-dev nlohmann-json3-dev)
+# The render service's PDF answers are drawn with cairo.
+packages+=(libcairo2-dev)
+# Its tests count those PDFs' pages and draw them back (pdfinfo, pdftoppm).
+packages+=(poppler-utils)
 # The Debian packages: dependencies computed by dpkg-shlibdeps (CPack asks
 # file which files are programs), checked with lintian.
 packages+=(dpkg-dev file lintian)

@@ -154,7 +154,8 @@ class EmulatorServiceTest(unittest.TestCase):
             ("/render?paper=4x", PRINT, {}, 400, b"paper takes"),
             ("/render?label=2", PRINT, {}, 404, b"printed 1 labels"),
             ("/render", PRINT * (8 << 20) + b"!", {}, 413, b"larger than 16 MiB"),
-            ("/render", PRINT, {"Accept": "application/pdf"}, 406, b"answers image/png or application/json"),
+            ("/render", PRINT, {"Accept": "text/html, image/*;q=0"}, 406, b"answers image/png, application/json or application/pdf"),
+            ("/labels/99.pdf", None, {}, 404, b"no label 99"),
             ("/render", PRINT, {"Origin": "http://evil.test"}, 403, b"another site's page"),
             ("/labels/99.png", None, {}, 404, b"no label 99"),
             ("/status", b'{"status": "cover-closed"}', JSON, 400, b"error names"),
@@ -197,6 +198,7 @@ class EmulatorServiceTest(unittest.TestCase):
             ("", PRINT, "image/png, application/json;q=0", "image/png", None, []),
             ("", PRINT, "application/json, image/png;q=0.5", "application/json", None, []),
             ("", PRINT, "image/*;q=0.2, */*;q=0.9", "application/json", None, []),
+            ("", PRINT, "image/png;q=0.5, application/pdf;q=0.8", "application/pdf", None, []),
         ]
         for query, stream, accept, answered, size, warnings in cases:
             with self.subTest(query=query, stream=stream[:30], accept=accept):
@@ -211,6 +213,34 @@ class EmulatorServiceTest(unittest.TestCase):
                     _, _, body = request(self.url("/render" + query), stream, accept="application/json")
                     said = json.loads(body)["warnings"]
                     self.assertEqual([w[:len(start)] for w, start in zip(said, warnings)], warnings, said)
+
+    def test_pdf_has_a_page_per_label_the_label_s_size(self):
+        three = b"BD0,0,99,99,O\r" + PRINT + b"SW406\rSL203,24,G,0\r" + PRINT + b"SW203\r" + PRINT
+        # (path, body, each page's size in points: dots / dpi * 72)
+        cases = [("/render", three, [(288, 432), (144, 72), (72, 72)]),
+                 ("/render?label=2&dpi=300", three, [(97.44, 48.72)]),
+                 ("/labels/1.pdf", None, [(288, 432)])]
+        for path, body, sizes in cases:
+            with self.subTest(path=path), tempfile.NamedTemporaryFile(suffix=".pdf") as file:
+                status, headers, pdf = request(self.url(path), body, accept="application/pdf")
+                self.assertEqual((status, headers["Content-Type"]), (200, "application/pdf"), pdf[:200])
+                file.write(pdf)
+                file.flush()
+                info = subprocess.run(["pdfinfo", "-f", "1", "-l", "999", file.name], capture_output=True, text=True,
+                                      timeout=60, check=True).stdout
+                self.assertEqual([(float(w), float(h)) for w, h in re.findall(r"Page +\d+ size: +([\d.]+) x ([\d.]+)", info)],
+                                 sizes)
+        # Page 1 at the label's resolution: the 100 x 100 dots of its block, black, in its top left corner.
+        with tempfile.TemporaryDirectory() as directory:
+            with open(os.path.join(directory, "three.pdf"), "wb") as file:
+                file.write(request(self.url("/render"), three, accept="application/pdf")[2])
+            subprocess.run(["pdftoppm", "-r", "203", "-l", "1", "-gray", "-aa", "no", "-aaVector", "no", file.name,
+                            os.path.join(directory, "page")], check=True, timeout=60)
+            with open(os.path.join(directory, "page-1.pgm"), "rb") as page:
+                header, dots = re.match(rb"P5\s+(\d+)\s+\d+\s+255\s(.*)", page.read(), re.S).groups()
+        width = int(header)
+        self.assertEqual(sum(dot < 128 for dot in dots), 100 * 100)
+        self.assertEqual((dots[99 * width + 99], dots[100 * width + 100]), (0, 255))
 
     def test_printer_port_labels_log_and_status(self):
         _, _, labels = request(self.url("/labels"))

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bounded_server.h"
+#include "label_pdf.h"
 #include "live_page.h"
 #include "option_values.h"
 
@@ -74,6 +75,7 @@ namespace {
 
 constexpr const char *kPng = "image/png";
 constexpr const char *kJson = "application/json";
+constexpr const char *kPdf = "application/pdf";
 constexpr const char *kText = "text/plain; charset=utf-8";
 
 std::string base64(const std::string &bytes) {
@@ -171,6 +173,14 @@ void refuse(const Request &request, Response &response, int status, const std::s
     } else {
         response.set_content(reason + "\n" + (faults != nullptr ? faults->text() : std::string()), kText);
     }
+}
+
+// Within the bounds of the labels' drawing: a page holds a label's bitmap at
+// a bit a dot at most, compressed, and one bitmap is read at a time.
+void answerPdf(const Request &request, Response &response, const std::vector<const PrintedLabel *> &labels) {
+    std::string pdf = labelsPdf(labels);
+    if (pdf.empty()) return refuse(request, response, 500, "the PDF could not be made");
+    response.set_content(std::move(pdf), kPdf);
 }
 
 // A whole positive number of at most nine digits (a label's number).
@@ -312,6 +322,7 @@ void RenderService::attach(httplib::Server &server) {
     server.Get("/labels", bind(&RenderService::labels));
     server.Get(R"(/labels/(\d+)\.png)", bind(&RenderService::labelPng));
     server.Get(R"(/labels/(\d+)\.json)", bind(&RenderService::labelJson));
+    server.Get(R"(/labels/(\d+)\.pdf)", bind(&RenderService::labelPdf));
     server.Get("/log", bind(&RenderService::log));
     server.Get("/status", bind(&RenderService::status));
     server.Post("/status", bind(&RenderService::setStatus));
@@ -375,14 +386,15 @@ bool RenderService::renderSettings(const Request &request, Response &response, P
 // asked (X-Warnings: their number; the JSON answer lists them). With
 // ?strict=1 any warning refuses the render instead.
 void RenderService::render(const Request &request, Response &response, const std::string &body) {
-    const char *type = negotiate(request, {kPng, kJson});
+    const char *type = negotiate(request, {kPng, kJson, kPdf});
     if (type == nullptr)
-        return refuse(request, response, 406, "POST /render answers image/png or application/json, which Accept does not take");
+        return refuse(request, response, 406,
+                      "POST /render answers image/png, application/json or application/pdf, which Accept does not take");
     const bool strict = request.get_param_value("strict") == "1";
     PrinterConfig config;
     std::vector<std::string> settingWarnings;
     if (!renderSettings(request, response, config, settingWarnings)) return;
-    int wanted = 0;  // 0: every label (JSON) or the first (PNG)
+    int wanted = 0;  // 0: every label (JSON, PDF) or the first (PNG)
     if (request.has_param("label") && !labelNumber(request.get_param_value("label"), wanted)) {
         refuse(request, response, 400, "label takes a label's number, 1 for the first");
         return;
@@ -421,11 +433,14 @@ void RenderService::render(const Request &request, Response &response, const std
         response.set_content(drawn.labels[std::size_t(std::max(wanted, 1) - 1)].png, kPng);
         return;
     }
+    std::vector<const PrintedLabel *> chosen;
+    for (const PrintedLabel &label : drawn.labels)
+        if (wanted == 0 || label.number == wanted) chosen.push_back(&label);
+    if (type == kPdf) return answerPdf(request, response, chosen);
     Json labels = Json::array();
-    for (const PrintedLabel &label : drawn.labels) {
-        if (wanted != 0 && label.number != wanted) continue;
-        labels.push_back(describeLabel(label));
-        labels.back()["png"] = base64(label.png);
+    for (const PrintedLabel *label : chosen) {
+        labels.push_back(describeLabel(*label));
+        labels.back()["png"] = base64(label->png);
     }
     response.set_content(dump({{"labels", labels},
                                {"warnings", drawn.warnings},
@@ -449,6 +464,13 @@ void RenderService::labelPng(const Request &request, Response &response) const {
     const auto label = labelNumber(request.matches[1], number) ? store_.find(number) : nullptr;
     if (label == nullptr) return refuse(request, response, 404, "no label " + std::string(request.matches[1]) + " is kept");
     response.set_content(label->printed.png, kPng);
+}
+
+void RenderService::labelPdf(const Request &request, Response &response) const {
+    int number = 0;
+    const auto label = labelNumber(request.matches[1], number) ? store_.find(number) : nullptr;
+    if (label == nullptr) return refuse(request, response, 404, "no label " + std::string(request.matches[1]) + " is kept");
+    answerPdf(request, response, {&label->printed});
 }
 
 void RenderService::labelJson(const Request &request, Response &response) const {

@@ -4,9 +4,10 @@
 //   POST /render             a command stream in the body; the first label as PNG
 //                            (or ?label=N), or with "Accept: application/json"
 //                            every label, the decoded log and the warnings;
+//                            with "Accept: application/pdf" a page per label;
 //                            ?dpi=N, ?paper=WxH, ?strict=1
 //   GET  /labels             what the printer port printed, newest last (JSON)
-//   GET  /labels/N.png       a label's preview; /labels/N.json its commands and boxes
+//   GET  /labels/N.png       a label's preview (/labels/N.pdf as a page); /labels/N.json its commands and boxes
 //   GET  /log                the printer port's decoded log (JSON lines when asked for JSON)
 //   GET  /status, POST /status   the answer to the status query (POST: JSON)
 //   GET  /events             server-sent events: the newest label's number as labels
@@ -103,6 +104,7 @@ private:
     void labels(const httplib::Request &request, httplib::Response &response) const;
     void labelPng(const httplib::Request &request, httplib::Response &response) const;
     void labelJson(const httplib::Request &request, httplib::Response &response) const;
+    void labelPdf(const httplib::Request &request, httplib::Response &response) const;
     void log(const httplib::Request &request, httplib::Response &response) const;
     void status(const httplib::Request &request, httplib::Response &response) const;
     void setStatus(const httplib::Request &request, httplib::Response &response);
