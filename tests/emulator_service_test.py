@@ -353,6 +353,29 @@ class EmulatorServiceTest(unittest.TestCase):
             eventually(lambda: browser.evaluate(box % "cover-open" + ".checked"), "the status another client set")
             browser.evaluate(box % "paper-empty" + ".click()")
             eventually(lambda: json.loads(request(self.url("/status"))[2])["status"] == 0xC0, "the status the page set")
+            # The editor: what is typed drawn once the typing pauses, as CR-ended commands (a text's line ended by
+            # LF alone would take in the print), its warnings beside it.
+            type_in = "(() => { const e = document.querySelector('#editor'); e.value = %s; e.dispatchEvent(new Event('input')); })()"
+            texts = "[...document.querySelectorAll('%s li')].map(li => li.textContent).join('\\n')"
+            for text, width, warning in [("SW250\nSSx\nP1,1\n", 250,
+                                          '1.2 MALFORMED SS speed: speed "x" is not a 32-bit decimal number; 4 bytes "SSx\\x0D"'),
+                                         ("SW300\nSL200,24,G,0\nT20,20,5,1,1,0,0,N,N,'Hi'\nBD0,0,99,99,O\nP1,1", 300, "")]:
+                started = time.monotonic()
+                browser.evaluate(type_in % json.dumps(text))
+                eventually(lambda: browser.evaluate("document.querySelector('#preview').naturalWidth") == width,
+                           "the preview of what was typed", limit=5)
+                self.assertLess(time.monotonic() - started, 5)
+                self.assertEqual(browser.evaluate(texts % "#warnings"), warning)
+            browser.evaluate("document.querySelector('#commands li.drawn').click()")
+            self.assertEqual(browser.evaluate("document.querySelector('#highlight').style.display"), "block")
+            # Turned, the paper takes the label's turned size; dots are drawn unsmoothed only when enlarged.
+            style = "document.querySelector('#%s').style"
+            turn = "(() => { const s = document.querySelector('#rotation'); s.value = '%d'; s.dispatchEvent(new Event('change')); })();"
+            for action, paper, rendering in [(turn % 90 + "zoom = 2; layout()", ("400px", "600px"), "pixelated"),
+                                              (turn % 180 + "zoom = 0.5; layout()", ("150px", "100px"), "auto")]:
+                browser.evaluate(action)
+                self.assertEqual((browser.evaluate(style % "paper" + ".width"), browser.evaluate(style % "paper" + ".height"),
+                                  browser.evaluate(style % "preview" + ".imageRendering")), (*paper, rendering))
         finally:
             for stream in streams:
                 stream.close()

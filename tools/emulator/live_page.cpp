@@ -13,14 +13,21 @@ header { display: flex; gap: 1.5em; align-items: center; padding: 6px 12px; back
 header h1 { font-size: 16px; margin: 0; }
 header label { white-space: nowrap; }
 main { flex: 1; display: flex; min-height: 0; }
-#labels { width: 9em; overflow-y: auto; border-right: 1px solid #ccc; margin: 0; padding: 0; list-style: none; }
-#labels li { padding: 6px 10px; cursor: pointer; border-bottom: 1px solid #eee; }
-#labels li.selected { background: #dde8f3; font-weight: bold; }
+#list { width: 9em; overflow-y: auto; border-right: 1px solid #ccc; }
+#list ul { margin: 0; padding: 0; list-style: none; }
+#list li { padding: 6px 10px; cursor: pointer; border-bottom: 1px solid #eee; }
+#drafts li { font-style: italic; }
+#list li.selected { background: #dde8f3; font-weight: bold; }
 #view { flex: 1; overflow: auto; background: #888; padding: 16px; }
 #paper { position: relative; display: inline-block; box-shadow: 0 0 6px #333; background: #fff; }
-#paper img { display: block; image-rendering: pixelated; }
+#sheet { position: absolute; left: 0; top: 0; transform-origin: 0 0; }
+#paper img { display: block; }
 #highlight { position: absolute; border: 2px solid #e0301e; background: rgba(224, 48, 30, .15); pointer-events: none; display: none; }
-#commands { width: 42%; overflow: auto; margin: 0; padding: 0; list-style: none; font: 12px ui-monospace, monospace; border-left: 1px solid #ccc; }
+#side { width: 42%; display: flex; flex-direction: column; border-left: 1px solid #ccc; min-height: 0; }
+#editor { height: 9em; resize: vertical; font: 12px ui-monospace, monospace; border: 0; border-bottom: 1px solid #ccc; padding: 6px 8px; }
+#warnings { margin: 0; padding: 0; list-style: none; font: 12px ui-monospace, monospace; max-height: 30%; overflow: auto; }
+#warnings li { padding: 3px 8px; color: #8a4b00; background: #fff4dc; border-bottom: 1px solid #f0e0c0; white-space: pre-wrap; word-break: break-all; }
+#commands { flex: 1; overflow: auto; margin: 0; padding: 0; list-style: none; font: 12px ui-monospace, monospace; }
 #commands li { padding: 3px 8px; border-bottom: 1px solid #eee; white-space: pre-wrap; word-break: break-all; }
 #commands li.drawn { cursor: pointer; }
 #commands li.drawn:hover { background: #f3f3d0; }
@@ -34,14 +41,23 @@ main { flex: 1; display: flex; min-height: 0; }
   <h1>vdl-emulator</h1>
   <span><button id="zoom-out" title="zoom out">&minus;</button> <span id="zoom">fit</span>
     <button id="zoom-in" title="zoom in">+</button> <button id="zoom-fit">fit</button></span>
+  <label>turn <select id="rotation" title="how the preview is turned on the screen (the label is not changed)">
+    <option value="0">0°</option><option value="90">90°</option><option value="180">180°</option><option value="270">270°</option>
+  </select></label>
+  <span>save <button id="save-png" disabled>PNG</button> <button id="save-pdf" disabled>PDF</button></span>
   <span id="status" title="the printer's answer to the status query">status:</span>
   <span id="connection"></span>
 </header>
 <main>
-  <ul id="labels"></ul>
-  <div id="view"><p id="empty">No label printed yet: print to the printer port, and it appears here.</p>
-    <div id="paper" hidden><img id="preview" alt="label preview"><div id="highlight"></div></div></div>
-  <ul id="commands"></ul>
+  <nav id="list"><ul id="drafts"></ul><ul id="labels"></ul></nav>
+  <div id="view"><p id="empty">No label printed yet: print to the printer port, or type commands on the right, and it appears here.</p>
+    <div id="paper" hidden><div id="sheet"><img id="preview" alt="label preview"><div id="highlight"></div></div></div></div>
+  <div id="side">
+    <textarea id="editor" spellcheck="false" aria-label="commands to draw, one a line"
+      placeholder="Commands to draw, one a line, as:&#10;SW406&#10;SL203,24,G,0&#10;BD10,10,395,192,B,3&#10;T20,20,5,1,1,0,0,N,N,'Hello'&#10;B120,60,1,2,4,80,0,1,'PKG-123'&#10;P1,1"></textarea>
+    <ul id="warnings"></ul>
+    <ul id="commands"></ul>
+  </div>
 </main>
 <script src="/page.js"></script>
 </body>
@@ -49,12 +65,13 @@ main { flex: 1; display: flex; min-height: 0; }
 )PAGE";
 
 const char *const kLivePageScript = R"SCRIPT('use strict';
-// Every text from the emulator is set with textContent: a label's text is
-// shown as it is, never taken for markup.
+// Every text from the emulator or the editor is set with textContent: a
+// label's text is shown as it is, never taken for markup.
 const $ = (id) => document.getElementById(id);
 const shown = new Map();  // label number -> its list entry
-let current = null;       // the label on view: its JSON
+let current = null;       // the label on view: its JSON, its name, png (a URL) and pdf()
 let zoom = 0;             // 0: fit the view
+let rotation = 0;         // degrees clockwise: how the view is turned, not the label
 
 async function json(url, options) {
   const answer = await fetch(url, options);
@@ -72,19 +89,36 @@ function describe(entry) {
   return words.join(' ');
 }
 
+// CSS pixels a dot. Enlarged, a dot covers a whole number of the screen's
+// own pixels and is drawn unsmoothed: small text stays sharp, every dot the
+// same size. Reduced, the browser smooths, so thin strokes fade, not vanish.
 function scale() {
   if (!current) return 1;
-  if (zoom > 0) return zoom;
+  const turned = rotation % 180 !== 0;
+  const [width, height] = turned ? [current.height, current.width] : [current.width, current.height];
   const view = $('view');
-  return Math.min((view.clientWidth - 32) / current.width, (view.clientHeight - 32) / current.height, 4);
+  const wanted = zoom > 0 ? zoom : Math.min((view.clientWidth - 32) / width, (view.clientHeight - 32) / height, 4);
+  const device = wanted * devicePixelRatio;
+  if (device < 1) return wanted;
+  return (zoom > 0 ? Math.round(device) : Math.floor(device)) / devicePixelRatio;
 }
 
+// The sheet (image and highlight) turns about its top left corner and is
+// moved back into the paper's box, which takes the turned size.
 function layout() {
   if (!current) return;
   const s = scale();
-  $('preview').style.width = current.width * s + 'px';
-  $('preview').style.height = current.height * s + 'px';
-  $('zoom').textContent = zoom > 0 ? Math.round(zoom * 100) + ' %' : 'fit';
+  const width = current.width * s, height = current.height * s;
+  const turned = rotation % 180 !== 0;
+  $('paper').style.width = (turned ? height : width) + 'px';
+  $('paper').style.height = (turned ? width : height) + 'px';
+  const [x, y] = { 0: [0, 0], 90: [height, 0], 180: [width, height], 270: [0, width] }[rotation];
+  $('sheet').style.transform = `translate(${x}px, ${y}px) rotate(${rotation}deg)`;
+  const preview = $('preview');
+  preview.style.width = width + 'px';
+  preview.style.height = height + 'px';
+  preview.style.imageRendering = s * devicePixelRatio > 1 ? 'pixelated' : 'auto';
+  $('zoom').textContent = zoom > 0 ? Math.round(s * 100) + ' %' : 'fit';
   const selected = document.querySelector('#commands li.selected');
   highlight(selected ? selected.box : null);
 }
@@ -106,17 +140,20 @@ function select(entry, box) {
   highlight(box);
 }
 
-async function view(number) {
-  const label = await json('/labels/' + number + '.json');
+// A label on view: its image, and the log beside it, where each command that
+// drew something shows, when clicked, where it drew.
+function show(label, log, linesLeftOut, listItem) {
   current = label;
-  for (const [n, item] of shown) item.classList.toggle('selected', n === number);
+  for (const other of document.querySelectorAll('#list li.selected')) other.classList.remove('selected');
+  listItem.classList.add('selected');
   $('empty').hidden = true;
   $('paper').hidden = false;
-  $('preview').src = '/labels/' + number + '.png';
+  $('preview').src = label.png;
+  $('save-png').disabled = $('save-pdf').disabled = false;
   const boxes = new Map(label.elements.map((e) => [e.connection + '.' + e.sequence, e]));
   const list = $('commands');
   list.replaceChildren();
-  for (const entry of label.log) {
+  for (const entry of log) {
     const item = document.createElement('li');
     item.textContent = describe(entry);
     item.box = boxes.get(entry.connection + '.' + entry.sequence) || null;
@@ -128,12 +165,19 @@ async function view(number) {
     }
     list.append(item);
   }
-  if (label.logLinesLeftOut > 0) {
+  if (linesLeftOut > 0) {
     const item = document.createElement('li');
-    item.textContent = label.logLinesLeftOut + ' more commands not kept';
+    item.textContent = linesLeftOut + ' more commands not kept';
     list.append(item);
   }
   layout();
+}
+
+async function view(number) {
+  const label = await json('/labels/' + number + '.json');
+  const url = '/labels/' + number;
+  Object.assign(label, { name: 'label-' + number, png: url + '.png', pdf: async () => url + '.pdf' });
+  show(label, label.log, label.logLinesLeftOut, shown.get(number));
 }
 
 // Adds the labels not shown yet and shows the newest.
@@ -151,6 +195,85 @@ async function sync() {
   }
   if (newest !== null) await view(newest);
 }
+
+// A URL or a Blob, saved as a download under `name`.
+function save(target, name) {
+  const link = document.createElement('a');
+  link.href = target instanceof Blob ? URL.createObjectURL(target) : target;
+  link.download = name;
+  link.click();
+  if (target instanceof Blob) setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+}
+
+$('save-png').addEventListener('click', () => save(current.png, current.name + '.png'));
+$('save-pdf').addEventListener('click', async () => save(await current.pdf(), current.name + '.pdf'));
+
+// The editor: what is typed is drawn by POST /render, on a printer of its
+// own, once the typing pauses. The printer's commands end with CR: each
+// line end typed is sent as one, and the last line gets one too.
+const draftImages = [];  // the drafts' PNGs as blob URLs, freed when replaced
+let pause = 0;           // the typing pause's timer
+let drafts = 0;          // renders asked for: only the newest one's answer is shown
+
+function commandStream(text) {
+  const stream = text.replace(/\r\n?|\n/g, '\r');
+  return stream === '' || stream.endsWith('\r') ? stream : stream + '\r';
+}
+
+function showWarnings(lines) {
+  $('warnings').replaceChildren(...lines.map((line) => {
+    const item = document.createElement('li');
+    item.textContent = line;
+    return item;
+  }));
+}
+
+async function render(stream, type) {
+  return fetch('/render', { method: 'POST', headers: { Accept: type }, body: stream });
+}
+
+async function drawDraft() {
+  const run = ++drafts;
+  const stream = commandStream($('editor').value);
+  let answer = null, body = null;
+  if (stream !== '') {
+    try {
+      answer = await render(stream, 'application/json');
+      body = await answer.json();  // a refusal too, asked for JSON
+    } catch (error) {
+      body = { error: 'the render service did not answer: ' + error.message };
+    }
+  }
+  if (run !== drafts) return;
+  if (!answer || !answer.ok) return showWarnings(body ? [body.error, ...(body.faults || [])] : []);
+  const more = body.warningsLeftOut > 0 ? [body.warningsLeftOut + ' more warnings'] : [];
+  showWarnings(body.warnings.concat(more));
+  for (const url of draftImages.splice(0)) URL.revokeObjectURL(url);
+  const list = $('drafts');
+  const before = [...list.children].findIndex((item) => item.classList.contains('selected'));
+  list.replaceChildren();
+  for (const label of body.labels) {
+    const png = new Blob([Uint8Array.from(atob(label.png), (c) => c.charCodeAt(0))], { type: 'image/png' });
+    draftImages.push(URL.createObjectURL(png));
+    Object.assign(label, { name: 'draft-' + label.number, png: draftImages.at(-1),
+                           pdf: async () => {
+                             const answer = await render(stream, 'application/pdf');
+                             if (!answer.ok) throw new Error('the PDF was refused: ' + answer.status);
+                             return answer.blob();
+                           } });
+    const item = document.createElement('li');
+    item.textContent = 'draft ' + label.number;
+    item.title = 'drawn from the commands typed on the right';
+    item.addEventListener('click', () => show(label, body.log, body.logLinesLeftOut, item));
+    list.append(item);
+  }
+  list.children[Math.min(Math.max(before, 0), list.children.length - 1)].click();
+}
+
+$('editor').addEventListener('input', () => {
+  clearTimeout(pause);
+  pause = setTimeout(drawDraft, 300);
+});
 
 // One checkbox per status bit, kept as the service says the status is: the
 // event stream tells each change, by this page or any other client.
@@ -204,6 +327,7 @@ function listen() {
 $('zoom-in').addEventListener('click', () => { zoom = Math.min(scale() * 1.5, 16); layout(); });
 $('zoom-out').addEventListener('click', () => { zoom = Math.max(scale() / 1.5, 0.1); layout(); });
 $('zoom-fit').addEventListener('click', () => { zoom = 0; layout(); });
+$('rotation').addEventListener('change', (event) => { rotation = Number(event.target.value); layout(); });
 window.addEventListener('resize', layout);
 json('/status').then(showStatus);
 listen();

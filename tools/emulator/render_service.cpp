@@ -298,7 +298,7 @@ void RenderService::attach(httplib::Server &server) {
     const auto bind = [this](auto method) { return [this, method](const Request &q, Response &r) { (this->*method)(q, r); }; };
     const auto constant = [](const char *content, const char *type) {
         return [content, type](const Request &, Response &response) {
-            response.set_header("Content-Security-Policy", "default-src 'self'; style-src 'self' 'unsafe-inline'");
+            response.set_header("Content-Security-Policy", "default-src 'self'; img-src 'self' blob:; style-src 'self' 'unsafe-inline'");
             response.set_content(content, type);
         };
     };
