@@ -376,6 +376,15 @@ class EmulatorServiceTest(unittest.TestCase):
                 browser.evaluate(action)
                 self.assertEqual((browser.evaluate(style % "paper" + ".width"), browser.evaluate(style % "paper" + ".height"),
                                   browser.evaluate(style % "preview" + ".imageRendering")), (*paper, rendering))
+            # Saving: the draft's PNG as shown, and its stream rendered as a PDF (the links' clicks and blobs kept).
+            browser.evaluate("window.saved = []; HTMLAnchorElement.prototype.click = function () { saved.push(this); };"
+                             "URL.createObjectURL = ((make) => (blob) => { window.pdf = blob; return make(blob); })"
+                             "(URL.createObjectURL); for (const type of ['png', 'pdf']) document.querySelector('#save-' + type).click()")
+            eventually(lambda: browser.evaluate("saved.length == 2"), "the PDF to save")
+            saved = browser.call("Runtime.evaluate", awaitPromise=True, returnByValue=True, expression=(
+                "Promise.all([...saved.map((a) => a.download), saved[0].href == document.querySelector('#preview').src,"
+                " pdf.slice(0, 5).text()])"))
+            self.assertEqual(saved["result"].get("value"), ["draft-1.png", "draft-1.pdf", True, "%PDF-"], saved)
         finally:
             for stream in streams:
                 stream.close()

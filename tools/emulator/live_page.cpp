@@ -206,7 +206,10 @@ function save(target, name) {
 }
 
 $('save-png').addEventListener('click', () => save(current.png, current.name + '.png'));
-$('save-pdf').addEventListener('click', async () => save(await current.pdf(), current.name + '.pdf'));
+$('save-pdf').addEventListener('click', () => {
+  const label = current;  // the one on view when clicked, whatever is shown once its PDF comes
+  label.pdf().then((pdf) => save(pdf, label.name + '.pdf'), (error) => showWarnings([error.message]));
+});
 
 // The editor: what is typed is drawn by POST /render, on a printer of its
 // own, once the typing pauses. The printer's commands end with CR: each
