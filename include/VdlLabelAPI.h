@@ -433,6 +433,14 @@ VDL_API int PrintBitmap(const char *path, int x, int y, unsigned char compress);
  */
 VDL_API const void *VdlErrorCategory(void);
 
+/**
+ * The state the C++ interface keeps beside the one connection (its lock, who
+ * holds the connection, the label under way), held by the library so that
+ * every shared object of the process shares it. Its layout is the C++
+ * interface's; C has no use for it.
+ */
+VDL_API void *VdlInterfaceState(void);
+
 /* ------------------------------------------------------------------------- */
 /* Trace log                                                                  */
 /* ------------------------------------------------------------------------- */

@@ -487,15 +487,17 @@ struct Outcome {
 namespace detail {
 
 // What the interface keeps beside the library's one connection of the
-// process. The library takes no lock, so every call of a printer object runs
+// process, held by the library (VdlInterfaceState) so that all shared objects
+// share it. The library takes no lock, so every call of a printer object runs
 // under `mutex`, and a whole label() under it too, so that the labels of two
-// threads never mix in the one command buffer.
+// threads never mix in the one command buffer. Processes are named by pid: a
+// forked child is neither the owner of the connection nor inside label().
 struct Connection {
-    bool claimed = false;           // a printer object holds the connection
-    pid_t owner = 0;                // the process that opened it; a forked child is not it
-    bool labelUnderWay = false;     // content was added since the last print or discard
-    bool composing = false;         // inside label()
-    pthread_mutex_t mutex;          // recursive: label() calls the other calls
+    pthread_mutex_t mutex;       // recursive: label() calls the other calls
+    pid_t owner = 0;             // the process whose printer object holds the connection; 0: none
+    pid_t composing = 0;         // the process inside label(); 0: none
+    int labelFailure = 0;        // the first failure inside that label()
+    bool labelUnderWay = false;  // content was added since the last print or discard
 
     Connection() noexcept { initMutex(); }
     void initMutex() noexcept {
@@ -505,21 +507,11 @@ struct Connection {
         pthread_mutex_init(&mutex, &attributes);
         pthread_mutexattr_destroy(&attributes);
     }
+    bool held() const noexcept { return owner == getpid(); }
+    bool inLabel() const noexcept { return composing == getpid(); }
 };
 
-inline Connection &connection() noexcept {
-    // A fork waits for the call under way, so that the child's copy of the
-    // lock and of the buffer is never caught half-way; the child then starts
-    // with a lock of its own.
-    static Connection *const instance = [] {
-        static Connection state;
-        pthread_atfork([] { pthread_mutex_lock(&connection().mutex); },
-                       [] { pthread_mutex_unlock(&connection().mutex); },
-                       [] { connection().initMutex(); });
-        return &state;
-    }();
-    return *instance;
-}
+inline Connection &connection() noexcept { return *static_cast<Connection *>(VdlInterfaceState()); }
 
 // Holds the connection's lock for a scope.
 class Lock {
@@ -720,6 +712,8 @@ public:
      * fails is discarded, as any failed label (see label()).
      */
     Done print(int copies = 1, int sets = 1) noexcept(Policy::nothrow) {
+        detail::Lock lock;
+        if (detail::connection().inLabel()) return Policy::done(failInLabel(kLabelUnderWay), "Prints");
         return Policy::done(printNow(copies, sets), "Prints");
     }
 
@@ -730,23 +724,19 @@ public:
      * failure compose() caught or ignored), or the print fails, the label is
      * discarded (discardLabel()) and the failure passed on, as the exception
      * thrown or the first failure's code. The connection's lock is held
-     * throughout, so the labels of two threads never mix. Labels do not nest:
-     * label() inside compose() fails with vdl::Errc::label_under_way.
+     * throughout, so the labels of two threads never mix. Labels do not nest,
+     * and a label prints once: label() or print() inside compose() fails with
+     * vdl::Errc::label_under_way (and so fails the label).
      */
     template <typename Compose>
     Done label(Compose &&compose, int copies = 1, int sets = 1) noexcept(Policy::nothrow && noexcept(compose())) {
         detail::Lock lock;
         if (!connected()) return Policy::done(kNotConnected, "label");
-        detail::Connection &state = detail::connection();
-        if (state.composing) {
-            labelFailed(kLabelUnderWay);
-            return Policy::done(kLabelUnderWay, "label");
-        }
-        Composing composing(*this);
+        if (detail::connection().inLabel()) return Policy::done(failInLabel(kLabelUnderWay), "label");
+        Composing composing;
         std::forward<Compose>(compose)();
-        if (composing.failure < 0) return Policy::done(composing.failure, "label");
-        composing.complete = true;
-        return print(copies, sets);
+        const int failure = composing.end();
+        return Policy::done(failure < 0 ? failure : printNow(copies, sets), "label");
     }
 
     /**
@@ -901,27 +891,23 @@ private:
     std::error_code connect(std::string_view port) noexcept {
         detail::Lock lock;
         detail::Connection &state = detail::connection();
-        if (state.claimed && state.owner != getpid()) forgetInherited();
-        if (gConnectedPrinter || state.claimed) return std::make_error_code(std::errc::device_or_resource_busy);
+        if (state.owner != 0 && !state.held()) forgetInherited();
+        if (gConnectedPrinter || state.owner != 0) return std::make_error_code(std::errc::device_or_resource_busy);
         const int result = detail::guarded([&] { return ConnectToPrinter(detail::cstr(port).c_str()); });
         if (result != VDL_OK) return detail::codeOf(result);
         connected_ = true;
-        owner_ = getpid();
-        state.claimed = true;
-        state.owner = owner_;
+        owner_ = state.owner = getpid();
         state.labelUnderWay = false;
         return {};
     }
 
     void release() noexcept {
         detail::Lock lock;
-        if (!connected()) {
-            connected_ = false;
-            return;
+        if (connected()) {
+            DisconnectPrinter();
+            detail::connection().owner = 0;
         }
-        DisconnectPrinter();
         connected_ = false;
-        detail::connection().claimed = false;
     }
 
     // A child forked after the connect shares the parent's descriptor and a
@@ -931,7 +917,9 @@ private:
     static void forgetInherited() noexcept {
         DisconnectPrinter();
         initDataBuffer();
-        detail::connection().claimed = false;
+        detail::Connection &state = detail::connection();
+        state.owner = 0;
+        state.labelUnderWay = false;
     }
 
     static int writeAll(std::string_view bytes) noexcept {
@@ -954,9 +942,13 @@ private:
         return connected() ? detail::guarded(std::forward<Call>(call)) : kNotConnected;
     }
 
+    // Inside label(), any failure fails the label.
     template <typename Call>
     Done done(Call &&call, const char *operation) noexcept(Policy::nothrow) {
-        return Policy::done(run(std::forward<Call>(call)), operation);
+        detail::Lock lock;
+        const int result = run(std::forward<Call>(call));
+        if (result < 0 && detail::connection().inLabel()) failInLabel(result);
+        return Policy::done(result, operation);
     }
 
     // A call that adds to the label under way; when it fails the label is
@@ -965,14 +957,12 @@ private:
     Done content(Call &&call, const char *operation) noexcept(Policy::nothrow) {
         detail::Lock lock;
         const int result = run(std::forward<Call>(call));
-        if (result == kNotConnected) return Policy::done(result, operation);
+        if (result == kNotConnected) return Policy::done(failInLabel(result), operation);
         detail::connection().labelUnderWay = true;
-        if (result < 0) {
-            const bool textRefused = result == VDL_ERR_WRITE && gDataIndex > 0 && gPrintData[gDataIndex - 1] != '\r';
-            labelFailed(result);
-            return Policy::done(result, textRefused ? kTextRefused : operation);
-        }
-        return Policy::done(result, operation);
+        if (result >= 0) return Policy::done(result, operation);
+        const bool textRefused = result == VDL_ERR_WRITE && gDataIndex > 0 && gPrintData[gDataIndex - 1] != '\r';
+        labelFailed(result);
+        return Policy::done(result, textRefused ? kTextRefused : operation);
     }
 
     // The one -105 that is not the printer's: a converted text whose
@@ -982,7 +972,6 @@ private:
         "text conversion (a character the code page cannot hold; the label was discarded)";
 
     int printNow(int copies, int sets) noexcept {
-        detail::Lock lock;
         const int result = run([&] { return Prints(copies, sets); });
         if (result == VDL_OK) detail::connection().labelUnderWay = false;
         else if (result != kNotConnected) labelFailed(result);
@@ -993,40 +982,55 @@ private:
     // once, and the library's buffer sends itself whenever it needs room,
     // which cannot be seen from here in every case (a send that made room
     // for a larger command leaves the buffer fuller than before). So a
-    // discarded label is cleared on the printer too.
-    int discardNow() noexcept {
+    // discarded label is cleared on the printer too. Only the process that
+    // holds the connection discards, whichever of its objects holds it now.
+    static int discardNow() noexcept {
+        detail::Connection &state = detail::connection();
+        if (!state.held()) return kNotConnected;
         initDataBuffer();
-        return std::exchange(detail::connection().labelUnderWay, false) ? ClearBuffer() : VDL_OK;
+        return std::exchange(state.labelUnderWay, false) ? ClearBuffer() : VDL_OK;
     }
 
-    void labelFailed(int result) noexcept {
-        run([&] { return discardNow(); });
-        if (composing_ != nullptr && composing_->failure == VDL_OK) composing_->failure = result;
+    // Discards the label under way and, inside label(), fails it.
+    static void labelFailed(int result) noexcept {
+        discardNow();
+        failInLabel(result);
     }
 
-    // The label() under way: marks the connection as composing, remembers
-    // the first failure, and discards the label unless it completed.
-    struct Composing {
-        explicit Composing(BasicPrinter &printer) noexcept : printer(printer) {
-            detail::connection().composing = true;
-            printer.composing_ = this;
+    static int failInLabel(int result) noexcept {
+        detail::Connection &state = detail::connection();
+        if (state.inLabel() && state.labelFailure == VDL_OK) state.labelFailure = result;
+        return result;
+    }
+
+    // The label() under way, process-wide (the printer object may be moved
+    // inside it): end() gives its first failure; a label that did not end
+    // (compose threw) or failed is discarded.
+    class Composing {
+    public:
+        Composing() noexcept {
+            detail::Connection &state = detail::connection();
+            state.composing = getpid();
+            state.labelFailure = VDL_OK;
         }
         ~Composing() {
-            if (!complete) printer.run([&] { return printer.discardNow(); });
-            printer.composing_ = nullptr;
-            detail::connection().composing = false;
+            detail::Connection &state = detail::connection();
+            if (!ended_ || state.labelFailure < 0) discardNow();
+            state.composing = 0;
+        }
+        int end() noexcept {
+            ended_ = true;
+            return detail::connection().labelFailure;
         }
         Composing(const Composing &) = delete;
         Composing &operator=(const Composing &) = delete;
 
-        BasicPrinter &printer;
-        int failure = VDL_OK;
-        bool complete = false;
+    private:
+        bool ended_ = false;
     };
 
     bool connected_ = false;
     pid_t owner_ = 0;
-    Composing *composing_ = nullptr;
 };
 
 #if defined(__cpp_exceptions)

@@ -98,13 +98,17 @@ class CliTest(unittest.TestCase):
                 command = [a.replace(PORT, emulator.port_name) for a in program]
                 result = run(*command, env=env)
                 self.assertEqual(result.returncode, 0, result.stderr)
-                self.assertIn("skipped Zoë Dupré", result.stderr.decode())  # its weight is "x"
+                for skipped in ("Zoë Dupré", "Short Row"):  # a weight "x", and too few fields
+                    self.assertIn("skipped " + skipped, result.stderr.decode())
                 emulator.log("label-0020.png")
                 codes = run("zbarimg", "--raw", "-q", "--nodbus", *(emulator.preview(n) for n in range(1, 21)))
                 expected = [f"PKG{n:09d}" for n in range(1, 21)]
                 self.assertEqual(sorted(codes.stdout.decode().split()),
                                  sorted(expected + [f"https://track.example/{code}" for code in expected]))
                 self.assertFalse(os.path.exists(emulator.preview(21)))
+                missing = run(*[a.replace(csv, "/nonexistent.csv") for a in command], env=env)
+                self.assertEqual(missing.returncode, 1)
+                self.assertIn("/nonexistent.csv", missing.stderr.decode())
 
     def test_a_png_prints_as_its_picture(self):
         for interlace in ("None", "PNG"):  # an interlaced picture comes in seven passes

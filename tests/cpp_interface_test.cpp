@@ -286,12 +286,14 @@ TEST_F(CppInterface, FailuresCarryTheLibraryCodeAndItsWords) {
     EXPECT_EQ(vdl::category().message(-1), "unexpected result -1");
 }
 
-// A library of the application's, built without exceptions, made these codes.
+// A library of the application's, built without exceptions, made these codes
+// and shares the connection's lock.
 TEST_F(CppInterface, CodesCompareEqualAcrossSharedObjects) {
     const std::error_code missing = printPictureLabel(printer.portName().c_str(), "/nonexistent/logo.bmp");
     EXPECT_EQ(missing, Errc::image_open);
     EXPECT_EQ(&missing.category(), &vdl::category());
     EXPECT_TRUE(isImageOpen(vdl::make_error_code(Errc::image_open)));
+    EXPECT_EQ(connectionStateSeen(), &vdl::detail::connection());  // one lock for the process
     EXPECT_EQ(printPictureLabel("printer.local:9100", VDL_TEST_LOGO), Errc::port_name);
     EXPECT_EQ(printPictureLabel(printer.portName().c_str(), VDL_TEST_LOGO), std::error_code());
     EXPECT_NE(printer.received().find("P1,1\r"), std::string::npos);
@@ -316,6 +318,18 @@ TEST_F(CppInterface, ALabelThatFailedPrintsNothing) {
         {"a failure after a bitmap", [&] { p.printRaster(vdl::Raster(8, 1), 0, 0, false), (void)p.printBlock(0, 0, 1, 1, vdl::BlockOption(5)); },
          Errc::block_option, std::string("LD\0\0\0\0\1\0\1\0\0\r", 12) + "CB\r"},
         {"a nested label", [&] { p.printCircle(1, 2), (void)p.label([] {}); }, Errc::label_under_way, "CB\r"},
+        {"a print inside", [&] { p.printCircle(1, 2), (void)p.print(); }, Errc::label_under_way, "CB\r"},
+        {"a call on an object without the connection",
+         [&] { p.printCircle(1, 2), (void)vdl::NothrowPrinter(printer.portName(), error).feedOneLabel(); },
+         Errc::not_connected, "CB\r"},
+        {"a failure after the printer object moved",
+         [&] {
+             p.printCircle(1, 2);
+             vdl::NothrowPrinter moved(std::move(p));
+             (void)moved.printBlock(0, 0, 1, 1, vdl::BlockOption(5));
+             p = std::move(moved);
+         },
+         Errc::block_option, "CB\r"},
         {"a whole label", [&] { p.printCircle(1, 2); }, {}, "CD1,2,2,1\rP2,1\r"},
     };
     for (const auto &c : cases) {

@@ -217,13 +217,25 @@ TEST_F(EmulatorProgram, LabelsOfTwoThreadsNeverMix) {
     EXPECT_EQ(occurrences(decoded, "P print"), std::size_t(2 * kLabels));
 }
 
+void forkAChildThatPrints(vdl::Printer &parent, const std::string &portName);
+
 // A child forked after the connect may not print on the parent's
 // connection, nor send the parent's half-made label; it connects by itself.
 TEST_F(EmulatorProgram, AForkedChildConnectsByItself) {
     start({"--no-preview"});
     const std::string portName = "127.0.0.1:" + std::to_string(port);
     vdl::Printer parent(portName);
-    parent.printDeviceFont("PARENT", 10, 10);
+    parent.label([&] {  // the child is not inside the parent's label
+        parent.printDeviceFont("PARENT", 10, 10);
+        forkAChildThatPrints(parent, portName);
+    });
+    parent.disconnect();
+    const std::string decoded = log({"1 closed", "2 closed"});
+    expectAll(decoded, {"text=\"CHILD\"", "2.3 P print", "text=\"PARENT\"", "1.3 P print"});
+    EXPECT_EQ(quotedFields(decoded, "text"), (std::vector<std::string>{"CHILD", "PARENT"})) << decoded;
+}
+
+void forkAChildThatPrints(vdl::Printer &parent, const std::string &portName) {
     const pid_t child = fork();
     if (child == 0) {
         bool ok = !parent.connected();
@@ -244,11 +256,6 @@ TEST_F(EmulatorProgram, AForkedChildConnectsByItself) {
     int status = -1;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_EQ(status, 0);
-    parent.print();
-    parent.disconnect();
-    const std::string decoded = log({"1 closed", "2 closed"});
-    expectAll(decoded, {"text=\"CHILD\"", "2.3 P print", "text=\"PARENT\"", "1.3 P print"});
-    EXPECT_EQ(quotedFields(decoded, "text"), (std::vector<std::string>{"CHILD", "PARENT"})) << decoded;
 }
 
 TEST(EmulatorOptions, RefusesWhatItCannotTake) {

@@ -13,3 +13,5 @@ std::error_code printPictureLabel(const char *port, const char *picture) {
 }
 
 bool isImageOpen(std::error_code error) { return error == vdl::Errc::image_open; }
+
+const void *connectionStateSeen() { return &vdl::detail::connection(); }

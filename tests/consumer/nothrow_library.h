@@ -13,5 +13,7 @@
 NOTHROW_LIBRARY_API std::error_code printPictureLabel(const char *port, const char *picture);
 // True when this library takes error for "the image file cannot be opened".
 NOTHROW_LIBRARY_API bool isImageOpen(std::error_code error);
+// The interface's connection state (its lock among it) as this library sees it.
+NOTHROW_LIBRARY_API const void *connectionStateSeen();
 
 #endif
