@@ -54,7 +54,7 @@ class _Connection:
     # the printer already (a send that made room for a larger command cannot always be seen from here), so
     # that discarding it clears it there too.
     in_label = False
-    label_failure: Optional[VdlError] = None
+    label_failure: Optional[Exception] = None
     label_started = False
 
     @classmethod
@@ -187,9 +187,10 @@ class Printer:
         own, or a VdlError of a call inside it) the label is discarded and the exception goes on: the
         library's command buffer is emptied, and, as part of a label with content may be at the printer
         already (the buffer sends itself whenever it needs room; pictures go out at once), the printer's
-        clear-buffer command follows. A failing call inside the block discards the label at once; should the program catch its
-        VdlError and go on, the block's end raises it again instead of printing. Content buffered before the
-        block belongs to its label. Blocks do not nest: label() inside label() raises RuntimeError. Without the
+        clear-buffer command follows. A failing content call inside the block discards the label at once, and
+        any failing call fails it: should the program catch the error and go on, the block's end raises it
+        again instead of printing. Content buffered before the block belongs to its label. Blocks do not nest
+        and a label prints once: label() or print_label() inside the block raises RuntimeError. Without the
         connection it raises VdlError (NOT_CONNECTED) before the block runs."""
         c_arguments("Prints", [copies, sets])
         return self._label(copies, sets)
@@ -198,14 +199,19 @@ class Printer:
     def _label(self, copies: int, sets: int) -> Iterator[None]:
         with _Connection.lock:
             if _Connection.in_label:
-                raise RuntimeError("label() inside label(): a label is under way already; end it first")
+                nested = RuntimeError("label() inside label(): a label is under way already; end it first")
+                _Connection.label_failure = _Connection.label_failure or nested
+                raise nested
             self._require_connection("Prints")
             _Connection.in_label, _Connection.label_failure = True, None
             try:
                 yield
                 failure = _Connection.label_failure
-                if failure is not None:
+                if isinstance(failure, VdlError):
                     raise VdlError(failure.operation, failure.code, f"label discarded: {failure.meaning}")
+                if failure is not None:
+                    raise RuntimeError(f"label discarded: {failure}")
+                _Connection.in_label = False  # the block's own print
                 self._call("Prints", copies, sets)
             except BaseException:
                 self._discard_label()
@@ -465,19 +471,27 @@ class Printer:
         arguments = c_arguments(name, args)
         function: Callable[..., int] = getattr(self._lib, name)
         with _Connection.lock:
-            self._require_connection(name)
-            _Connection.label_started |= name in _CONTENT
-            result = function(*arguments)
-            if result >= 0:
-                if name == "Prints":
-                    _Connection.label_started = False
-                return result
-            error = VdlError(name, result, self._why(result) if name in _CONTENT else None)
-            if name in _CONTENT or name == "Prints":  # a label that failed is discarded whole
-                self._discard_label()
-                if _Connection.in_label:
+            try:
+                return self._call_locked(name, function, arguments)
+            except (VdlError, RuntimeError) as error:
+                if _Connection.in_label and _Connection.label_failure is None:  # any failure fails the label
                     _Connection.label_failure = error
-            raise error
+                raise
+
+    def _call_locked(self, name: str, function: Callable[..., int], arguments: List[Any]) -> int:
+        if name == "Prints" and _Connection.in_label:
+            raise RuntimeError("print_label() inside label(): the block prints its label when it ends")
+        self._require_connection(name)
+        _Connection.label_started |= name in _CONTENT
+        result = function(*arguments)
+        if result >= 0:
+            if name == "Prints":
+                _Connection.label_started = False
+            return result
+        error = VdlError(name, result, self._why(result) if name in _CONTENT else None)
+        if name in _CONTENT or name == "Prints":  # a label that failed is discarded whole
+            self._discard_label()
+        raise error
 
     def _why(self, code: int) -> Optional[str]:
         """Which of the two causes of VDL_ERR_WRITE a content call met. A text that could not be converted to
