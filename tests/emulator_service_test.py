@@ -154,6 +154,7 @@ class EmulatorServiceTest(unittest.TestCase):
             ("/render?paper=4x", PRINT, {}, 400, b"paper takes"),
             ("/render?label=2", PRINT, {}, 404, b"printed 1 labels"),
             ("/render", PRINT * (8 << 20) + b"!", {}, 413, b"larger than 16 MiB"),
+            ("/render", PRINT, {"Content-Encoding": "gzip"}, 400, b"could not be read whole"),
             ("/render", PRINT, {"Accept": "text/html, image/*;q=0"}, 406, b"answers image/png, application/json or application/pdf"),
             ("/labels/99.pdf", None, {}, 404, b"no label 99"),
             ("/render", PRINT, {"Origin": "http://evil.test"}, 403, b"another site's page"),

@@ -309,15 +309,20 @@ void RenderService::attach(httplib::Server &server) {
     // stream is no form whatever its label says.
     server.Post("/render", [this](const Request &request, Response &response, const httplib::ContentReader &reader) {
         std::string body;
-        const bool whole = reader([&body](const char *data, std::size_t length) {
-            if (length > kMaxRequestBytes - body.size()) return false;
-            body.append(data, length);
-            return true;
+        bool tooLarge = false;
+        const bool whole = reader([&body, &tooLarge](const char *data, std::size_t length) {
+            tooLarge = length > kMaxRequestBytes - body.size();
+            if (!tooLarge) body.append(data, length);
+            return !tooLarge;
         });
         if (whole) return render(request, response, body);
         BoundedServer::closeAfterAnswer();
         if (BoundedServer::requestTimedOut()) return refuse(request, response, 408, "the request did not arrive whole within " + std::to_string(BoundedServer::kRequestSeconds) + " s");
-        refuse(request, response, 413, "the request is larger than " + megabytes(kMaxRequestBytes));
+        // httplib refuses a declared length past its limit before any byte reaches the reader.
+        const std::string declared = request.get_header_value("Content-Length");
+        tooLarge = tooLarge || (!declared.empty() && std::strtoull(declared.c_str(), nullptr, 10) > kMaxRequestBytes);
+        if (tooLarge) return refuse(request, response, 413, "the request is larger than " + megabytes(kMaxRequestBytes));
+        refuse(request, response, 400, "the body could not be read whole (cut short, a damaged chunk, or an encoding that does not decode)");
     });
     server.Get("/labels", bind(&RenderService::labels));
     server.Get(R"(/labels/(\d+)\.png)", bind(&RenderService::labelPng));
