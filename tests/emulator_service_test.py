@@ -342,6 +342,33 @@ class EmulatorServiceTest(unittest.TestCase):
                 self.assertLess(time.monotonic() - started, limit)
 
     @unittest.skipUnless(shutil.which("chromium"), "chromium is not installed")
+    def test_another_site_s_page_changes_nothing(self):
+        os.environ.setdefault("VDL_PRINTER_APP", "")
+        from printer_app_test import Browser, eventually
+        status = self.url("/status")
+        # What a page of another origin can send without asking: a text/plain fetch and a plain form.
+        page = (f'<form id="f" method="post" action="{status}" enctype="text/plain">'
+                f'<input name=\'{{"status": 192, "x": "\' value=\'"}}\'></form><script>'
+                f'fetch("{status}", {{method: "POST", mode: "no-cors", headers: {{"Content-Type": "text/plain"}},'
+                f' body: \'{{"status": 193}}\'}}).finally(() => document.getElementById("f").submit());</script>')
+        with tempfile.TemporaryDirectory() as site:
+            with open(os.path.join(site, "index.html"), "w") as file:
+                file.write(page)
+            server = subprocess.Popen([sys.executable, "-m", "http.server", "0", "--bind", "127.0.0.1", "-d", site],
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+            browser = Browser(self.directory)
+            try:
+                other = re.search(r"port (\d+)", server.stdout.readline()).group(1)
+                browser.call("Page.navigate", url=f"http://127.0.0.1:{other}/")  # it goes on to the form's answer
+                eventually(lambda: "another site's page" in (browser.evaluate("document.body.textContent") or ""),
+                           "the form's refusal")
+            finally:
+                browser.close()
+                server.kill()
+                server.wait()
+        self.assertEqual(json.loads(request(status)[2])["status"], 0)
+
+    @unittest.skipUnless(shutil.which("chromium"), "chromium is not installed")
     def test_live_page_shows_labels_as_they_print(self):
         os.environ.setdefault("VDL_PRINTER_APP", "")  # the module names the program it tests; not needed here
         from printer_app_test import Browser, eventually
