@@ -112,7 +112,7 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
 
     static std::string statePath;
     statePath = dir + "/" + kName + ".state";
-    loadState(system, statePath);
+    loadState(system, statePath, spool);
     papplSystemSetSaveCallback(system, saveState, const_cast<char *>(statePath.c_str()));
     watchLifecycle(system, statePath);
     papplSystemAddTimerCallback(system, 0, 1, showPrinterStates, nullptr);

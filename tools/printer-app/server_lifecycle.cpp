@@ -6,15 +6,20 @@
 #include <fcntl.h>
 #include <vector>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <fstream>
 #include <mutex>
 #include <poll.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 
 #include "job_order.h"
 #include "local_socket.h"
+#include "state_file.h"
 #include "worker_client.h"
 
 namespace vdlapp {
@@ -22,6 +27,8 @@ namespace {
 
 std::atomic<bool> stopping{false};
 std::mutex saveMutex;  // one writer of the state file at a time; none once stopping
+bool saveOwed = false;  // the last save failed: under saveMutex
+time_t lastSaveTry = 0;
 int stopPipe[2] = {-1, -1};
 
 // PAPPL writes a job's state as state="N"; 5 is processing, 3 pending.
@@ -32,15 +39,53 @@ constexpr useconds_t kAnswerGraceMicroseconds = 300000;
 // takes well under a second.
 constexpr int kGoneChecks = 50;
 constexpr useconds_t kGoneCheckPauseMicroseconds = 100000;
+// How often a failed save is tried again: a full disk is seldom freed at once.
+constexpr time_t kSaveRetrySeconds = 5;
 
 void onStopSignal(int) {
     const char byte = 's';
     [[maybe_unused]] const ssize_t n = ::write(stopPipe[1], &byte, 1);  // all a signal handler may do
 }
 
+int printerCount(pappl_system_t *system) {
+    int count = 0;
+    papplSystemIteratePrinters(system, [](pappl_printer_t *, void *n) { ++*static_cast<int *>(n); }, &count);
+    return count;
+}
+
+int printersIn(const std::string &state) {
+    int count = 0;
+    for (std::size_t at = state.find("\n<Printer "); at != std::string::npos; at = state.find("\n<Printer ", at + 1))
+        ++count;
+    return count;
+}
+
+// The state written whole, or the last good file left as it is: PAPPL's save
+// reports success though its writes failed, and would replace it with an
+// empty file on a full disk. A failure is said, and tried again later.
 bool saveTo(pappl_system_t *system, const std::string &path) {
-    const std::string aside = path + ".new";
-    return papplSystemSaveState(system, aside.c_str()) && std::rename(aside.c_str(), path.c_str()) == 0;
+    lastSaveTry = std::time(nullptr);
+    const std::optional<std::string> text = stateText(system);
+    const std::string state = text ? withoutControlsInValues(*text) : std::string();
+    const char *failure = !text ? "PAPPL could not write it"
+                          : !readsAsState(state) || printersIn(state) != printerCount(system)
+                              ? "PAPPL wrote it incomplete"
+                              : nullptr;
+    if (!failure && replaceFile(path, state)) {
+        if (std::exchange(saveOwed, false))
+            papplLog(system, PAPPL_LOGLEVEL_INFO, "State saved to '%s' again.", path.c_str());
+        return true;
+    }
+    papplLog(system, PAPPL_LOGLEVEL_ERROR,
+             "Cannot save the state to '%s' (%s); the last saved state is kept and the save is tried again in %d "
+             "seconds.", path.c_str(), failure ? failure : std::strerror(errno), int(kSaveRetrySeconds));
+    saveOwed = true;
+    return false;
+}
+
+void retryOwedSave(pappl_system_t *system, const std::string &path) {
+    const std::lock_guard<std::mutex> lock(saveMutex);
+    if (saveOwed && !stopping && std::time(nullptr) - lastSaveTry >= kSaveRetrySeconds) saveTo(system, path);
 }
 
 // PAPPL installs its own handlers as it starts running, which wait up to 60 s
@@ -69,13 +114,15 @@ void resumeQueues(pappl_system_t *system) {
 
 enum class StopCause { signal, request };
 
-// Waits for a stop signal or a Shutdown-All-Printers request.
-StopCause waitForStop(pappl_system_t *system) {
+// Waits for a stop signal or a Shutdown-All-Printers request, trying again
+// meanwhile a save that failed.
+StopCause waitForStop(pappl_system_t *system, const std::string &statePath) {
     for (;;) {
         pollfd signalled{stopPipe[0], POLLIN, 0};
         if (::poll(&signalled, 1, 250) == 1) return StopCause::signal;
         if (papplSystemIsShutdown(system)) return StopCause::request;
         takeStopSignals();
+        retryOwedSave(system, statePath);
     }
 }
 
@@ -146,21 +193,63 @@ bool serverGone(const std::string &socketPath) {
     return false;
 }
 
+// A state file that does not read as one is kept aside for its owner, never
+// emptied by the next save; the server starts without it.
+void keepAside(pappl_system_t *system, const std::string &path) {
+    const std::string aside = path + ".unreadable-" + std::to_string(std::time(nullptr));
+    const bool kept = std::rename(path.c_str(), aside.c_str()) == 0;
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "The state file '%s' is not a whole state file: %s; starting without it.",
+             path.c_str(), kept ? ("kept as '" + aside + "'").c_str() : std::strerror(errno));
+}
+
+// PAPPL counts a printer's printer-up-time in whole seconds from its
+// creation, and a client that sees 0 takes the printer for one not up. The
+// server starts serving (its listeners queue meanwhile) once the printers it
+// restored are a second old.
+void awaitUpTime(pappl_system_t *system) {
+    const time_t created = std::time(nullptr);
+    while (printerCount(system) > 0 && std::time(nullptr) <= created) ::usleep(20000);
+}
+
+// The state as PAPPL is to read it: repaired, interrupted jobs made pending,
+// and the file rewritten (atomically) if that changed it. None when there is
+// no state file, or none that reads as one.
+std::optional<std::string> preparedState(pappl_system_t *system, const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        struct stat there {};
+        if (::stat(path.c_str(), &there) == 0) keepAside(system, path);  // there, but not readable
+        return std::nullopt;
+    }
+    std::stringstream content;
+    content << in.rdbuf();
+    const std::string original = content.str();
+    std::string text = withoutControlsInValues(original);
+    if (!readsAsState(text)) {
+        keepAside(system, path);
+        return std::nullopt;
+    }
+    if (const int requeued = requeueInterruptedJobs(text))
+        papplLog(system, PAPPL_LOGLEVEL_WARN, "%d job(s) stopped while printing: printed again from the start.",
+                 requeued);
+    if (text != original && !replaceFile(path, text))
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot rewrite the state file '%s': %s.", path.c_str(),
+                 std::strerror(errno));
+    return text;
+}
+
 }  // namespace
 
-void loadState(pappl_system_t *system, const std::string &path) {
-    std::ifstream in(path);
-    if (in) {
-        std::stringstream content;
-        content << in.rdbuf();
-        std::string text = content.str();
-        if (const int requeued = requeueInterruptedJobs(text)) {
-            papplLog(system, PAPPL_LOGLEVEL_WARN, "%d job(s) stopped while printing: printed again from the start.",
-                     requeued);
-            std::ofstream(path, std::ios::trunc) << text;
-        }
-    }
-    papplSystemLoadState(system, path.c_str());
+// PAPPL reads the prepared state from memory, so that it loads the same state
+// whether or not the rewritten file could be written.
+void loadState(pappl_system_t *system, const std::string &path, const std::string &spoolDirectory) {
+    const std::optional<std::string> state = preparedState(system, path);
+    if (!state) return;
+    dropRestoredJobDescriptions(spoolDirectory);
+    if (!loadStateText(system, *state))
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot load the state of '%s'.", path.c_str());
+    correctRestoredJobUris(system);
+    awaitUpTime(system);
 }
 
 bool saveState(pappl_system_t *system, void *path) {
@@ -174,7 +263,7 @@ void watchLifecycle(pappl_system_t *system, const std::string &statePath) {
         while (!papplSystemIsRunning(system)) ::usleep(20000);
         takeStopSignals();
         resumeQueues(system);
-        stopNow(system, statePath, waitForStop(system));
+        stopNow(system, statePath, waitForStop(system, statePath));
     }).detach();
 }
 

@@ -18,11 +18,14 @@
 namespace vdlapp {
 
 // Loads the state file, with the job that was printing when the last run
-// stopped made pending again.
-void loadState(pappl_system_t *system, const std::string &path);
+// stopped made pending again, and the spooled jobs' attributes as PAPPL can
+// restore them. A file that does not read as a state file is kept aside
+// (renamed STATE.unreadable-TIME) and the server starts without printers.
+void loadState(pappl_system_t *system, const std::string &path, const std::string &spoolDirectory);
 
-// PAPPL's save callback: the state file is replaced whole (written aside and
-// renamed), never left half-written.
+// PAPPL's save callback: the state file is replaced whole (written aside,
+// synced and renamed), never left half-written or empty; a save that fails
+// leaves the last good file, is logged and is tried again every few seconds.
 bool saveState(pappl_system_t *system, void *path);
 
 // Starts the thread that resumes the queues once PAPPL runs and stops the
