@@ -207,10 +207,22 @@ bool pauseBeforeRetry(pappl_job_t *job) {
     return !cancelled();
 }
 
+// What a job says while it runs; PAPPL keeps a job's last message after its
+// end, so showEnd replaces these.
+constexpr const char *kPrinting = "Printing.";
+constexpr const char *kWaiting = "Waiting for the printer: ";
+
 void showWaiting(pappl_job_t *job, const Answer &answer) {
     const std::string why = answer.ok() ? messageFor(answer.status) : Worker::describe(answer.result);
     papplJobSetReasons(job, PAPPL_JREASON_PRINTER_STOPPED, PAPPL_JREASON_NONE);
-    papplJobSetMessage(job, "Waiting for the printer: %s.", why.c_str());
+    papplJobSetMessage(job, "%s%s.", kWaiting, why.c_str());
+}
+
+// Whether the job's message says why it failed; else it is one of a running job, or none.
+bool saysWhyItFailed(pappl_job_t *job) {
+    const char *message = papplJobGetMessage(job);
+    return message && std::strcmp(message, kPrinting) != 0 &&
+           std::strncmp(message, kWaiting, std::strlen(kWaiting)) != 0;
 }
 
 Settings settingsFor(pappl_job_t *job, const pappl_pr_options_t *options) {
@@ -280,7 +292,7 @@ bool startJob(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link) {
             if (answer.result == kCancelled) return false;
             if (answer.ok()) {
                 papplJobSetReasons(job, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
-                papplJobSetMessage(job, "Printing.");
+                papplJobSetMessage(job, "%s", kPrinting);
                 return true;
             }
             papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Settings: %s", Worker::describe(answer.result).c_str());
@@ -288,7 +300,10 @@ bool startJob(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link) {
             if (!std::exchange(askFirst, true)) continue;
         }
         showWaiting(job, answer);
-        if (!pauseBeforeRetry(job)) return false;
+        if (!pauseBeforeRetry(job)) {
+            showEnd(job, false);
+            return false;
+        }
     }
 }
 
@@ -396,6 +411,8 @@ bool rasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
     delete raster;
     papplJobSetData(job, nullptr);
     endJob(job);
+    // PAPPL ends a job whose raster it found bad before this call.
+    showEnd(job, confirmed && papplJobGetState(job) != IPP_JSTATE_ABORTED);
     return confirmed || !started;
 }
 
@@ -423,6 +440,7 @@ bool printRawFile(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t 
     DeviceLink *link = jobLink(job, device);
     const bool printed = startJob(job, options, link) && sendRawFile(job, options, link) && confirmJob(job, link);
     endJob(job);
+    showEnd(job, printed);
     return printed;
 }
 
@@ -474,6 +492,20 @@ void setMedia(pappl_media_col_t &media, const char *name) {
 }
 
 }  // namespace
+
+bool showEnd(pappl_job_t *job, bool printed) {
+    if (papplJobIsCanceled(job))
+        papplJobSetMessage(job, "Canceled: the rest of the job was not sent to the printer.");
+    else if (printed)
+        papplJobSetMessage(job, "Printed: the printer took the whole job and answered after it.");
+    else if (saysWhyItFailed(job))
+        return printed;
+    else if (papplJobGetReasons(job) & PAPPL_JREASON_DOCUMENT_FORMAT_ERROR)
+        papplJobSetMessage(job, "Not printed: the document is damaged, truncated or too large.");
+    else
+        papplJobSetMessage(job, "Aborted: the job did not reach the printer whole; the server's log says why.");
+    return printed;
+}
 
 // Once a second, from PAPPL's main loop: each printer shows what its worker
 // learned since (a refresh in the background, a job's answers), and its

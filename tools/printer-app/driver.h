@@ -18,7 +18,11 @@ const char *mimeTypeCallback(const unsigned char *header, size_t headerSize, voi
 // The filter of application/octet-stream, documents of no format the printer
 // takes: their jobs end aborted with document-format-error, nothing sent.
 bool unknownFormatFilter(pappl_job_t *job, pappl_device_t *device, void *context);
+// Says in the job's message how it ended, as the last step of its printing:
+// canceled, printed (the printer took it all), or why it was not; printed.
+bool showEnd(pappl_job_t *job, bool printed);
 // PAPPL's timer callback that shows each printer's latest state (every second).
+
 bool showPrinterStates(pappl_system_t *system, void *data);
 // A new or loaded printer: its supplies, their levels unknown until it answers.
 void printerCreated(pappl_printer_t *printer, void *data);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "driver.h"
 #include "gray_picture.h"
 
 namespace vdlapp {
@@ -121,8 +122,12 @@ bool filterPicture(pappl_job_t *job, pappl_device_t *device, bool jpeg) {
 
 }  // namespace
 
-bool pngFilter(pappl_job_t *job, pappl_device_t *device, void *) { return filterPicture(job, device, false); }
+bool pngFilter(pappl_job_t *job, pappl_device_t *device, void *) {
+    return showEnd(job, filterPicture(job, device, false));
+}
 
-bool jpegFilter(pappl_job_t *job, pappl_device_t *device, void *) { return filterPicture(job, device, true); }
+bool jpegFilter(pappl_job_t *job, pappl_device_t *device, void *) {
+    return showEnd(job, filterPicture(job, device, true));
+}
 
 }  // namespace vdlapp
