@@ -4,6 +4,7 @@ of it: labels printed in order and none twice, the jobs' and the printer's
 states, and every other request answered at once. Each row is bounded in time."""
 
 import os
+import pathlib
 import random
 import re
 import signal
@@ -16,10 +17,13 @@ from concurrent.futures import ThreadPoolExecutor
 from functools import partial
 
 from emulator import Emulator
-from printer_app_test import Server, ServerTestCase, eventually, grey_png, write_file
+from printer_app_test import IPP_REQUEST, Server, ServerTestCase, eventually, grey_png, write_file
 from relay import Relay
 
 ENDED = ("completed", "aborted", "canceled")
+# How an ended job's job-state-message begins (an aborted one says why); never as a running job's.
+ENDED_MESSAGES = {"completed": "Printed: ", "canceled": "Canceled: ", "aborted": ""}
+RUNNING_MESSAGES = ("Printing.", "Waiting for the printer")
 
 
 class FaultTest(ServerTestCase):
@@ -54,10 +58,11 @@ class FaultTest(ServerTestCase):
 
     # -- clients ------------------------------------------------------------
 
-    def submit(self, printer, label, server=None):
+    def submit(self, printer, label, server=None, name="label"):
         """A raw job whose print command's count names it: label n prints as first=n."""
         path = write_file(self.directory.name, f"label{label}.vdl", b"CB\rP%d,1\r" % label)
-        job = (server or self.server).ipp(printer, "Print-Job", (path, "application/vnd.veldrin-commands"))
+        job = (server or self.server).ipp(printer, "Print-Job", (path, "application/vnd.veldrin-commands"),
+                                          [("job-name", ("name", f'"{name}"'))])
         return job["job-id"]
 
     def submit_picture(self, printer, copies):
@@ -68,8 +73,22 @@ class FaultTest(ServerTestCase):
         return (server or self.server).job_state(printer, job_id)
 
     def ended(self, printer, job_id, limit=60, server=None):
-        return eventually(lambda: (lambda s: s.get("job-state") in ENDED and s)(self.job(printer, job_id, server)),
-                          f"job {job_id} on {printer} to end", limit)
+        state = eventually(lambda: (lambda s: s.get("job-state") in ENDED and s)(self.job(printer, job_id, server)),
+                           f"job {job_id} on {printer} to end", limit)
+        message = state.get("job-state-message", "")
+        self.assertTrue(message.startswith(ENDED_MESSAGES[state["job-state"]]), state)
+        self.assertFalse(message.startswith(RUNNING_MESSAGES), state)
+        return state
+
+    @staticmethod
+    def listed_jobs(printer, server):
+        """ipptool's check of Get-Jobs for every job of printer: its verdict and attributes."""
+        with tempfile.NamedTemporaryFile("w", suffix=".test") as test:
+            test.write(IPP_REQUEST.format(operation="Get-Jobs", attributes="", file="", operation_attributes=(
+                "ATTR keyword which-jobs all ATTR keyword requested-attributes all")))
+            test.flush()
+            return subprocess.run(["ipptool", "-tv", f"{server.uri}/ipp/print/{printer}", test.name],
+                                  capture_output=True, text=True, timeout=60).stdout
 
     def reasons(self, printer):
         return self.server.ipp(printer, "Get-Printer-Attributes").get("printer-state-reasons", "")
@@ -192,25 +211,85 @@ class FaultTest(ServerTestCase):
         self.assertEqual(self.printed(emulator), [1, 2])
 
     def stopped_with_jobs_queued(self):
-        """The server stops at once with jobs queued for a hung printer; after a
-        restart each prints once, in order, the one that was printing included."""
+        """The server stops at once with jobs queued for a hung printer, one of them
+        named across two lines; after a restart each is there once, listed as
+        ipptool wants it (no attribute twice, URIs the server serves), the
+        printer is up from the first answer, and each job prints once, in order,
+        the one that was printing included."""
         with tempfile.TemporaryDirectory() as state:
             server = Server(state)
             self.addCleanup(lambda: server.process.poll() is None and server.stop())
             emulator, relay = self.printer("queued", "freeze", server=server)
-            jobs = [self.submit("queued", n, server) for n in (31, 32, 33)]
+            jobs = [self.submit("queued", n, server, name) for n, name in ((31, "a"), (32, "line\\nbreak"), (33, "c"))]
             eventually(lambda: self.job("queued", jobs[0], server).get("job-state") == "processing", "job 1 to start")
             start = time.monotonic()
             server.process.terminate()
             server.process.wait(timeout=30)
             self.assertLess(time.monotonic() - start, 5)
+            server = Server(state)
+            self.assertGreater(int(server.ipp("queued", "Get-Printer-Attributes")["printer-up-time"]), 0)
+            listed = self.listed_jobs("queued", server)
+            self.assertIn("[PASS]", listed, listed)
+            self.assertEqual(sorted(re.findall(r"job-uri \(uri\) = (\S+)", listed)),
+                             [f"ipp://localhost:{server.port}/ipp/print/queued/{n}" for n in jobs])
             relay.mode = "pass"
             relay.close_all()
-            server = Server(state)
             for job_id in jobs:
                 self.assertEqual(self.ended("queued", job_id, 60, server)["job-state"], "completed")
             self.assertEqual(self.printed(emulator), [31, 32, 33])
             server.stop()
+
+    def full_disk(self):
+        """A state directory on a full disk (a 2 MB tmpfs; root only): no save replaces
+        the last good state file, killed and started again the server has its
+        printers, and a failed save is made once there is room."""
+        if os.geteuid() != 0:
+            return
+        with tempfile.TemporaryDirectory() as state, tempfile.TemporaryDirectory() as logs:
+            subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", state], check=True)
+            try:
+                path, log = os.path.join(state, "vdl-printer-app.state"), os.path.join(logs, "server.log")
+                start = partial(Server, state, options=("-o", f"log-file={log}"))
+                server = start()
+                self.printer("full", server=server)
+                saved = eventually(lambda: (lambda t: 'name="full"' in t and t)(
+                    os.path.exists(path) and pathlib.Path(path).read_text() or ""), "the printer to be saved")
+                filler = os.open(os.path.join(state, "filler"), os.O_WRONLY | os.O_CREAT)
+                try:
+                    while os.write(filler, bytes(65536)):
+                        pass
+                except OSError:
+                    os.close(filler)
+                for attempt in range(2):  # the server that saw the disk fill, then one started on it
+                    darkness = server.ipp("full", "Set-Printer-Attributes", group="printer",
+                                          **{"printer-darkness-configured": ("integer", 70)})
+                    self.assertTrue(darkness["status-code"].startswith("successful-ok"), darkness)
+                    eventually(lambda: pathlib.Path(log).read_text().count("Cannot save the state") > attempt,
+                               "a failed save")
+                    self.assertEqual(pathlib.Path(path).read_text(), saved)
+                    if attempt == 0:
+                        server.process.kill()
+                        server.process.wait(timeout=30)
+                        server = start()
+                        self.assertIn("printer-state", server.ipp("full", "Get-Printer-Attributes"))
+                os.unlink(os.path.join(state, "filler"))
+                eventually(lambda: "printer-darkness-configured 70" in pathlib.Path(path).read_text(),
+                           "the save tried again", 30)
+                server.stop()
+            finally:
+                subprocess.run(["umount", "-l", state], check=True)
+
+    def unreadable_state(self):
+        """A state file that is not one (empty, garbage) is kept aside, not emptied
+        by the next save; the server starts without it and says so."""
+        for content in (b"", b"\x89PNG\r\n\x1a\n<Printer id=\"1\">\n"):
+            with tempfile.TemporaryDirectory() as state:
+                write_file(state, "vdl-printer-app.state", content)
+                server = Server(state)
+                server.stop()
+                kept = [n for n in os.listdir(state) if n.startswith("vdl-printer-app.state.unreadable-")]
+                self.assertEqual([pathlib.Path(state, n).read_bytes() for n in kept], [content])
+                self.assertIn("is not a whole state file", server.read_kept("server.log"))
 
     def deleted_mid_queue(self):
         """Deleting a printer with jobs waiting ends its worker and closes its connection."""
@@ -268,7 +347,7 @@ class FaultTest(ServerTestCase):
         ("job cancelled while its label is sent", cancelled_while_sent, 40),
         ("printer that accepts and never answers", partial(waits_unprinted, name="hung", mode="freeze"), 60),
         ("worker stopped, then killed", worker_stopped_then_killed, 60),
-        ("server stopped with jobs queued, started again", stopped_with_jobs_queued, 90),
+        ("server stopped with jobs queued (one named across two lines), started again", stopped_with_jobs_queued, 90),
         ("printer deleted mid-queue", deleted_mid_queue, 40),
         ("printer that closes the connection after every command",
          partial(waits_unprinted, name="closing", mode="close"), 60),
@@ -276,6 +355,8 @@ class FaultTest(ServerTestCase):
         ("bursts of status requests", busy_is_not_offline, 60),
         ("printer out of reach", partial(waits_unprinted, name="unreachable", mode="gone"), 60),
         ("status changed at an idle printer", status_changes, 30),
+        ("state directory on a full disk, server killed", full_disk, 60),
+        ("state file unreadable at start", unreadable_state, 30),
     ]
 
     def test_faults(self):
