@@ -247,6 +247,7 @@ class FaultTest(ServerTestCase):
             return
         with tempfile.TemporaryDirectory() as state, tempfile.TemporaryDirectory() as logs:
             subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", state], check=True)
+            server = None
             try:
                 path, log = os.path.join(state, "vdl-printer-app.state"), os.path.join(logs, "server.log")
                 start = partial(Server, state, options=("-o", f"log-file={log}"))
@@ -275,8 +276,9 @@ class FaultTest(ServerTestCase):
                 os.unlink(os.path.join(state, "filler"))
                 eventually(lambda: "printer-darkness-configured 70" in pathlib.Path(path).read_text(),
                            "the save tried again", 30)
-                server.stop()
             finally:
+                if server and server.process.poll() is None:
+                    server.stop()
                 subprocess.run(["umount", "-l", state], check=True)
 
     def unreadable_state(self):
