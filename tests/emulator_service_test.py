@@ -156,8 +156,20 @@ class EmulatorServiceTest(unittest.TestCase):
         self.assertLess(heavy_seconds, 10)
         self.assertLess(probe, 3)
         with open(f"/proc/{self.emulator._process.pid}/status") as status_file:
-            peak = int(re.search(r"VmHWM:\s+(\d+) kB", status_file.read()).group(1)) // 1024
+            memory = status_file.read()
+        peak, now = (int(re.search(rf"{name}:\s+(\d+) kB", memory).group(1)) // 1024 for name in ("VmHWM", "VmRSS"))
         self.assertLess(peak, 400, "MB at the emulator's peak")
+        self.assertLess(now, 100, "MB kept after the renders")
+
+    def test_idle_connections_do_not_keep_requests_out(self):
+        idle = [socket.create_connection(self.http_address(), timeout=30) for _ in range(100)]
+        try:
+            started = time.monotonic()
+            self.assertEqual(request(self.url("/status"))[0], 200)
+            self.assertLess(time.monotonic() - started, 5)
+        finally:
+            for connection in idle:
+                connection.close()
 
     def test_concurrent_requests_each_get_their_label(self):
         with concurrent.futures.ThreadPoolExecutor(6) as pool:
@@ -177,6 +189,8 @@ class EmulatorServiceTest(unittest.TestCase):
             ("/render?label=2", PRINT, {}, 404, b"printed 1 labels"),
             ("/render", PRINT * (8 << 20) + b"!", {}, 413, b"larger than 16 MiB"),
             ("/render", PRINT, {"Content-Encoding": "gzip"}, 400, b"could not be read whole"),
+            ("/render?strict=true", PRINT, {}, 400, b"strict takes 1"),
+            ("/render?strict=0&strict=1", PRINT, {}, 400, b"strict takes 1"),
             ("/render", PRINT, {"Accept": "text/html, image/*;q=0"}, 406, b"answers image/png, application/json or application/pdf"),
             ("/labels/99.pdf", None, {}, 404, b"no label 99"),
             ("/render", PRINT, {"Origin": "http://evil.test"}, 403, b"another site's page"),
@@ -219,6 +233,8 @@ class EmulatorServiceTest(unittest.TestCase):
              ["1.4 UNKNOWN", "label 1: 1.1 T lies off", "label 1: 1.2 B1 lies off", "label 1: 1.3 B1 is partly off"]),
             ("", LINES, None, "image/png", (6000, 6000), ["1.203 P: the label's drawing work was spent"]),
             ("", PRINT, "image/png, application/json;q=0", "image/png", None, []),
+            ("", PRINT, "application/json; Q = 0, image/png;q=0.5", "image/png", None, []),
+            ("", PRINT, "application/json;charset=q=0", "application/json", None, []),
             ("", PRINT, "application/json, image/png;q=0.5", "application/json", None, []),
             ("", PRINT, "image/*;q=0.2, */*;q=0.9", "application/json", None, []),
             ("", PRINT, "image/png;q=0.5, application/pdf;q=0.8", "application/pdf", None, []),
@@ -289,7 +305,8 @@ class EmulatorServiceTest(unittest.TestCase):
 
     def test_slow_and_idle_clients_are_let_go(self):
         """A request trickling in a byte at a time is cut off at its deadline (10 s), while the printer port's
-        connections, held open and silent, are closed after 15 s; the port says why it refuses meanwhile."""
+        connections, held open and silent, are closed after 15 s, and one that sends a byte now and then but no
+        command gives way when the port is full; the port says why it refuses meanwhile."""
         def trickle():
             with socket.create_connection(self.http_address(), timeout=30) as connection:
                 started = time.monotonic()
@@ -304,19 +321,32 @@ class EmulatorServiceTest(unittest.TestCase):
         with concurrent.futures.ThreadPoolExecutor(1) as pool, Emulator() as emulator:
             slow = pool.submit(trickle)
             address = emulator.port_name.split(":")
-            idle = [socket.create_connection((address[0], int(address[1])), timeout=30) for _ in range(16)]
-            started = time.monotonic()
-            with socket.create_connection((address[0], int(address[1])), timeout=10) as refused:
-                self.assertEqual(refused.recv(1), b"")
-            self.assertTrue(select.select([emulator._process.stderr], [], [], 5)[0])
-            self.assertIn("refused a connection from 127.0.0.1", emulator._process.stderr.readline())
-            self.assertEqual([connection.recv(1) for connection in idle], [b""] * 16)
-            self.assertTrue(14 < time.monotonic() - started < 25, time.monotonic() - started)
-            for connection in idle:
-                connection.close()
-            with socket.create_connection((address[0], int(address[1])), timeout=10) as connection:
-                connection.sendall(b"^cu\r")
-                self.assertEqual(connection.recv(1), b"\x00")
+            port = (address[0], int(address[1]))
+            idle = [socket.create_connection(port, timeout=30) for _ in range(8)]
+            talking = [socket.create_connection(port, timeout=30) for _ in range(8)]  # a byte now and then, no command
+            stop = threading.Event()
+            talker = threading.Thread(target=lambda: [c.sendall(b"X") for _ in iter(lambda: stop.wait(4), True)
+                                                      for c in talking])
+            talker.start()
+            try:
+                started = time.monotonic()
+                with socket.create_connection(port, timeout=10) as refused:
+                    self.assertEqual(refused.recv(1), b"")
+                self.assertTrue(select.select([emulator._process.stderr], [], [], 5)[0])
+                self.assertIn("refused a connection from 127.0.0.1", emulator._process.stderr.readline())
+                self.assertEqual([connection.recv(1) for connection in idle], [b""] * 8)  # silent for 15 s
+                self.assertTrue(14 < time.monotonic() - started < 25, time.monotonic() - started)
+                # The port full again: the talker that sent no whole command for longest makes room.
+                idle = [socket.create_connection(port, timeout=30) for _ in range(8)]
+                with socket.create_connection(port, timeout=10) as connection:
+                    connection.sendall(b"^cu\r")
+                    self.assertEqual(connection.recv(1), b"\x00")
+                self.assertEqual(len(select.select(talking, [], [], 5)[0]), 1)
+            finally:
+                stop.set()
+                talker.join()
+                for connection in idle + talking:
+                    connection.close()
             took, answer = slow.result()
             self.assertTrue(9 < took < 16, took)
             self.assertIn(b"408", answer)

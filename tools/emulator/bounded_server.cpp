@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -58,16 +59,16 @@ public:
     DeadlineStream(int fd, int readSeconds, int writeSeconds)
         : fd_(fd), readMilliseconds_(readSeconds * 1000), writeMilliseconds_(writeSeconds * 1000) {}
 
-    // Waits up to `seconds` for the next request's first byte, while `running`.
-    template <typename Running>
-    bool awaitRequest(int seconds, Running running) {
-        const Clock::time_point until = Clock::now() + std::chrono::seconds(seconds);
-        while (at_ == end_ && running()) {
-            const int ready = waitFor(fd_, POLLIN, std::min(millisecondsUntil(until), 100));
+    // Waits for the next request's first byte while patient(milliseconds waited) says so.
+    template <typename Patient>
+    bool awaitRequest(Patient patient) {
+        const Clock::time_point from = Clock::now();
+        while (at_ == end_) {
+            const int ready = waitFor(fd_, POLLIN, 100);
             if (ready != 0) return ready > 0;
-            if (Clock::now() >= until) return false;
+            if (!patient(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - from).count())) return false;
         }
-        return at_ != end_;
+        return true;
     }
     void startRequest() {
         closing = false;
@@ -132,6 +133,19 @@ private:
 
 thread_local DeadlineStream *tServing = nullptr;
 
+// Connections being served. Each holds a worker thread, also while it waits
+// for its next request: when many do, one that has nothing to say is let go
+// at once, so that idle connections (a few hundred sockets opened and left)
+// cannot keep the threads from those that have a request.
+std::atomic<int> gServing{0};
+constexpr int kCrowded = 12;
+constexpr int kCrowdedWaitMilliseconds = 200;
+
+struct Serving {
+    Serving() { ++gServing; }
+    ~Serving() { --gServing; }
+};
+
 }  // namespace
 
 bool BoundedServer::clientGone() { return tServing != nullptr && tServing->clientGone(); }
@@ -145,12 +159,15 @@ void BoundedServer::closeAfterAnswer() {
 // httplib's keep-alive loop, on a DeadlineStream: each request gets its own
 // deadline from its first byte.
 bool BoundedServer::process_and_close_socket(socket_t sock) {
+    const Serving serving;
     DeadlineStream stream(sock, int(read_timeout_sec_), int(write_timeout_sec_));
     tServing = &stream;
     bool served = false;
-    const auto running = [this] { return svr_sock_ != INVALID_SOCKET; };
-    for (std::size_t left = keep_alive_max_count_; left > 0 && stream.awaitRequest(int(keep_alive_timeout_sec_), running);
-         --left) {
+    const auto patient = [this](long long waited) {
+        const long long allowed = gServing > kCrowded ? kCrowdedWaitMilliseconds : keep_alive_timeout_sec_ * 1000;
+        return svr_sock_ != INVALID_SOCKET && waited < allowed;
+    };
+    for (std::size_t left = keep_alive_max_count_; left > 0 && stream.awaitRequest(patient); --left) {
         stream.startRequest();
         bool closed = false;
         served = process_request(stream, left == 1, closed, nullptr);

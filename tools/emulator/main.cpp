@@ -8,6 +8,7 @@
 // (one line per command, fields named) and draws each printed label into a
 // PNG preview.
 #include <httplib.h>
+#include <malloc.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -314,6 +315,9 @@ int serve(const Options &o) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // Few memory arenas for many threads: a render's memory is reused by the
+    // next one on any thread instead of each thread keeping its own.
+    mallopt(M_ARENA_MAX, 4);
     Options options;
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
         usage(stdout, argv[0]);

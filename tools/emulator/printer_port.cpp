@@ -31,6 +31,8 @@ struct PrinterPort::Connection {
     int fd;
     StreamSession session;
     std::chrono::steady_clock::time_point lastHeard = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point lastCommand = lastHeard;  // when a command last came whole
+    int commandsSeen = 0;
     std::unique_ptr<std::FILE, int (*)(std::FILE *)> capture{nullptr, std::fclose};
 };
 
@@ -98,6 +100,7 @@ void PrinterPort::accept() {
     socklen_t length = sizeof peer;
     const int fd = ::accept4(listener_fd_, reinterpret_cast<sockaddr *>(&peer), &length, SOCK_CLOEXEC);
     if (fd < 0) return;
+    if (connections_.size() >= kMaxConnections) closeStalled();
     if (connections_.size() >= kMaxConnections) {
         const std::string why = peerName(peer) + ": " + std::to_string(kMaxConnections) +
                                 " connections are open (one silent for " + std::to_string(kIdleSeconds) +
@@ -138,6 +141,19 @@ void PrinterPort::closeIdle() {
     }
 }
 
+// At the connection limit, a connection that has sent no whole command for
+// kIdleSeconds (a byte now and then keeps it from being silent) makes room for
+// the one knocking; only then, as a large bitmap may take long to arrive.
+void PrinterPort::closeStalled() {
+    const auto stalledSince = std::chrono::steady_clock::now() - std::chrono::seconds(kIdleSeconds);
+    auto stalest = connections_.end();
+    for (auto c = connections_.begin(); c != connections_.end(); ++c)
+        if (c->lastCommand <= stalledSince && (stalest == connections_.end() || c->lastCommand < stalest->lastCommand))
+            stalest = c;
+    if (stalest != connections_.end())
+        close(*stalest, "by the emulator", "no whole command for " + std::to_string(kIdleSeconds) + " s, and the port is full");
+}
+
 void PrinterPort::serve(Connection &connection) {
     char bytes[65536];
     const ssize_t n = ::recv(connection.fd, bytes, sizeof bytes, 0);
@@ -148,6 +164,10 @@ void PrinterPort::serve(Connection &connection) {
             std::fflush(connection.capture.get());
         }
         connection.session.receive(bytes, std::size_t(n));
+        if (connection.session.commands() != connection.commandsSeen) {
+            connection.commandsSeen = connection.session.commands();
+            connection.lastCommand = connection.lastHeard;
+        }
     } else if (n == 0) {
         close(connection, "by the peer", "");
     } else if (errno == ECONNRESET) {

@@ -49,6 +49,7 @@ private:
 
     void accept();
     void closeIdle();
+    void closeStalled();
     void serve(Connection &connection);
     void close(Connection &connection, const std::string &how, const std::string &detail);
     std::string startCapture(Connection &connection);

@@ -1,6 +1,7 @@
 #include "render_service.h"
 
 #include <httplib.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cctype>
@@ -113,6 +114,27 @@ Json describeLabel(const PrintedLabel &label) {
             {"dotsPerInch", label.dotsPerInch}, {"elements", elements}, {"elementsNotDrawn", label.notDrawn}};
 }
 
+// The q of a media range's parameters (";q=0.5;level=1"): a parameter named q
+// (in any case, blanks around '=' allowed), 0 to 1 with at most three
+// decimals. 1 when there is none, or none that is such a number (a malformed
+// q is passed over, as the other parameters are).
+double qualityOf(const std::string &parameters) {
+    for (std::size_t from = 0; from < parameters.size();) {
+        const std::size_t end = std::min(parameters.find(';', from + 1), parameters.size());
+        std::string parameter;
+        for (char c : parameters.substr(from + 1, end - from - 1))
+            if (c != ' ' && c != '\t') parameter += char(std::tolower(static_cast<unsigned char>(c)));
+        from = end;
+        if (parameter.compare(0, 2, "q=") != 0) continue;
+        const std::string value = parameter.substr(2);
+        const bool number = !value.empty() && value.size() <= 5 && (value[0] == '0' || value[0] == '1') &&
+                            (value.size() == 1 || (value[1] == '.' && value.find_first_not_of("0123456789", 2) == std::string::npos));
+        if (!number) continue;
+        return std::min(std::strtod(value.c_str(), nullptr), 1.0);
+    }
+    return 1;
+}
+
 // What an Accept header grants `type`: the q value of its most specific
 // range that matches (type/subtype, then type/*, then */*), 0 for none;
 // no header grants everything.
@@ -135,11 +157,8 @@ double acceptance(const Request &request, const std::string &type) {
         std::transform(range.begin(), range.end(), range.begin(), [](unsigned char c) { return std::tolower(c); });
         const int specificity = range == type ? 3 : range == major ? 2 : range == "*/*" ? 1 : 0;
         if (specificity <= best) continue;
-        double value = 1;
-        const std::size_t at = item.find("q=", semicolon);
-        if (at != std::string::npos) value = std::clamp(std::strtod(item.c_str() + at + 2, nullptr), 0.0, 1.0);
         best = specificity;
-        q = value;
+        q = qualityOf(item.substr(semicolon));
     }
     return q;
 }
@@ -308,6 +327,11 @@ void RenderService::attach(httplib::Server &server) {
     // a form (curl --data-binary's default type) beyond 8 KiB, and a command
     // stream is no form whatever its label says.
     server.Post("/render", [this](const Request &request, Response &response, const httplib::ContentReader &reader) {
+        // A render's tens of megabytes go back to the system once it is answered,
+        // rather than staying with the thread's arena for the next one.
+        struct GiveBackMemory {
+            ~GiveBackMemory() { malloc_trim(0); }
+        } giveBack;
         std::string body;
         bool tooLarge = false;
         const bool whole = reader([&body, &tooLarge](const char *data, std::size_t length) {
@@ -395,7 +419,10 @@ void RenderService::render(const Request &request, Response &response, const std
     if (type == nullptr)
         return refuse(request, response, 406,
                       "POST /render answers image/png, application/json or application/pdf, which Accept does not take");
-    const bool strict = request.get_param_value("strict") == "1";
+    const std::string strictness = request.get_param_value("strict");
+    if (request.get_param_value_count("strict") > 1 || (request.has_param("strict") && strictness != "1" && strictness != "0"))
+        return refuse(request, response, 400, "strict takes 1 (refuse a render with warnings) or 0, once");
+    const bool strict = strictness == "1";
     PrinterConfig config;
     std::vector<std::string> settingWarnings;
     if (!renderSettings(request, response, config, settingWarnings)) return;
@@ -542,7 +569,7 @@ void RenderService::events(const Request &request, Response &response) {
             using namespace std::chrono;
             const int newest = stream->seen < 0 ? store_.waitForLabel(-1, milliseconds(0))
                                                 : store_.waitForLabel(stream->seen, seconds(1));
-            if (store_.closed()) return false;
+            if (store_.closed() || BoundedServer::clientGone()) return false;  // a gone client frees its slot at once
             const int status = portPrinter_.status();
             std::string message;
             if (status != stream->status) message += "event: status\ndata: " + dump(statusJson(uint8_t(status))) + "\n\n";

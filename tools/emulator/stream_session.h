@@ -71,6 +71,8 @@ public:
                   Reply reply = nullptr);
 
     int connection() const { return connection_; }
+    // Commands taken whole so far.
+    int commands() const { return sequence_; }
 
     // Bytes as they arrive, in any pieces.
     void receive(const void *bytes, std::size_t count);
