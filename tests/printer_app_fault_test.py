@@ -17,7 +17,7 @@ from concurrent.futures import ThreadPoolExecutor
 from functools import partial
 
 from emulator import Emulator
-from printer_app_test import IPP_REQUEST, Server, ServerTestCase, eventually, grey_png, write_file
+from printer_app_test import APP, IPP_REQUEST, Server, ServerTestCase, eventually, grey_png, write_file
 from relay import Relay
 
 ENDED = ("completed", "aborted", "canceled")
@@ -212,7 +212,8 @@ class FaultTest(ServerTestCase):
 
     def stopped_with_jobs_queued(self):
         """The server stops at once with jobs queued for a hung printer, one of them
-        named across two lines; after a restart each is there once, listed as
+        named across two lines; after a restart a second server on the same
+        state directory is refused, each job is there once, listed as
         ipptool wants it (no attribute twice, URIs the server serves), the
         printer is up from the first answer, and each job prints once, in order,
         the one that was printing included."""
@@ -228,6 +229,9 @@ class FaultTest(ServerTestCase):
             self.assertLess(time.monotonic() - start, 5)
             server = Server(state)
             self.assertGreater(int(server.ipp("queued", "Get-Printer-Attributes")["printer-up-time"]), 0)
+            second = subprocess.run([APP, "server", "-o", "server-port=0", "-o", f"state-directory={state}"],
+                                    capture_output=True, text=True, timeout=30)
+            self.assertIn("another server uses the state directory", second.stderr)
             listed = self.listed_jobs("queued", server)
             self.assertIn("[PASS]", listed, listed)
             self.assertEqual(sorted(re.findall(r"job-uri \(uri\) = (\S+)", listed)),

@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,6 +69,14 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
     const std::string spool = dir + "/spool";
     if (!makeDirectories(spool)) {
         std::fprintf(stderr, "%s: cannot create the state directory %s: %s\n", kName, dir.c_str(), std::strerror(errno));
+        return nullptr;
+    }
+    // One server a state directory: a second one (a sub-command's private
+    // server while the real one is still starting, say) would spool the same
+    // jobs again and save over the first one's state.
+    static const int lock = ::open((dir + "/" + kName + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        std::fprintf(stderr, "%s: another server uses the state directory %s\n", kName, dir.c_str());
         return nullptr;
     }
     if (!makeSocketDirectoryPrivate()) {

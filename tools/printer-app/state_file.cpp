@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <cstdlib>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace vdlapp {
@@ -174,23 +176,55 @@ bool loadStateText(pappl_system_t *system, const std::string &text) {
            papplSystemLoadState(system, scratch.path.c_str());
 }
 
+// The bytes of a value kept: IPP's names hold 255 octets, and PAPPL reads a
+// line of its state back only up to about 2 kB, so that a longer line (a job
+// name of 2000 bytes) would lose the job and those around it.
+constexpr std::size_t kValueBytes = 255;
+
+// Drops the end of a UTF-8 character that `value` ends inside.
+void endOnWholeCharacter(std::string &out, std::size_t valueStart) {
+    std::size_t lead = out.size();
+    while (lead > valueStart && (std::uint8_t(out[lead - 1]) & 0xC0) == 0x80) --lead;
+    if (lead == valueStart) return;
+    const auto first = std::uint8_t(out[lead - 1]);
+    const std::size_t length = first < 0x80 ? 1 : first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+    if (out.size() - (lead - 1) < length) out.resize(lead - 1);
+}
+
 std::string withoutControlsInValues(const std::string &text) {
-    std::string out = text;
+    std::string out;
+    out.reserve(text.size());
     bool quoted = false, escaped = false, listLine = false;
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        if (!quoted && (i == 0 || out[i - 1] == '\n')) listLine = hasQuotedValues(out, i);
-        const char c = out[i];
-        if (quoted && isControl(c)) {
-            out[i] = ' ';
-            escaped = false;
-        } else if (escaped) {
-            escaped = false;
-        } else if (quoted && c == '\\') {
-            escaped = true;
-        } else if (listLine && c == '"') {
-            quoted = !quoted;
+    std::size_t valueStart = 0, valueBytes = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!quoted && (i == 0 || text[i - 1] == '\n')) listLine = hasQuotedValues(text, i);
+        const char c = text[i];
+        if (!quoted) {
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;  // a CR LF line end
+            if (listLine && c == '"') {
+                quoted = true;
+                valueStart = out.size() + 1;
+                valueBytes = 0;
+            }
+            out += c;
+            continue;
+        }
+        if (!escaped && c == '\\') {
+            escaped = true;  // written with the byte it escapes, if that is kept
+            continue;
+        }
+        const bool wasEscaped = std::exchange(escaped, false);
+        if (!wasEscaped && c == '"') {
+            quoted = false;
+            out += c;
+        } else if (++valueBytes <= kValueBytes) {
+            if (wasEscaped) out += '\\';
+            out += isControl(c) ? ' ' : c;
+        } else if (valueBytes == kValueBytes + 1) {
+            endOnWholeCharacter(out, valueStart);
         }
     }
+    if (!out.empty() && out.back() != '\n') out += '\n';  // an editor's last line
     return out;
 }
 

@@ -23,7 +23,9 @@ std::optional<std::string> stateText(pappl_system_t *system);
 bool loadStateText(pappl_system_t *system, const std::string &text);
 
 // text with each control character (line ends among them) inside a quoted
-// value made a space: PAPPL escapes only quotes and backslashes there.
+// value made a space (PAPPL escapes only quotes and backslashes there), each
+// value cut to 255 bytes between whole UTF-8 characters (PAPPL reads a line
+// back only up to about 2 kB), CR LF line ends made LF and a last line ended.
 std::string withoutControlsInValues(const std::string &text);
 
 // Whether text reads as a whole state file: every line of a shape PAPPL
