@@ -69,12 +69,13 @@ class FaultTest(ServerTestCase):
         return self.server.ipp(printer, "Print-Job", (self.noise, "image/png"), copies=("integer", copies),
                                media=("keyword", "oe_2x1in_2x1in"))["job-id"]
 
-    def job(self, printer, job_id, server=None):
-        return (server or self.server).job_state(printer, job_id)
+    def job(self, printer, job_id, server=None, *only):
+        return (server or self.server).job_state(printer, job_id, *only)
 
     def ended(self, printer, job_id, limit=60, server=None):
-        state = eventually(lambda: (lambda s: s.get("job-state") in ENDED and s)(self.job(printer, job_id, server)),
-                           f"job {job_id} on {printer} to end", limit)
+        eventually(lambda: self.job(printer, job_id, server, "job-state").get("job-state") in ENDED,
+                   f"job {job_id} on {printer} to end", limit)
+        state = self.job(printer, job_id, server)
         message = state.get("job-state-message", "")
         self.assertTrue(message.startswith(ENDED_MESSAGES[state["job-state"]]), state)
         self.assertFalse(message.startswith(RUNNING_MESSAGES), state)
@@ -222,7 +223,7 @@ class FaultTest(ServerTestCase):
             self.addCleanup(lambda: server.process.poll() is None and server.stop())
             emulator, relay = self.printer("queued", "freeze", server=server)
             jobs = [self.submit("queued", n, server, name) for n, name in ((31, "a"), (32, "line\\nbreak"), (33, "c"))]
-            eventually(lambda: self.job("queued", jobs[0], server).get("job-state") == "processing", "job 1 to start")
+            eventually(lambda: self.job("queued", jobs[0], server, "job-state").get("job-state") == "processing", "job 1 to start")
             start = time.monotonic()
             server.process.terminate()
             server.process.wait(timeout=30)

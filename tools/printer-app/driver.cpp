@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
 #include <functional>
 #include <cstring>
 #include <fcntl.h>
@@ -32,6 +34,20 @@ pappl_pr_driver_t kDrivers[] = {
 const int kDriverCount = int(sizeof kDrivers / sizeof kDrivers[0]);
 
 namespace {
+
+// A job's message, set only when it changes. PAPPL 1.3 frees a job's old
+// message while Get-Job-Attributes and Get-Jobs may be copying it without the
+// job's lock: a message set once per change, not at every poll of a waiting
+// printer, leaves that race the fewest chances.
+__attribute__((format(printf, 2, 3))) void setJobMessage(pappl_job_t *job, const char *format, ...) {
+    char text[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    const char *now = papplJobGetMessage(job);
+    if (now == nullptr || std::strcmp(now, text) != 0) papplJobSetMessage(job, "%s", text);
+}
 
 constexpr int kDotsPerInch[] = {203, 300, 600};  // in the order of kDrivers
 constexpr const char *kNativeFormat = kCommandsFormat;
@@ -215,7 +231,7 @@ constexpr const char *kWaiting = "Waiting for the printer: ";
 void showWaiting(pappl_job_t *job, const Answer &answer) {
     const std::string why = answer.ok() ? messageFor(answer.status) : Worker::describe(answer.result);
     papplJobSetReasons(job, PAPPL_JREASON_PRINTER_STOPPED, PAPPL_JREASON_NONE);
-    papplJobSetMessage(job, "%s%s.", kWaiting, why.c_str());
+    setJobMessage(job, "%s%s.", kWaiting, why.c_str());
 }
 
 // Whether the job's message says why it failed; else it is one of a running job, or none.
@@ -292,7 +308,7 @@ bool startJob(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link) {
             if (answer.result == kCancelled) return false;
             if (answer.ok()) {
                 papplJobSetReasons(job, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
-                papplJobSetMessage(job, "%s", kPrinting);
+                setJobMessage(job, "%s", kPrinting);
                 return true;
             }
             papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Settings: %s", Worker::describe(answer.result).c_str());
@@ -313,7 +329,7 @@ bool confirmJob(pappl_job_t *job, DeviceLink *link) {
     const Answer answer = ask(job, link, Request::confirm, nullptr, 0, kConfirmTimeout);
     if (answer.ok() || answer.result == kCancelled) return answer.ok();
     papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
-    papplJobSetMessage(job, "Not confirmed: the printer stopped answering after the job was sent (%s); "
+    setJobMessage(job, "Not confirmed: the printer stopped answering after the job was sent (%s); "
                             "its labels may not have printed.",
                        Worker::describe(answer.result).c_str());
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Not confirmed: %s", Worker::describe(answer.result).c_str());
@@ -324,7 +340,7 @@ bool confirmJob(pappl_job_t *job, DeviceLink *link) {
 void showLost(pappl_job_t *job, const char *what, const Answer &answer) {
     if (answer.result == kCancelled) return;
     papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
-    papplJobSetMessage(job, "%s: %s; it may not have printed.", what, Worker::describe(answer.result).c_str());
+    setJobMessage(job, "%s: %s; it may not have printed.", what, Worker::describe(answer.result).c_str());
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s: %s", what, Worker::describe(answer.result).c_str());
 }
 
@@ -495,15 +511,15 @@ void setMedia(pappl_media_col_t &media, const char *name) {
 
 bool showEnd(pappl_job_t *job, bool printed) {
     if (papplJobIsCanceled(job))
-        papplJobSetMessage(job, "Canceled: the rest of the job was not sent to the printer.");
+        setJobMessage(job, "Canceled: the rest of the job was not sent to the printer.");
     else if (printed)
-        papplJobSetMessage(job, "Printed: the printer took the whole job and answered after it.");
+        setJobMessage(job, "Printed: the printer took the whole job and answered after it.");
     else if (saysWhyItFailed(job))
         return printed;
     else if (papplJobGetReasons(job) & PAPPL_JREASON_DOCUMENT_FORMAT_ERROR)
-        papplJobSetMessage(job, "Not printed: the document is damaged, truncated or too large.");
+        setJobMessage(job, "Not printed: the document is damaged, truncated or too large.");
     else
-        papplJobSetMessage(job, "Aborted: the job did not reach the printer whole; the server's log says why.");
+        setJobMessage(job, "Aborted: the job did not reach the printer whole; the server's log says why.");
     return printed;
 }
 
@@ -615,7 +631,7 @@ bool unknownFormatFilter(pappl_job_t *job, pappl_device_t *, void *) {
     constexpr const char *kWhy =
         "Not printed: the document is not PWG or Apple raster, PNG, JPEG or the printer's commands.";
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
-    papplJobSetMessage(job, "%s", kWhy);
+    setJobMessage(job, "%s", kWhy);
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", kWhy);
     return false;
 }
