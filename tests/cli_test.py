@@ -93,7 +93,8 @@ class CliTest(unittest.TestCase):
         env = dict(os.environ, PYTHONPATH=os.path.dirname(site),
                    VDL_LIBRARY=os.path.join(BUILD, "libVdlLabelAPI.so.1"))
         python = [sys.executable, os.path.join(HERE, "..", "examples", "shipping_csv.py"), PORT]
-        for program in [example("shipping_csv") + [csv, LOGO], python + [csv, LOGO]]:
+        sanitized = os.environ.get("VDL_SANITIZED") == "1"  # a Python process cannot load the sanitized library
+        for program in [example("shipping_csv") + [csv, LOGO]] + ([] if sanitized else [python + [csv, LOGO]]):
             with self.subTest(program=program[0]), Emulator() as emulator:
                 command = [a.replace(PORT, emulator.port_name) for a in program]
                 result = run(*command, env=env)

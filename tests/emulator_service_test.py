@@ -153,8 +153,11 @@ class EmulatorServiceTest(unittest.TestCase):
         # The bounds of the docs: the heavy one within 5 s, the other within 1 s (given room on a busy
         # machine), and the memory of a render: 150 MB at worst, 2 drawing at once, besides the store.
         print(f"heavy render {heavy_seconds:.2f} s, sample label meanwhile {probe:.2f} s", file=sys.stderr)
-        self.assertLess(heavy_seconds, 10)
-        self.assertLess(probe, 3)
+        slower = 5 if os.environ.get("VDL_SANITIZED") == "1" else 1  # the sanitizers' build draws slower
+        self.assertLess(heavy_seconds, 10 * slower)
+        self.assertLess(probe, 3 * slower)
+        if slower > 1:
+            return  # the sanitizers' allocator keeps freed memory for a while, and has its own
         with open(f"/proc/{self.emulator._process.pid}/status") as status_file:
             memory = status_file.read()
         peak, now = (int(re.search(rf"{name}:\s+(\d+) kB", memory).group(1)) // 1024 for name in ("VmHWM", "VmRSS"))
