@@ -432,10 +432,19 @@ bool rasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
     return confirmed || !started;
 }
 
+}  // namespace
+
+int openJobDocument(pappl_job_t *job) {
+    const char *path = papplJobGetFilename(job);
+    return path ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
+}
+
+namespace {
+
 // A job in the printer's own command language goes out as it is, once a copy.
 bool sendRawFile(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link) {
     for (int copy = 0; copy < std::max(1, options->copies); ++copy) {
-        const int fd = ::open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
+        const int fd = openJobDocument(job);
         if (fd < 0) return false;
         std::vector<char> chunk(65536);
         Answer answer;

@@ -21,6 +21,10 @@ bool unknownFormatFilter(pappl_job_t *job, pappl_device_t *device, void *context
 // Says in the job's message how it ended, as the last step of its printing:
 // canceled, printed (the printer took it all), or why it was not; printed.
 bool showEnd(pappl_job_t *job, bool printed);
+// The job's document file opened for reading, or -1. A job can reach its
+// filter without a file (PAPPL starts a Create-Job job released before its
+// document came), and that job is then one that cannot be read.
+int openJobDocument(pappl_job_t *job);
 // PAPPL's timer callback that shows each printer's latest state (every second).
 
 bool showPrinterStates(pappl_system_t *system, void *data);

@@ -13,8 +13,8 @@ namespace vdlapp {
 namespace {
 
 // The whole file in one read where it can.
-bool readFile(const char *path, std::vector<unsigned char> &bytes) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+bool readDocument(pappl_job_t *job, std::vector<unsigned char> &bytes) {
+    const int fd = openJobDocument(job);
     struct stat about {};
     if (fd < 0) return false;
     bytes.clear();
@@ -101,7 +101,7 @@ bool printPicture(pappl_job_t *job, pappl_device_t *device, const GrayPicture &p
 bool filterPicture(pappl_job_t *job, pappl_device_t *device, bool jpeg) {
     const char *kind = jpeg ? "JPEG" : "PNG";
     std::vector<unsigned char> file;
-    if (!readFile(papplJobGetFilename(job), file)) {
+    if (!readDocument(job, file)) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot read the %s document.", kind);
         return false;
     }
