@@ -8,11 +8,13 @@ import pathlib
 import random
 import re
 import signal
+import struct
 import subprocess
 import tempfile
 import time
 import unittest
 import urllib.request
+import zlib
 from concurrent.futures import ThreadPoolExecutor
 from functools import partial
 
@@ -119,6 +121,20 @@ class FaultTest(ServerTestCase):
                                  capture_output=True, text=True, timeout=60).stdout
         return re.search(r"status-code = (\S+)", out).group(1) if "status-code" in out else out
 
+    def bomb(self, side):
+        """A white 1-bit grey PNG of side x side pixels: a few hundred kilobytes that decode to side² bytes of grey."""
+        row, packer = b"\0" + b"\xff" * (side // 8), zlib.compressobj(9)
+        data = b"".join(packer.compress(row) for _ in range(side)) + packer.flush()
+        chunk = lambda kind, body: struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+        return write_file(self.directory.name, f"bomb{side}.png", b"\x89PNG\r\n\x1a\n" + chunk(
+            b"IHDR", struct.pack(">IIBBBBB", side, side, 1, 0, 0, 0, 0)) + chunk(b"IDAT", data) + chunk(b"IEND", b""))
+
+    @staticmethod
+    def peak_memory(pids):
+        """The sum of the processes' peak resident memory, in MB."""
+        return sum(int(re.search(r"VmHWM:\s+(\d+)", pathlib.Path(f"/proc/{pid}/status").read_text()).group(1))
+                   for pid in pids) // 1024
+
     @staticmethod
     def printed(emulator):
         return [int(n) for n in re.findall(r"P print: first=(\d+)", emulator.log())]
@@ -175,6 +191,21 @@ class FaultTest(ServerTestCase):
         self.assertEqual(self.ended("crawling", job_id, 10)["job-state"], "canceled")
         self.assertLess(time.monotonic() - start, 3)
         self.assertEqual(self.printed(emulator), [])
+
+    def picture_bombs(self):
+        """PNG files that decode to 1 GB and 256 MB, sent to two printers at once, are
+        refused by their header: the jobs end unprinted, and the server with its
+        workers never holds more than 300 MB."""
+        emulator, relay = self.printer("bombed")
+        jobs = [(printer, self.server.ipp(printer, "Print-Job", (self.bomb(side), "image/png"))["job-id"])
+                for side in (32768, 16384) for printer in ("bombed", "healthy")]
+        for printer, job_id in jobs:
+            state = self.ended(printer, job_id, 30)
+            self.assertEqual(state["job-state"], "aborted", state)
+            self.assertIn("document-format-error", state["job-state-reasons"])
+        self.assertEqual(self.printed(emulator), [])
+        pids = [self.server.process.pid, *self.workers(relay), *self.workers(self.healthy[1])]
+        self.assertLess(self.peak_memory(pids), 300)
 
     def waits_unprinted(self, name, mode):
         """A printer that never answers, hangs up after each answer, or is
@@ -352,6 +383,7 @@ class FaultTest(ServerTestCase):
         ("slow link", slow_link, 120),
         ("printer killed mid-job and restarted", killed_mid_job, 90),
         ("job cancelled while its label is sent", cancelled_while_sent, 40),
+        ("picture bombs on two printers at once", picture_bombs, 30),
         ("printer that accepts and never answers", partial(waits_unprinted, name="hung", mode="freeze"), 60),
         ("worker stopped, then killed", worker_stopped_then_killed, 60),
         ("server stopped with jobs queued (one named across two lines), started again", stopped_with_jobs_queued, 90),

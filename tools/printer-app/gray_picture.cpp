@@ -16,6 +16,9 @@ namespace {
 
 constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 constexpr double kInchesPerMetre = 0.0254;
+// A progressive JPEG keeps every coefficient of the picture until its last
+// scan: two bytes a pixel for each of up to four full-size components.
+constexpr std::size_t kCoefficientBytesPerPixel = 8;
 
 std::uint32_t bigEndian32(const unsigned char *p) {
     return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
@@ -58,7 +61,9 @@ public:
     GrayRows(std::size_t maxPixels, GrayPicture &picture) : maxPixels_(maxPixels), picture_(picture) {}
 
     bool begin(const vdl::JpegPicture &picture) override {
-        if (picture.width == 0 || picture.height == 0 || picture.width > maxPixels_ / picture.height) return false;
+        const std::size_t bytesPerPixel = 1 + (picture.multipleScans ? kCoefficientBytesPerPixel : 0);
+        const std::size_t maxPixels = maxPixels_ / bytesPerPixel;
+        if (picture.width == 0 || picture.height == 0 || picture.width > maxPixels / picture.height) return false;
         picture_.width = int(picture.width);
         picture_.height = int(picture.height);
         picture_.pixelsPerInch = picture.pixelsPerInch;  // 0 scales it to the label

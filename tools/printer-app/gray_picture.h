@@ -27,7 +27,10 @@ bool decodePng(const unsigned char *data, std::size_t size, std::size_t maxPixel
 // Decodes a whole JPEG file held in memory with libjpeg-turbo, colour as its
 // luminance, CMYK included. False when the file is damaged (a libjpeg error,
 // data that ends or breaks inside the picture), has more than maxPixels
-// pixels, or more progressive scans than libjpeg-turbo advises to allow.
+// pixels (a progressive one, which holds up to 8 bytes of coefficients a
+// pixel until its last scan, more than a ninth of them), or more progressive
+// scans than libjpeg-turbo advises to allow. Either decoder refuses a picture
+// by its header, before it allocates its pixels.
 bool decodeJpeg(const unsigned char *data, std::size_t size, std::size_t maxPixels, GrayPicture &picture);
 
 // One row of width gray pixels as packed one-bit dots (most significant bit

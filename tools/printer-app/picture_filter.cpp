@@ -1,5 +1,6 @@
 #include "picture_filter.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -12,18 +13,27 @@
 namespace vdlapp {
 namespace {
 
-// The whole file in one read where it can.
-bool readDocument(pappl_job_t *job, std::vector<unsigned char> &bytes) {
+// What one picture job may hold in memory: its file, read whole, and the
+// picture decoded from it, a byte a pixel (a progressive JPEG's coefficients
+// besides, which decodeJpeg counts). A 4 x 6 in label at 600 dpi is 8.6
+// million pixels and a 48-megapixel photo fits; a file that claims gigabytes
+// of pixels in its header is refused before any of them is decoded.
+constexpr std::size_t kPictureJobBytes = std::size_t(128) << 20;
+
+// The whole file in one read where it can, but no more than limit bytes and
+// one: a file longer than limit ends up limit + 1 bytes long.
+bool readDocument(pappl_job_t *job, std::size_t limit, std::vector<unsigned char> &bytes) {
     const int fd = openJobDocument(job);
     struct stat about {};
     if (fd < 0) return false;
     bytes.clear();
-    if (::fstat(fd, &about) == 0 && about.st_size > 0) bytes.reserve(std::size_t(about.st_size));
+    if (::fstat(fd, &about) == 0 && about.st_size > 0) bytes.reserve(std::min(std::size_t(about.st_size), limit + 1));
     unsigned char chunk[65536];
     ssize_t got = 0;
-    while ((got = ::read(fd, chunk, sizeof chunk)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    while (bytes.size() <= limit && (got = ::read(fd, chunk, std::min(sizeof chunk, limit + 1 - bytes.size()))) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
     ::close(fd);
-    return got == 0;
+    return got >= 0;
 }
 
 // Whether the picture is the label, dot for dot: drawn for this label at the
@@ -97,20 +107,23 @@ bool printPicture(pappl_job_t *job, pappl_device_t *device, const GrayPicture &p
     return printed;
 }
 
-// A picture job: its file decoded within the system's image limits, then printed.
+// A picture job: its file decoded within the job's memory and PAPPL's
+// largest picture, then printed.
 bool filterPicture(pappl_job_t *job, pappl_device_t *device, bool jpeg) {
     const char *kind = jpeg ? "JPEG" : "PNG";
     std::vector<unsigned char> file;
-    if (!readDocument(job, file)) {
+    if (!readDocument(job, kPictureJobBytes, file)) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot read the %s document.", kind);
         return false;
     }
     pappl_system_t *system = papplPrinterGetSystem(papplJobGetPrinter(job));
     int maxWidth = 0, maxHeight = 0;
-    const std::size_t maxPixels = papplSystemGetMaxImageSize(system, &maxWidth, &maxHeight);
+    papplSystemGetMaxImageSize(system, &maxWidth, &maxHeight);
     GrayPicture picture;
-    const bool decoded = jpeg ? decodeJpeg(file.data(), file.size(), maxPixels, picture)
-                              : decodePng(file.data(), file.size(), maxPixels, picture);
+    const bool fits = file.size() <= kPictureJobBytes;
+    const std::size_t maxPixels = fits ? kPictureJobBytes - file.size() : 0;
+    const bool decoded = fits && (jpeg ? decodeJpeg(file.data(), file.size(), maxPixels, picture)
+                                       : decodePng(file.data(), file.size(), maxPixels, picture));
     if (!decoded || picture.width > maxWidth || picture.height > maxHeight) {
         papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The %s document is damaged, truncated or too large.", kind);
