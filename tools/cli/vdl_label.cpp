@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "VdlLabelAPI.hpp"
+#include "VdlZpl.h"
 #include "png_raster.h"
 
 namespace {
@@ -47,6 +48,22 @@ int fail(const std::system_error &error) {
 int usageError(const std::string &message) {
     std::cerr << "vdl-label: " << message << " (see vdl-label --help)\n";
     return kUsage;
+}
+
+// ---------------------------------------------------------------------------
+// ZPL: print and convert
+// ---------------------------------------------------------------------------
+
+// A warning of the translator as a compiler says it: "FILE:LINE:COLUMN: WORDS".
+void sayZplMessage(void *file, int line, int column, const char *message) {
+    std::cerr << static_cast<const char *>(file) << ":" << line << ":" << column << ": " << message << "\n";
+}
+
+bool readZpl(const std::string &path, std::string &zpl);
+
+int zplFailure(const std::string &path, int code) {
+    std::cerr << "vdl-label: " << path << ": " << VdlZplErrorText(code) << " (" << code << ")\n";
+    return kFailed;
 }
 
 // ---------------------------------------------------------------------------
@@ -87,6 +104,8 @@ int runImage(const Invocation &);
 int runAction(const Invocation &);
 int runTestLabel(const Invocation &);
 int runSettings(const Invocation &);
+int runPrint(const Invocation &);
+int runConvert(const Invocation &);
 
 const std::vector<Command> &commands() {
     static const std::vector<Command> table = {
@@ -108,6 +127,17 @@ const std::vector<Command> &commands() {
           {"no-print", nullptr, "send the bitmap only, to compose it with other content"},
           {"progress", nullptr, "show progress on standard error even when it is not a terminal"}},
          runImage, "FILE"},
+        {"print", "print FILE|- [--strict]",
+         "Print the labels of a ZPL II file (recognised by its content): each is translated into the printer's own "
+         "text, barcode and graphic commands. What has no counterpart is named in a warning and skipped.",
+         {{"strict", nullptr, "refuse a label that needs a warning (exit status 1)"}}, runPrint,
+         "FILE, or - for standard input"},
+        {"convert", "convert FILE|- [--output FILE] [--strict]",
+         "Translate a ZPL II file into the bytes the printer would receive, without a printer: `vdl-emulator "
+         "render` draws them. Needs no --port.",
+         {{"output", "FILE", "where the bytes go (-o FILE; default standard output)"},
+          {"strict", nullptr, "refuse a label that needs a warning (exit status 1)"}},
+         runConvert, "FILE, or - for standard input"},
         {"calibrate", "calibrate", "Make the printer measure its media.", {}, runAction},
         {"feed", "feed", "Feed one label.", {}, runAction},
         {"reset", "reset", "Reset the printer.", {}, runAction},
@@ -234,6 +264,60 @@ int runSend(const Invocation &in) {
     sendWithProgress(printer, bytes, in.has("progress") || (bytes.size() > kWorthShowing && isatty(STDERR_FILENO)));
     std::cout << "sent " << bytes.size() << " bytes\n";
     return kOk;
+}
+
+// The file's bytes, when they are ZPL; else says why not.
+bool readZpl(const std::string &path, std::string &zpl) {
+    if (!readAll(path, zpl)) {
+        std::cerr << "vdl-label: cannot read " << path << ": " << std::strerror(errno) << "\n";
+        return false;
+    }
+    if (!VdlZplDetect(zpl.data(), zpl.size())) {
+        std::cerr << "vdl-label: " << path << " is not ZPL (it does not begin with a ^ or ~ command); "
+                  << "`vdl-label send` sends the printer's own commands, `vdl-label image` pictures\n";
+        return false;
+    }
+    return true;
+}
+
+int runPrint(const Invocation &in) {
+    std::string zpl;
+    const std::string &path = in.operands[0];
+    if (!readZpl(path, zpl)) return kFailed;
+    vdl::Printer printer(in.port);
+    const unsigned flags = in.has("strict") ? VDL_ZPL_STRICT : 0;
+    const int printed = VdlZplPrint(zpl.data(), zpl.size(), flags, sayZplMessage, const_cast<char *>(path.c_str()));
+    if (printed < 0) return zplFailure(path, printed);
+    std::cout << "printed " << printed << (printed == 1 ? " label\n" : " labels\n");
+    return kOk;
+}
+
+int runConvert(const Invocation &in) {
+    std::string zpl;
+    const std::string &path = in.operands[0];
+    if (!readZpl(path, zpl)) return kFailed;
+    unsigned char *stream = nullptr;
+    std::size_t length = 0;
+    const unsigned flags = in.has("strict") ? VDL_ZPL_STRICT : 0;
+    const int labels = VdlZplConvert(zpl.data(), zpl.size(), flags, &stream, &length, sayZplMessage,
+                                     const_cast<char *>(path.c_str()));
+    if (labels < 0) return zplFailure(path, labels);
+    const std::unique_ptr<unsigned char, void (*)(void *)> owned(stream, VdlZplFree);
+    const std::string output = in.has("output") ? in.options.at("output") : "-";
+    if (output == "-") {
+        std::cout.write(reinterpret_cast<const char *>(stream), std::streamsize(length));
+        std::cout.flush();
+    } else {
+        std::ofstream file(output, std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char *>(stream), std::streamsize(length));
+        file.close();
+        if (!file) {
+            std::cerr << "vdl-label: cannot write " << output << ": " << std::strerror(errno) << "\n";
+            return kFailed;
+        }
+    }
+    std::cerr << "converted " << labels << (labels == 1 ? " label, " : " labels, ") << length << " bytes\n";
+    return std::cout ? kOk : kFailed;
 }
 
 // Shows on standard error how long a call that sends a lot has been at it:
@@ -580,11 +664,12 @@ int main(int argc, char **argv) {
     in.options["command"] = command->name;
 
     for (++i; i < argc; ++i) {
-        const std::string arg = argv[i];
+        std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             printCommandHelp(*command);
             return kOk;
         }
+        if (arg == "-o") arg = "--output";
         if (arg.rfind("--", 0) != 0 || arg == "--") {
             in.operands.push_back(arg);
             continue;

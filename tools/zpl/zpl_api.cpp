@@ -1,0 +1,104 @@
+// libVdlZpl's C interface: translation to the connected printer, and to a
+// byte stream through a capture of the library's own output.
+#include "VdlZpl.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "VdlLabelAPI.hpp"
+#include "zpl_capture.h"
+#include "zpl_translator.h"
+
+namespace {
+
+// One translation at a time: the library behind it has one connection and
+// one command buffer a process.
+std::mutex &translationLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+vdlzpl::MessageSink messageSink(VdlZplMessageCallback callback, void *context) {
+    if (callback == nullptr) return nullptr;
+    return [callback, context](const vdlzpl::Place &place, const std::string &text) {
+        callback(context, place.line, place.column, text.c_str());
+    };
+}
+
+// Runs a label's calls; a label that fails part-way is taken out of the
+// command buffer, so that nothing of it prints with the next label.
+int runLabel(const vdlzpl::Label &label) {
+    for (const vdlzpl::Step &step : label.steps) {
+        const int result = step();
+        if (result < 0) {
+            initDataBuffer();
+            return result;
+        }
+    }
+    return 0;
+}
+
+int translate(const char *zpl, std::size_t length, unsigned flags, VdlZplMessageCallback message, void *context) {
+    vdlzpl::Translator translator((flags & VDL_ZPL_STRICT) != 0, messageSink(message, context));
+    return translator.translate(zpl, length, runLabel);
+}
+
+}  // namespace
+
+extern "C" int VdlZplPrint(const char *zpl, size_t length, unsigned flags, VdlZplMessageCallback message,
+                           void *context) {
+    if (zpl == nullptr) return VDL_ZPL_ERR_ARGUMENT;
+    const std::lock_guard<std::mutex> lock(translationLock());
+    return translate(zpl, length, flags, message, context);
+}
+
+extern "C" int VdlZplConvert(const char *zpl, size_t length, unsigned flags, unsigned char **stream,
+                             size_t *streamLength, VdlZplMessageCallback message, void *context) {
+    if (stream != nullptr) *stream = nullptr;
+    if (streamLength != nullptr) *streamLength = 0;
+    if (zpl == nullptr || stream == nullptr || streamLength == nullptr) return VDL_ZPL_ERR_ARGUMENT;
+    const std::lock_guard<std::mutex> lock(translationLock());
+    if (gConnectedPrinter != 0) return VDL_ZPL_ERR_BUSY;
+    vdlzpl::Capture capture;
+    if (!capture.start()) return VDL_ZPL_ERR_CAPTURE;
+    if (ConnectToPrinter(capture.portName().c_str()) != VDL_OK) return VDL_ZPL_ERR_CAPTURE;
+    const int result = translate(zpl, length, flags, message, context);
+    DisconnectPrinter();
+    std::string bytes;
+    if (!capture.finish(bytes)) return VDL_ZPL_ERR_CAPTURE;
+    if (result < 0) return result;
+    *stream = static_cast<unsigned char *>(std::malloc(bytes.size() + 1));
+    if (*stream == nullptr) return VDL_ERR_NO_MEMORY;
+    std::memcpy(*stream, bytes.data(), bytes.size());
+    *streamLength = bytes.size();
+    return result;
+}
+
+extern "C" void VdlZplFree(void *stream) { std::free(stream); }
+
+extern "C" int VdlZplDetect(const void *data, size_t length) {
+    const auto *bytes = static_cast<const unsigned char *>(data);
+    if (bytes == nullptr) return 0;
+    std::size_t i = length >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;  // a UTF-8 byte order mark
+    while (i < length && (bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\r' || bytes[i] == '\n')) ++i;
+    if (i + 3 > length || (bytes[i] != '^' && bytes[i] != '~')) return 0;
+    const auto isName = [](unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '@'; };
+    return isName(bytes[i + 1]) && isName(bytes[i + 2]) ? 1 : 0;
+}
+
+extern "C" const char *VdlZplErrorText(int code) {
+    switch (code) {
+    case VDL_ZPL_ERR_ARGUMENT: return "no ZPL, or no place for the result, was given";
+    case VDL_ZPL_ERR_SYNTAX: return "the ZPL is malformed";
+    case VDL_ZPL_ERR_STRICT: return "the label needs a warning and strict translation refuses it";
+    case VDL_ZPL_ERR_LIMIT: return "the ZPL passes a bound of the translator";
+    case VDL_ZPL_ERR_BUSY: return "the process is connected to a printer; disconnect before converting";
+    case VDL_ZPL_ERR_CAPTURE: return "the printer's bytes could not be captured";
+    default: break;
+    }
+    for (const vdl::Words &w : vdl::kErrorWords)
+        if (w.code == code) return w.words;
+    return code >= 0 ? "success" : "unknown result code";
+}

@@ -1,0 +1,42 @@
+// Splits ZPL II into its commands. ZPL has no statements or blocks: a
+// command is a prefix (^ for format commands, ~ for control commands), a
+// name, and everything up to the next prefix as its parameters. Line ends
+// carry no meaning anywhere and are dropped, as printers drop them.
+#ifndef VDL_ZPL_READER_H
+#define VDL_ZPL_READER_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace vdlzpl {
+
+// Where a command begins, for messages: line and column from 1.
+struct Place {
+    int line = 1;
+    int column = 1;
+};
+
+struct ZplCommand {
+    char prefix = '^';      // '^' or '~'
+    std::string name;       // upper case: "FO", "BC", "A" (a font's letter is the first parameter), "A@"
+    std::string parameters; // as written, without line ends
+    Place place;
+
+    // The full name as written in messages: "^FO".
+    std::string label() const { return std::string(1, prefix) + name; }
+};
+
+// Commands whose parameters are data, running to the next '^' only: a '~'
+// inside field data or a graphic is a character of it, not a command.
+bool takesData(const std::string &name);
+
+// The commands of text[0..length). Text before the first prefix is skipped.
+std::vector<ZplCommand> readCommands(const char *text, std::size_t length);
+
+// The parameters split at commas: "10,,x" gives "10", "", "x".
+std::vector<std::string> splitParameters(const std::string &parameters);
+
+}  // namespace vdlzpl
+
+#endif
