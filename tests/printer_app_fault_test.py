@@ -358,6 +358,29 @@ class FaultTest(ServerTestCase):
         self.assertEqual(self.ended("ordered", created, 30)["job-state"], "completed")
         self.assertEqual(self.printed(emulator), [*range(41, 51), 99])
 
+    def document_never_sent(self):
+        """A Create-Job whose document never comes holds up no job behind it, PWG
+        raster included (PAPPL refuses a stream while it holds new jobs), and
+        ends once its time is up (-o document-timeout, 2 s here)."""
+        with tempfile.TemporaryDirectory() as state:
+            server = Server(state, options=("-o", "document-timeout=2"))
+            self.addCleanup(lambda: server.process.poll() is None and server.stop())
+            emulator, relay = self.printer("awaiting", "freeze", server=server)
+            first = self.submit("awaiting", 61, server)
+            start, created = time.monotonic(), server.ipp("awaiting", "Create-Job")["job-id"]
+            relay.mode = "pass"
+            relay.close_all()
+            self.ended("awaiting", first, 30, server)
+            page = write_file(state, "page.pgm", b"P5 406 203 255\n" + bytes(406 * 100) + b"\xff" * 406 * 103)
+            subprocess.run([os.environ["VDL_PWG_PAGE"], f"{state}/page.pwg", "oe_2x1in_2x1in", "203", page], check=True)
+            streamed = server.ipp("awaiting", "Print-Job", (f"{state}/page.pwg", "image/pwg-raster"))
+            self.assertEqual(self.ended("awaiting", streamed.get("job-id"), 30, server)["job-state"], "completed")
+            expired = self.ended("awaiting", created, 30, server)
+            self.assertGreaterEqual(time.monotonic() - start, 2)
+            self.assertEqual(expired["job-state"], "canceled", expired)
+            self.assertEqual(self.printed(emulator), [61, 1])
+            server.stop()
+
     def busy_is_not_offline(self):
         """A healthy idle printer asked by many clients at once is never offline."""
         self.ended("healthy", self.submit("healthy", 1))
@@ -391,6 +414,7 @@ class FaultTest(ServerTestCase):
         ("printer that closes the connection after every command",
          partial(waits_unprinted, name="closing", mode="close"), 60),
         ("queued jobs", queued_jobs_in_order, 90),
+        ("Create-Job whose document never comes", document_never_sent, 60),
         ("bursts of status requests", busy_is_not_offline, 60),
         ("printer out of reach", partial(waits_unprinted, name="unreachable", mode="gone"), 60),
         ("status changed at an idle printer", status_changes, 30),

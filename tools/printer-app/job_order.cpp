@@ -1,12 +1,38 @@
 #include "job_order.h"
 
 #include <algorithm>
+#include <atomic>
+#include <ctime>
+#include <iterator>
+#include <map>
 #include <mutex>
 #include <set>
 #include <vector>
 
 namespace vdlapp {
 namespace {
+
+std::atomic<int> documentTimeout{kMaxDocumentTimeout};
+
+// The holds the queue made itself: the printers whose new jobs it holds, by
+// ID (an administrator's Hold-New-Jobs is the administrator's to undo), and
+// the jobs it holds until their documents come, by job ID with their
+// printer's.
+struct QueueHolds {
+    std::mutex mutex;
+    std::set<int> printers;
+    std::map<int, int> awaitingDocuments;
+};
+QueueHolds &queueHolds() {
+    static QueueHolds holds;
+    return holds;
+}
+
+bool heldForDocument(int jobId) {
+    QueueHolds &q = queueHolds();
+    const std::lock_guard<std::mutex> lock(q.mutex);
+    return q.awaitingDocuments.count(jobId) > 0;
+}
 
 struct QueuedJob {
     int id;
@@ -15,33 +41,27 @@ struct QueuedJob {
     // A job made by Create-Job waits, held, for its document: until it comes
     // there is nothing to print, and releasing the job would start it empty.
     bool hasDocument;
+    std::time_t created;
 };
 
 // The printer's active jobs, oldest first. Collected under PAPPL's lock and
 // acted on after it, since holding and releasing take that lock themselves.
+// A job the queue holds for its document carries a hold-until as a client's
+// hold does, but is the queue's to release.
 std::vector<QueuedJob> activeJobs(pappl_printer_t *printer) {
     std::vector<QueuedJob> jobs;
     papplPrinterIterateActiveJobs(
         printer,
         [](pappl_job_t *job, void *data) {
-            const bool byClient = papplJobGetReasons(job) & PAPPL_JREASON_JOB_HOLD_UNTIL_SPECIFIED;
+            const bool holdUntil = papplJobGetReasons(job) & PAPPL_JREASON_JOB_HOLD_UNTIL_SPECIFIED;
             static_cast<std::vector<QueuedJob> *>(data)->push_back(
-                {papplJobGetID(job), papplJobGetState(job), byClient, papplJobGetFilename(job) != nullptr});
+                {papplJobGetID(job), papplJobGetState(job), holdUntil, papplJobGetFilename(job) != nullptr,
+                 papplJobGetTimeCreated(job)});
         },
         &jobs, 1, 0);
+    for (QueuedJob &j : jobs) j.heldByClient = j.heldByClient && !heldForDocument(j.id);
     std::sort(jobs.begin(), jobs.end(), [](const QueuedJob &a, const QueuedJob &b) { return a.id < b.id; });
     return jobs;
-}
-
-// The printers whose new jobs the queue holds, by ID: an administrator's
-// Hold-New-Jobs is the administrator's to undo.
-struct QueueHolds {
-    std::mutex mutex;
-    std::set<int> printers;
-};
-QueueHolds &queueHolds() {
-    static QueueHolds holds;
-    return holds;
 }
 
 void setQueueHolds(pappl_printer_t *printer, bool holds) {
@@ -73,6 +93,46 @@ void holdPending(pappl_printer_t *printer, const std::vector<QueuedJob> &jobs, i
 // Held by the queue, not by its client.
 bool waiting(const QueuedJob &j, int except) { return j.state == IPP_JSTATE_HELD && !j.heldByClient && j.id != except; }
 
+// A job that waits for its document is held on its own (until released),
+// which PAPPL's release of held new jobs leaves alone: new jobs, PWG raster
+// streams among them, are taken meanwhile. PAPPL replaces the job's reason,
+// which is put back for its clients.
+void holdForDocument(pappl_printer_t *printer, int jobId) {
+    pappl_job_t *job = papplPrinterFindJob(printer, jobId);
+    if (!job || !papplJobHold(job, nullptr, "indefinite", 0)) return;
+    papplJobSetReasons(job, PAPPL_JREASON_JOB_DATA_INSUFFICIENT, PAPPL_JREASON_NONE);
+    QueueHolds &q = queueHolds();
+    const std::lock_guard<std::mutex> lock(q.mutex);
+    q.awaitingDocuments[jobId] = papplPrinterGetID(printer);
+}
+
+// The holds for documents of the printer's jobs that are no longer active.
+void forgetEndedHolds(pappl_printer_t *printer, const std::vector<QueuedJob> &jobs) {
+    const int printerId = papplPrinterGetID(printer);
+    QueueHolds &q = queueHolds();
+    const std::lock_guard<std::mutex> lock(q.mutex);
+    for (auto it = q.awaitingDocuments.begin(); it != q.awaitingDocuments.end();) {
+        const bool active = std::any_of(jobs.begin(), jobs.end(), [&](const QueuedJob &j) { return j.id == it->first; });
+        it = it->second == printerId && !active ? q.awaitingDocuments.erase(it) : std::next(it);
+    }
+}
+
+// A job whose document has not come within the timeout is cancelled: its
+// client is gone, or failed to send it.
+void expireAwaitingDocuments(pappl_printer_t *printer, const std::vector<QueuedJob> &jobs) {
+    const std::time_t now = std::time(nullptr);
+    const int timeout = documentTimeout;
+    for (const QueuedJob &j : jobs) {
+        // Whole seconds on both sides: more than the timeout is sure to have passed.
+        if (j.state != IPP_JSTATE_HELD || j.hasDocument || now - j.created <= timeout) continue;
+        pappl_job_t *job = papplPrinterFindJob(printer, j.id);
+        if (!job) continue;
+        papplJobCancel(job);
+        papplJobSetMessage(job, "Canceled: its document did not come within %d s.", timeout);
+        papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Canceled: its document did not come within %d s.", timeout);
+    }
+}
+
 // The oldest waiting job that has its document; 0 when there is none.
 int oldestReady(const std::vector<QueuedJob> &jobs, int except) {
     for (const QueuedJob &j : jobs)
@@ -80,23 +140,26 @@ int oldestReady(const std::vector<QueuedJob> &jobs, int except) {
     return 0;
 }
 
-bool awaitingDocument(const std::vector<QueuedJob> &jobs, int except) {
-    return std::any_of(jobs.begin(), jobs.end(), [&](const QueuedJob &j) { return waiting(j, except) && !j.hasDocument; });
+// A job the queue held for its document has it now.
+bool documentCame(const std::vector<QueuedJob> &jobs) {
+    return std::any_of(jobs.begin(), jobs.end(),
+                       [](const QueuedJob &j) { return j.hasDocument && heldForDocument(j.id); });
 }
 
 // The next step of a queue with no job printing but except (the one ending,
 // or 0): the oldest job with its document starts; with none, new jobs stop
-// being held, unless some still wait for their documents (PAPPL's release
-// of held new jobs would start those empty): checkQueue lets them through
-// once their documents are in.
+// being held, and those still waiting for their documents are held on their
+// own: checkQueue lets them through once their documents are in.
 void startNext(pappl_printer_t *printer, int except) {
     const std::vector<QueuedJob> jobs = activeJobs(printer);
     if (const int next = oldestReady(jobs, except)) {
         if (pappl_job_t *job = papplPrinterFindJob(printer, next)) papplJobRelease(job, nullptr);
-    } else if (!awaitingDocument(jobs, except)) {
-        setQueueHolds(printer, false);
-        papplPrinterReleaseHeldNewJobs(printer, nullptr);
+        return;
     }
+    for (const QueuedJob &j : jobs)
+        if (waiting(j, except) && !j.hasDocument && !heldForDocument(j.id)) holdForDocument(printer, j.id);
+    setQueueHolds(printer, false);
+    papplPrinterReleaseHeldNewJobs(printer, nullptr);
 }
 
 bool printing(const std::vector<QueuedJob> &jobs) {
@@ -119,8 +182,13 @@ void releaseNextJob(pappl_printer_t *printer, int endingJobId) {
     startNext(printer, endingJobId);
 }
 
+void setDocumentTimeout(int seconds) { documentTimeout = std::clamp(seconds, 1, kMaxDocumentTimeout); }
+
 void checkQueue(pappl_printer_t *printer) {
-    if (queueHoldsNewJobs(printer) && !printing(activeJobs(printer))) startNext(printer, 0);
+    const std::vector<QueuedJob> jobs = activeJobs(printer);
+    expireAwaitingDocuments(printer, jobs);
+    forgetEndedHolds(printer, jobs);
+    if ((queueHoldsNewJobs(printer) || documentCame(jobs)) && !printing(jobs)) startNext(printer, 0);
 }
 
 void resumeQueue(pappl_printer_t *printer) {

@@ -16,6 +16,7 @@
 #include "device_scheme.h"
 #include "document_format.h"
 #include "driver.h"
+#include "job_order.h"
 #include "local_socket.h"
 #include "picture_filter.h"
 #include "server_lifecycle.h"
@@ -60,6 +61,16 @@ void placeLocalSocket(int argc, char *argv[]) {
     useSocketDirectory(socketDirectory(dir, argv[0]));
 }
 
+// -o document-timeout=SECONDS, 1 to the most the queue allows; false for any other text.
+bool takeDocumentTimeout(const char *text) {
+    if (!text) return true;
+    char *end = nullptr;
+    const long seconds = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || seconds < 1 || seconds > kMaxDocumentTimeout) return false;
+    setDocumentTimeout(int(seconds));
+    return true;
+}
+
 // The server's system. Safe defaults: it listens on the loopback interface
 // only (-o listen-hostname=NAME, or '*' for every interface, serves the
 // network), and only its own user and root change it unless an
@@ -82,6 +93,10 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
     if (!makeSocketDirectoryPrivate()) {
         std::fprintf(stderr, "%s: the socket directory %s cannot be made private to this user: %s\n", kName,
                      chosenSocketDirectory().c_str(), std::strerror(errno));
+        return nullptr;
+    }
+    if (!takeDocumentTimeout(cupsGetOption("document-timeout", count, options))) {
+        std::fprintf(stderr, "%s: document-timeout takes 1 to %d seconds.\n", kName, kMaxDocumentTimeout);
         return nullptr;
     }
     const char *portText = cupsGetOption("server-port", count, options);
