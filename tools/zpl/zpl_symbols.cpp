@@ -126,13 +126,14 @@ struct Code128Data {
 
 std::optional<Code128Data> readCode128(const std::string &data, char mode, std::string &problem) {
     Code128Data out;
-    if (mode == 'U') {  // UCC case mode: an SSCC, the check digit the printer's
+    if (mode == 'U') {  // UCC case mode: 19 digits, AI and SSCC, completed by a check digit
         std::string digits;
         for (char c : data)
             if (std::isdigit(static_cast<unsigned char>(c))) digits += c;
-        digits.resize(std::min<std::size_t>(digits.size(), 17));
-        if (digits.size() < 17) digits.insert(0, 17 - digits.size(), '0');
-        out.text = "(00)" + digits + char('0' + mod10Check(digits));
+        digits.resize(std::min<std::size_t>(digits.size(), 19));
+        if (digits.size() < 19) digits.insert(0, 19 - digits.size(), '0');
+        const std::string body = digits.substr(2);
+        out.text = "(" + digits.substr(0, 2) + ")" + body + char('0' + mod10Check(body));
         out.gs1 = true;
         return out;
     }

@@ -360,6 +360,10 @@ struct Translator::State {
     }
 
     void endField(const Place &place) {
+        if (field.number && !field.data && fieldData.count(*field.number)) {
+            field.data = fieldData[*field.number];
+            field.dataPlace = field.place;
+        }
         if (field.data) {
             if (field.barcode)
                 emitBarcode(fieldText());

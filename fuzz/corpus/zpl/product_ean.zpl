@@ -1,0 +1,16 @@
+^XA
+^FX A product label: EAN-13, UPC-A, EAN-8, name and price.
+^FX expect text 40,30 Oat Biscuits 250 g
+^FX expect text 40,80 EUR 2.49
+^FX expect barcode EAN-13 5901234123457
+^FX expect barcode EAN-13 0036000291452
+^FX expect barcode EAN-8 96385074
+^PW812^LL600
+^CF0,40
+^FO40,30^FDOat Biscuits 250 g^FS
+^FO40,80^FDEUR 2.49^FS
+^BY3
+^FO40,160^BEN,120,Y,N^FD590123412345^FS
+^FO440,160^BUN,120,Y,N,Y^FD03600029145^FS
+^FO40,380^B8N,120,Y,N^FD9638507^FS
+^XZ

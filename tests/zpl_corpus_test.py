@@ -1,0 +1,80 @@
+"""The ZPL corpus (tests/zpl/*.zpl) through vdl-label convert and the emulator.
+
+Each label file states what must come out in ^FX comments:
+  ^FX expect text X,Y WORDS          a text field at X,Y (2 dots either way)
+  ^FX expect barcode FORMAT DATA     read back from the printed label
+  ^FX expect symbol NAME DATA        sent as that symbol, its name's spaces written _ (no reader finds it on a whole label)
+  ^FX expect warning WORDS           a warning containing WORDS; any other warning fails
+"""
+
+import glob
+import os
+import re
+import subprocess
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CLI = os.environ["VDL_LABEL"]
+EMULATOR = os.environ["VDL_EMULATOR"]
+CORPUS = sorted(glob.glob(os.path.join(HERE, "zpl", "*.zpl")))
+
+# zbarimg reads the linear codes, QR and DataBar; ZXing the stacked and
+# matrix symbols (zxing-cpp 1.4 stops at several symbols of one format).
+ZXING_FORMATS = {"PDF417", "DataMatrix"}
+
+
+def expectations(path):
+    with open(path, encoding="utf-8", errors="surrogateescape") as f:
+        text = f.read()
+    found = {"text": [], "barcode": [], "symbol": [], "warning": []}
+    for kind, rest in re.findall(r"\^FX expect (\w+) ([^\^\r\n]*)", text):
+        found[kind].append(rest.strip())
+    return found
+
+
+def read_barcodes(png, format_name):
+    if format_name in ZXING_FORMATS:
+        run = subprocess.run(["ZXingReader", "-format", format_name, png], capture_output=True, text=True, timeout=60)
+        return re.findall(r'^Text:\s+"(.*)"$', run.stdout, re.M)
+    run = subprocess.run(["zbarimg", "-q", "--nodbus", png], capture_output=True, text=True, timeout=60)
+    return [line.split(":", 1)[1] for line in run.stdout.splitlines() if line.startswith(format_name + ":")]
+
+
+class ZplCorpusTest(unittest.TestCase):
+    def test_every_label_prints_what_it_says(self):
+        self.assertGreaterEqual(len(CORPUS), 10)
+        for path in CORPUS:
+            with self.subTest(label=os.path.basename(path)), tempfile.TemporaryDirectory() as out:
+                self.check_label(path, out)
+
+    def check_label(self, path, out):
+        expected = expectations(path)
+        stream = os.path.join(out, "label.prn")
+        converted = subprocess.run([CLI, "convert", path, "-o", stream], capture_output=True, text=True, timeout=60)
+        self.assertEqual(converted.returncode, 0, converted.stderr)
+        warnings = [line for line in converted.stderr.splitlines() if line.startswith(path)]
+        for warning in warnings:
+            self.assertTrue(any(w in warning for w in expected["warning"]), f"unexpected warning: {warning}")
+        for w in expected["warning"]:
+            self.assertTrue(any(w in warning for warning in warnings), f"no warning: {w}")
+        rendered = subprocess.run([EMULATOR, "render", stream, "-o", out], capture_output=True, text=True, timeout=120)
+        self.assertEqual(rendered.returncode, 0, rendered.stderr)
+        with open(os.path.join(out, "log.txt"), encoding="utf-8") as f:
+            log = f.read()
+        for line in expected["text"]:
+            place, words = line.split(" ", 1)
+            x, y = (int(v) for v in place.split(","))
+            at = [(int(a), int(b)) for a, b in re.findall(r' x=(-?\d+) y=(-?\d+) .*text="' + re.escape(words) + '"', log)]
+            self.assertTrue(any(abs(a - x) <= 2 and abs(b - y) <= 2 for a, b in at), f"{words!r} at {x},{y}: {at}")
+        for line in expected["symbol"]:
+            name, data = line.split(" ", 1)
+            self.assertRegex(log, name.replace("_", " ") + r": .*data=\"" + re.escape(data) + '"')
+        png = os.path.join(out, "label-0001.png")
+        for line in expected["barcode"]:
+            format_name, data = line.split(" ", 1)
+            self.assertIn(data, read_barcodes(png, format_name), line)
+
+
+if __name__ == "__main__":
+    unittest.main()
