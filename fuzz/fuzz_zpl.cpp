@@ -17,8 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     limits.labels = 200;         // keeps each run short; the bounds themselves
     limits.serialCopies = 50;    // are what the corpus of bombs tests
     const bool strict = size > 0 && data[0] == '!';
-    vdlzpl::Translator translator(strict, nullptr, limits);
-    translator.translate(reinterpret_cast<const char *>(data), size, [](const vdlzpl::Label &label) {
+    vdlzpl::Translator translator(limits);
+    translator.translate(reinterpret_cast<const char *>(data), size, strict, nullptr, [](const vdlzpl::Label &label) {
         for (const vdlzpl::Step &step : label.steps)
             if (step() < 0) {
                 initDataBuffer();

@@ -149,6 +149,11 @@ TEST_F(ZplTest, WarningsNameTheCommandAndItsPlaceAndTheRestPrints) {
     EXPECT_EQ(c.bytes, "V0,0,U,20,20,0,N,N,N,0,L,0,'x'\rBD0,0,99,39,B,2\rP1,1\r");
 }
 
+TEST_F(ZplTest, FormatsStoredInOneCallAreRecalledInTheNext) {
+    ASSERT_EQ(print("^XA^DFR:KEPT.ZPL^FS^FO0,0^A0N,20^FN1^FS^XZ").result, 0);
+    EXPECT_EQ(print("^XA^XFR:KEPT.ZPL^FS^FN1^FDlater^FS^XZ").bytes, "V0,0,U,20,20,0,N,N,N,0,L,0,'later'\rP1,1\r");
+}
+
 TEST_F(ZplTest, RefusesNullArgumentsAndConvertingWhileConnected) {
     unsigned char *stream = nullptr;
     std::size_t length = 0;

@@ -40,9 +40,16 @@ int runLabel(const vdlzpl::Label &label) {
     return 0;
 }
 
-int translate(const char *zpl, std::size_t length, unsigned flags, VdlZplMessageCallback message, void *context) {
-    vdlzpl::Translator translator((flags & VDL_ZPL_STRICT) != 0, messageSink(message, context));
-    return translator.translate(zpl, length, runLabel);
+// The printer's memory of stored formats and graphics, for the process (it
+// has one printer): a template sent in one call is recalled in the next.
+vdlzpl::Translator &printerMemory() {
+    static vdlzpl::Translator translator;
+    return translator;
+}
+
+int translate(vdlzpl::Translator &translator, const char *zpl, std::size_t length, unsigned flags,
+              VdlZplMessageCallback message, void *context) {
+    return translator.translate(zpl, length, (flags & VDL_ZPL_STRICT) != 0, messageSink(message, context), runLabel);
 }
 
 }  // namespace
@@ -51,7 +58,7 @@ extern "C" int VdlZplPrint(const char *zpl, size_t length, unsigned flags, VdlZp
                            void *context) {
     if (zpl == nullptr) return VDL_ZPL_ERR_ARGUMENT;
     const std::lock_guard<std::mutex> lock(translationLock());
-    return translate(zpl, length, flags, message, context);
+    return translate(printerMemory(), zpl, length, flags, message, context);
 }
 
 extern "C" int VdlZplConvert(const char *zpl, size_t length, unsigned flags, unsigned char **stream,
@@ -64,7 +71,8 @@ extern "C" int VdlZplConvert(const char *zpl, size_t length, unsigned flags, uns
     vdlzpl::Capture capture;
     if (!capture.start()) return VDL_ZPL_ERR_CAPTURE;
     if (ConnectToPrinter(capture.portName().c_str()) != VDL_OK) return VDL_ZPL_ERR_CAPTURE;
-    const int result = translate(zpl, length, flags, message, context);
+    vdlzpl::Translator standalone;  // a conversion stands alone: it neither keeps nor finds stored formats
+    const int result = translate(standalone, zpl, length, flags, message, context);
     DisconnectPrinter();
     std::string bytes;
     if (!capture.finish(bytes)) return VDL_ZPL_ERR_CAPTURE;

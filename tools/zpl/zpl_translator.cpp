@@ -233,7 +233,7 @@ std::string objectName(const std::string &given) {
 // and the field being built.
 
 struct Translator::State {
-    bool strict;
+    bool strict = false;
     MessageSink messages;
     Limits limits;
 
@@ -291,7 +291,7 @@ struct Translator::State {
     bool sawSerial = false;
     std::map<long, std::string> fieldData;  // ^FN n ^FD data of a label recalling a format
 
-    State(bool s, MessageSink m, Limits l) : strict(s), messages(std::move(m)), limits(l) {}
+    explicit State(Limits l) : limits(l) {}
 
     [[noreturn]] void fail(int code, const Place &place, const std::string &message) {
         throw Failure{code, place, message};
@@ -612,8 +612,7 @@ struct Translator::State {
 };
 
 
-Translator::Translator(bool strict, MessageSink messages, Limits limits)
-    : state_(std::make_unique<State>(strict, std::move(messages), limits)) {}
+Translator::Translator(Limits limits) : state_(std::make_unique<State>(limits)) {}
 
 Translator::~Translator() = default;
 
@@ -896,8 +895,13 @@ std::vector<ZplCommand> takeFieldData(const std::vector<ZplCommand> &commands, s
 
 }  // namespace
 
-int Translator::translate(const char *text, std::size_t length, const LabelSink &sink) {
+int Translator::translate(const char *text, std::size_t length, bool strict, const MessageSink &messages,
+                          const LabelSink &sink) {
     State &s = *state_;
+    s.strict = strict;
+    s.messages = messages;
+    s.sent = s.wanted = State::Settings{};
+    s.label = State::LabelState{};
     try {
         if (text == nullptr) throw Failure{VDL_ZPL_ERR_ARGUMENT, {}, "no ZPL given"};
         if (length > s.limits.inputBytes)

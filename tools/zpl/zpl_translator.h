@@ -43,14 +43,18 @@ using MessageSink = std::function<void(const Place &, const std::string &)>;
 
 class Translator {
 public:
-    Translator(bool strict, MessageSink messages, Limits limits = {});
+    explicit Translator(Limits limits = {});
     ~Translator();
     Translator(const Translator &) = delete;
     Translator &operator=(const Translator &) = delete;
 
     // The labels of text[0..length), each handed to sink as soon as it is
-    // whole. The number of labels handed over, or a negative code.
-    int translate(const char *text, std::size_t length, const LabelSink &sink);
+    // whole; strict makes every warning an error. The number of labels
+    // handed over, or a negative code. Stored formats and graphics (^DF,
+    // ~DG) stay for the next call, as a printer keeps them; settings and
+    // the label state (^BY, ^CF, ^LH, ...) start afresh.
+    int translate(const char *text, std::size_t length, bool strict, const MessageSink &messages,
+                  const LabelSink &sink);
 
     // What the translation keeps: the command handlers work on it.
     struct State;
