@@ -86,9 +86,16 @@ constexpr int kWaitSlices = 20;      // five seconds between tries of a printer 
 constexpr int kConnectTimeout = 60;  // a Bluetooth connect retries for a while
 constexpr int kJobTimeout = 300;     // a 4 x 40 in label over a 9600 baud line
 constexpr int kConfirmTimeout = 60;  // the worker's own patience (about 30 s) and some
-// What a client sees of a printer is at most this old when it asks: an older
-// answer is refreshed in the background, so no request waits on a printer.
+// While clients ask, what they see of a printer is kept at most this old:
+// an older answer is refreshed in the background, so that requests do not
+// wait on the printer.
 constexpr auto kStatusFresh = std::chrono::seconds(1);
+// What a client is told is never older than this: after a quiet spell the
+// request waits for a refresh, at most kStatusWait (a first connect over TCP
+// takes a second and a half), and when the printer has not answered by then
+// it is shown offline rather than as it was.
+constexpr auto kStatusPromised = std::chrono::seconds(5);
+constexpr auto kStatusWait = std::chrono::seconds(2);
 // How long after the last question the state is kept fresh: CUPS asks a
 // printer with a queue every few seconds.
 constexpr auto kKeepFreshWhileAsked = std::chrono::seconds(30);
@@ -470,17 +477,25 @@ bool printRawFile(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t 
 }
 
 // The printer's state as the worker last had it, shown; refreshed in the
-// background when older than kStatusFresh while clients keep asking.
+// background when older than kStatusFresh while clients keep asking. A
+// client's request (once the server answers requests: not while it loads its
+// state) is never shown a state older than kStatusPromised.
 void showLastState(pappl_printer_t *printer, bool asked) {
     const char *uri = papplPrinterGetDeviceURI(printer);
     const std::optional<std::string> port = portNameFromUri(uri ? uri : "");
     if (!port) return;
     const std::shared_ptr<Worker> worker = workerOf(printer);
     if (asked) worker->noteAsked();
-    const Snapshot last = worker->last();
-    if (last.known) showPrinter(printer, last.answer);
+    Snapshot last = worker->last();
     if ((!last.known || last.age > kStatusFresh) && worker->askedWithin(kKeepFreshWhileAsked))
         worker->refreshInBackground(*port);
+    // A printer already shown offline stays so, without a wait, until it answers.
+    const bool promised = asked && papplSystemIsRunning(papplPrinterGetSystem(printer));
+    if (promised && (!last.known || (last.answer.ok() && last.age > kStatusPromised))) {
+        last = worker->lastWithin(kStatusPromised, kStatusWait);
+        if (!last.known || last.age > kStatusPromised) last = Snapshot{Answer{kNoFreshAnswer, 0, {}}, true, {}};
+    }
+    if (last.known) showPrinter(printer, last.answer);
 }
 
 // When a client asks for the printer's attributes: what the printer last

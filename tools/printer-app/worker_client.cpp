@@ -138,10 +138,18 @@ void Worker::remember(const Answer &answer) {
     last_.model = model;
     known_ = true;
     lastAt_ = std::chrono::steady_clock::now();
+    remembered_.notify_all();
 }
 
 Snapshot Worker::last() const {
     const std::lock_guard<std::mutex> lock(stateMutex_);
+    return Snapshot{last_, known_, std::chrono::steady_clock::now() - lastAt_};
+}
+
+Snapshot Worker::lastWithin(std::chrono::steady_clock::duration maxAge,
+                            std::chrono::steady_clock::duration wait) const {
+    std::unique_lock<std::mutex> lock(stateMutex_);
+    remembered_.wait_for(lock, wait, [&] { return known_ && std::chrono::steady_clock::now() - lastAt_ <= maxAge; });
     return Snapshot{last_, known_, std::chrono::steady_clock::now() - lastAt_};
 }
 
@@ -178,6 +186,7 @@ void Worker::retire() {
 std::string Worker::describe(int result) {
     if (result == kWorkerLost) return "the printer's worker process did not answer";
     if (result == kCancelled) return "the job was cancelled";
+    if (result == kNoFreshAnswer) return "no answer to a status query within two seconds";
     return vdl::describe(result);
 }
 

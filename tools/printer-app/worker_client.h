@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,6 +35,8 @@ struct Answer {
 inline constexpr int kWorkerLost = -1000;
 // The caller gave up waiting (its job was cancelled, the server is stopping).
 inline constexpr int kCancelled = -1001;
+// The printer did not answer a status query as soon as a client needed it.
+inline constexpr int kNoFreshAnswer = -1002;
 
 // The printer's last known state (its last answer to a status query, or the
 // failure of a request since) and how old it is.
@@ -57,6 +60,9 @@ public:
                 const std::function<bool()> &cancelled = {});
 
     Snapshot last() const;
+    // The last state once it is at most maxAge old, waiting at most wait for
+    // an answer that makes it so (a refresh under way).
+    Snapshot lastWithin(std::chrono::steady_clock::duration maxAge, std::chrono::steady_clock::duration wait) const;
     // Asks the printer for its state on a thread of its own, unless a request
     // is under way (its answer will be as new); the answer lands in last().
     void refreshInBackground(const std::string &port);
@@ -82,6 +88,7 @@ private:
     const std::string name_;  // the device URI, shown in ps as the worker's argument
     std::mutex callMutex_;    // one request at a time: the job's and the status refresh's
     mutable std::mutex stateMutex_;  // the fields below, which retire() and last() reach without callMutex_
+    mutable std::condition_variable remembered_;  // a new last state
     pid_t pid_ = -1;
     int fd_ = -1;
     bool retired_ = false;
