@@ -210,6 +210,23 @@ class FaultTest(ServerTestCase):
         pids = [self.server.process.pid, *self.workers(relay), *self.workers(self.healthy[1])]
         self.assertLess(self.peak_memory(pids), 300)
 
+    def cancelled_between_copies(self):
+        """A raw job of 500 copies cancelled at its third label: the copies not yet
+        sent are not sent (one at most is on its way), and those printed are counted."""
+        emulator, _ = self.printer("copying", "slow", rate=200)  # it prints slower than labels are written
+        path = write_file(self.directory.name, "copy.vdl", b"CB\rP1,1\r")
+        job_id = self.server.ipp("copying", "Print-Job", (path, "application/vnd.veldrin-commands"),
+                                 copies=("integer", 500))["job-id"]
+        eventually(lambda: len(self.printed(emulator)) >= 3, "three labels")
+        self.server.app("cancel", "-j", job_id, printer="copying")
+        cancelled_at = len(self.printed(emulator))
+        state = self.ended("copying", job_id, 10)
+        time.sleep(0.5)  # for a label still on its way
+        printed = len(self.printed(emulator))
+        self.assertEqual(state["job-state"], "canceled", state)
+        self.assertLessEqual(printed, cancelled_at + 2)
+        self.assertIn(int(state["job-impressions-completed"]), range(cancelled_at - 1, printed + 1))
+
     def waits_unprinted(self, name, mode):
         """A printer that never answers, hangs up after each answer, or is
         out of reach: it shows offline (not paused) and holds up no other
@@ -421,6 +438,7 @@ class FaultTest(ServerTestCase):
         ("slow link", slow_link, 120),
         ("printer killed mid-job and restarted", killed_mid_job, 90),
         ("job cancelled while its label is sent", cancelled_while_sent, 40),
+        ("raw job cancelled between its copies", cancelled_between_copies, 30),
         ("picture bombs on two printers at once", picture_bombs, 30),
         ("printer that accepts and never answers", partial(waits_unprinted, name="hung", mode="freeze"), 60),
         ("worker stopped, then killed", worker_stopped_then_killed, 60),

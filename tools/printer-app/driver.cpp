@@ -448,9 +448,17 @@ int openJobDocument(pappl_job_t *job) {
 
 namespace {
 
-// A job in the printer's own command language goes out as it is, once a copy.
+// A job in the printer's own command language goes out as it is, once a
+// copy, each copy an impression. A copy goes out once the printer has
+// answered after the one before: no more than one copy is ever on its way
+// ahead of the printer, so a cancel stops the labels at the next copy.
 bool sendRawFile(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link) {
-    for (int copy = 0; copy < std::max(1, options->copies); ++copy) {
+    const int copies = std::max(1, options->copies);
+    papplJobSetImpressions(job, copies);
+    for (int copy = 0; copy < copies; ++copy) {
+        if (copy > 0 && !confirmJob(job, link)) return false;
+        if (copy > 0) papplJobSetImpressionsCompleted(job, 1);
+        if (papplJobIsCanceled(job)) return false;
         const int fd = openJobDocument(job);
         if (fd < 0) return false;
         std::vector<char> chunk(65536);
@@ -471,6 +479,7 @@ bool sendRawFile(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link
 bool printRawFile(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
     DeviceLink *link = jobLink(job, device);
     const bool printed = startJob(job, options, link) && sendRawFile(job, options, link) && confirmJob(job, link);
+    if (printed) papplJobSetImpressionsCompleted(job, 1);  // the last copy
     endJob(job);
     showEnd(job, printed);
     return printed;
