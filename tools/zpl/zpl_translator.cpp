@@ -299,8 +299,8 @@ struct Translator::State {
 
     void warn(const Place &place, const std::string &message) {
         ++label.warnings;
-        if (messages) messages(place, message);
         if (strict) fail(VDL_ZPL_ERR_STRICT, place, message + "; refused (strict)");
+        if (messages) messages(place, message);
     }
 
     void add(Step step) { out.steps.push_back(std::move(step)); }

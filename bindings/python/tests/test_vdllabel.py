@@ -390,6 +390,37 @@ def printed(log):
     return [m[0] or m[1] for m in re.findall(r'^\S+ (?:[TV] .*? text="(.*?)"|(P|CB) )', log, re.M)]
 
 
+class ZplTest(unittest.TestCase):
+    """ZPL labels: print_zpl sends the bytes convert_zpl gives; the connection's rules hold."""
+
+    LABEL = os.path.join(SOURCE, "tests", "zpl", "shipping_ground.zpl")
+
+    def test_a_zpl_label_prints_as_it_converts(self):
+        with open(self.LABEL, "rb") as f:
+            zpl = f.read()
+        converted, warnings = vdllabel.convert_zpl(zpl)
+        self.assertEqual(warnings, [])
+        self.assertIn(b"B160,300,1,3,30,160,0,1,'1Z999AA10123456784'\r", converted)
+        fake = FakePrinter()
+        self.addCleanup(fake.close)
+        with Printer(fake.port_name) as printer:
+            self.assertEqual(printer.print_zpl(zpl.decode("utf-8")), vdllabel.ZplResult(1, []))
+            printer.write(FakePrinter.MARK)
+            self.assertEqual(fake.take(), converted)
+            with self.assertRaises(vdllabel.ZplError) as busy:
+                vdllabel.convert_zpl(zpl)
+            self.assertEqual(busy.exception.code, -205)
+            with self.assertRaises(vdllabel.ZplError) as strict:
+                printer.print_zpl("^XA\n^FO0,0^FDx^FS^HH^XZ", strict=True)
+            self.assertEqual((strict.exception.code, strict.exception.warnings),
+                             (-203, ["2:14: ^HH is not supported; skipped; refused (strict)"]))
+            with self.assertRaises(RuntimeError), printer.label():
+                printer.print_zpl(zpl)
+        with self.assertRaises(VdlError) as unconnected:
+            Printer(fake.port_name).print_zpl(zpl)
+        self.assertEqual(unconnected.exception.code, NOT_CONNECTED)
+
+
 class BindingTest(unittest.TestCase):
     """Against the emulator."""
 

@@ -76,7 +76,8 @@ from ._words import VERSION as __version__
 from .library import BUSY, MEANINGS, NOT_CONNECTED, SIGNATURES, Buffer, Text, VdlError, load_library
 from .printer import REPLY_LIMIT, Printer, dots_from_mm
 from .raster import Raster
+from .zpl import ZplError, ZplResult, convert_zpl
 
-__all__ = ["__version__", "Printer", "dots_from_mm", "VdlError", "Raster", "Status", "DeviceFont", "VectorFont", "Rotation", "Alignment", "Symbology",
+__all__ = ["__version__", "Printer", "convert_zpl", "ZplError", "ZplResult", "dots_from_mm", "VdlError", "Raster", "Status", "DeviceFont", "VectorFont", "Rotation", "Alignment", "Symbology",
            "CodePage", "MediaType", "BlockOption", "Orientation", "PrintingType", "RfidWrite", "CodablockMode",
            "Text", "Buffer", "MEANINGS", "NOT_CONNECTED", "BUSY", "REPLY_LIMIT", "SIGNATURES", "load_library"]

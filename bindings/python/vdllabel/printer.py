@@ -15,6 +15,7 @@ from .enums import (Alignment, BlockOption, CodablockMode, CodePage, DeviceFont,
 from .library import (BLUETOOTH_MISSING, BUSY, NOT_CONNECTED, Buffer, Text, VdlError, c_arguments,
                       is_bluetooth_address, load_libbluetooth, load_library, raw_bytes)
 from .raster import Path, Raster
+from .zpl import Zpl, ZplResult, print_zpl
 
 #: The most bytes one reply of direct_io holds.
 REPLY_LIMIT = 512
@@ -464,6 +465,17 @@ class Printer:
     def clear_buffer(self) -> None:
         """Sends the printer's clear-buffer command (ClearBuffer); the library's command buffer is untouched."""
         self._call("ClearBuffer")
+
+    def print_zpl(self, zpl: Zpl, strict: bool = False) -> ZplResult:
+        """VdlZplPrint: prints the labels of ZPL II text or bytes, translated into the printer's own text,
+        barcode and bitmap commands. Returns the labels printed and the warnings ("LINE:COLUMN: words") for
+        what has no counterpart; strict refuses such a label (ZplError). Not inside label(): ZPL labels are
+        whole labels."""
+        with _Connection.lock:
+            if _Connection.in_label:
+                raise RuntimeError("print_zpl() inside label(): a ZPL label is a whole label of its own")
+            self._require_connection("VdlZplPrint")
+            return print_zpl(self._lib, zpl, strict)
 
     # --- the one road of every call ----------------------------------------------------
 
