@@ -85,7 +85,11 @@ VDL_ZPL_API int VdlZplConvert(const char *zpl, size_t length, unsigned flags, un
 /** Frees a stream of VdlZplConvert. */
 VDL_ZPL_API void VdlZplFree(void *stream);
 
-/** Whether the bytes look like ZPL: their first command, after white space, is ^XA (or another ^ or ~ command). */
+/**
+ * Whether the bytes look like ZPL: their first command, after white space, is
+ * ^XA, ^FX or a control command that leads ZPL files (~DG, ~DY, ~SD, ~TA,
+ * ~CT, ~CC, ~CD, ~JA). The printer's own commands (^PI0, ^cu, ~JC, ...) are not.
+ */
 VDL_ZPL_API int VdlZplDetect(const void *data, size_t length);
 
 /** Words for a result code of this header (or of libVdlLabelAPI). */

@@ -88,6 +88,16 @@ class EmulatorServiceTest(unittest.TestCase):
                 with open(os.path.join(out, "log.txt")) as file:
                     self.assertIn("P print: first=1 second=1", file.read())
 
+    def test_offline_render_translates_zpl(self):
+        label = os.path.join(os.path.dirname(os.path.abspath(__file__)), "zpl", "shipping_ground.zpl")
+        with tempfile.TemporaryDirectory() as out:
+            result = run("render", label, "-o", out, "--strict")
+            self.assertEqual(result.returncode, 0, result.stderr)
+            with open(os.path.join(out, "log.txt")) as file:
+                self.assertIn("data=\"1Z999AA10123456784\"", file.read())
+            result = run("render", "-", "-o", out, stdin=b"^XA^FO0,0^FDx")
+        self.assertEqual((result.returncode, result.stderr), (1, b"-:1:1: the label begun here has no ^XZ; not printed\n"))
+
     def test_strict_fails_on_commands_that_are_not_good(self):
         # (stream, options, exit status, text on standard error)
         cases = [
@@ -183,6 +193,9 @@ class EmulatorServiceTest(unittest.TestCase):
             ("/render", PRINT, {"Content-Encoding": "gzip"}, 400, b"could not be read whole"),
             ("/render?strict=true", PRINT, {}, 400, b"strict takes 1"),
             ("/render?strict=0&strict=1", PRINT, {}, 400, b"strict takes 1"),
+            ("/render?from=pdf", PRINT, {}, 400, b"from takes zpl"),
+            ("/render?from=zpl", b"^XA^FO0,0", {}, 400, b"1:1: the label begun here has no ^XZ"),
+            ("/render?from=zpl&strict=1", b"^XA^HH^XZ", {}, 400, b"ZPL 1:4: ^HH is not supported; skipped"),
             ("/render", PRINT, {"Accept": "text/html, image/*;q=0"}, 406, b"answers image/png, application/json or application/pdf"),
             ("/labels/99.pdf", None, {}, 404, b"no label 99"),
             ("/render", PRINT, {"Origin": "http://evil.test"}, 403, b"another site's page"),
@@ -431,6 +444,8 @@ class EmulatorServiceTest(unittest.TestCase):
             texts = "[...document.querySelectorAll('%s li')].map(li => li.textContent).join('\\n')"
             for text, width, warning in [("SW250\nSSx\nP1,1\n", 250,
                                           '1.2 MALFORMED SS speed: speed "x" is not a 32-bit decimal number; 4 bytes "SSx\\x0D"'),
+                                         ("^XA^PW320^LL200^FO10,10^A0N,30^FDHi^FS^HH^XZ", 320,
+                                          "ZPL 1:39: ^HH is not supported; skipped"),
                                          ("SW300\nSL200,24,G,0\nT20,20,5,1,1,0,0,N,N,'Hi'\nBD0,0,99,99,O\nP1,1", 300, "")]:
                 started = time.monotonic()
                 browser.evaluate(type_in % json.dumps(text))

@@ -169,8 +169,9 @@ TEST_F(ZplTest, RefusesNullArgumentsAndConvertingWhileConnected) {
 
 TEST(ZplDetect, KnowsZplByItsFirstCommand) {
     for (const auto &[text, zpl] : std::vector<std::pair<std::string, int>>{
-             {"^XA^XZ", 1}, {"\xEF\xBB\xBF  \r\n~DGR:A,1,1,00", 1}, {"^xa", 1}, {"T10,20,3,1,1,0,0,N,N,'x'\r", 0},
-             {"BM\x36", 0}, {"^X", 0}, {"", 0}})
+             {"^XA^XZ", 1}, {"\xEF\xBB\xBF  \r\n~DGR:A,1,1,00", 1}, {"^xa", 1}, {"^FX made by", 1},
+             {"T10,20,3,1,1,0,0,N,N,'x'\r", 0}, {"^PI0\r\nSW812\r", 0}, {"~JC\r", 0}, {"^cu\r", 0}, {"BM\x36", 0},
+             {"^X", 0}, {"", 0}})
         EXPECT_EQ(VdlZplDetect(text.data(), text.size()), zpl) << text;
 }
 

@@ -54,7 +54,7 @@ main { flex: 1; display: flex; min-height: 0; }
     <div id="paper" hidden><div id="sheet"><img id="preview" alt="label preview"><div id="highlight"></div></div></div></div>
   <div id="side">
     <textarea id="editor" spellcheck="false" aria-label="commands to draw, one a line"
-      placeholder="Commands to draw, one a line, as:&#10;SW406&#10;SL203,24,G,0&#10;BD10,10,395,192,B,3&#10;T20,20,5,1,1,0,0,N,N,'Hello'&#10;B120,60,1,2,4,80,0,1,'PKG-123'&#10;P1,1"></textarea>
+      placeholder="Commands to draw, one a line, or a ZPL II label (^XA ... ^XZ), as:&#10;SW406&#10;SL203,24,G,0&#10;BD10,10,395,192,B,3&#10;T20,20,5,1,1,0,0,N,N,'Hello'&#10;B120,60,1,2,4,80,0,1,'PKG-123'&#10;P1,1"></textarea>
     <ul id="warnings"></ul>
     <ul id="commands"></ul>
   </div>
@@ -213,12 +213,17 @@ $('save-pdf').addEventListener('click', () => {
 
 // The editor: what is typed is drawn by POST /render, on a printer of its
 // own, once the typing pauses. The printer's commands end with CR: each
-// line end typed is sent as one, and the last line gets one too.
+// line end typed is sent as one, and the last line gets one too. Text that
+// begins as ZPL II does (^XA, a comment, a download) is ZPL II: the service translates it first
+// and goes by its own line ends.
 const draftImages = [];  // the drafts' PNGs as blob URLs, freed when replaced
 let pause = 0;           // the typing pause's timer
 let drafts = 0;          // renders asked for: only the newest one's answer is shown
 
+const isZpl = (text) => /^\s*(\^(XA|FX)|~(DG|DY|SD|TA|CT|CC|CD|JA))/i.test(text);  // as VdlZplDetect
+
 function commandStream(text) {
+  if (isZpl(text)) return text;
   const stream = text.replace(/\r\n?|\n/g, '\r');
   return stream === '' || stream.endsWith('\r') ? stream : stream + '\r';
 }
@@ -232,7 +237,8 @@ function showWarnings(lines) {
 }
 
 async function render(stream, type) {
-  return fetch('/render', { method: 'POST', headers: { Accept: type }, body: stream });
+  const url = isZpl(stream) ? '/render?from=zpl' : '/render';
+  return fetch(url, { method: 'POST', headers: { Accept: type }, body: stream });
 }
 
 async function drawDraft() {

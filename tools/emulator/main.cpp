@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "VdlLabelAPI.h"
+#include "VdlZpl.h"
 #include "bounded_server.h"
 #include "decoded_log.h"
 #include "emulated_printer.h"
@@ -207,11 +208,50 @@ struct RenderReport : vdlemu::StreamListener {
     void event(int, const std::string &, const std::string &) override {}
 };
 
+// ZPL II as the printer's commands, through the library's translator: the
+// emulator is its client here, as any program is, and stays the printer.
+vdlemu::Translation translateZpl(const std::string &zpl) {
+    vdlemu::Translation t;
+    unsigned char *stream = nullptr;
+    std::size_t length = 0;
+    const int result = VdlZplConvert(
+        zpl.data(), zpl.size(), 0, &stream, &length,
+        [](void *messages, int line, int column, const char *message) {
+            static_cast<std::vector<std::string> *>(messages)->push_back(std::to_string(line) + ":" +
+                                                                         std::to_string(column) + ": " + message);
+        },
+        &t.messages);
+    t.ok = result >= 0;
+    if (t.ok) t.stream.assign(reinterpret_cast<const char *>(stream), length);
+    else if (t.messages.empty()) t.messages.push_back(VdlZplErrorText(result));
+    VdlZplFree(stream);
+    return t;
+}
+
+// A ZPL file for the offline renderer: its commands once translated, the
+// translator's warnings said on standard error. False when it cannot be.
+bool readZplCommands(const Options &o, std::FILE *input, const char *start, std::size_t startLength, std::string &commands) {
+    std::string zpl(start, startLength);
+    char bytes[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(bytes, 1, sizeof bytes, input)) > 0) zpl.append(bytes, n);
+    const vdlemu::Translation t = translateZpl(zpl);
+    for (const std::string &message : t.messages) std::fprintf(stderr, "%s:%s\n", o.input.c_str(), message.c_str());
+    commands = t.stream;
+    return t.ok;
+}
+
 // The offline renderer: the stream as one connection, through the printer
 // the port uses, its previews and log written into the output directory.
+// A file of ZPL II is translated first.
 int renderFile(Options &o) {
     File input = o.input == "-" ? File(stdin, [](std::FILE *) { return 0; }) : openFile(o.input, "rbe");
     if (!input) return 1;
+    char first[65536];
+    const std::size_t firstLength = std::fread(first, 1, sizeof first, input.get());
+    std::string zplCommands;
+    const bool zpl = VdlZplDetect(first, firstLength) != 0;
+    if (zpl && !readZplCommands(o, input.get(), first, firstLength, zplCommands)) return 1;
     o.printer.previewDirectory = o.outputDirectory;
     const bool json = o.logFormat == vdlemu::LogFormat::Json;
     File logFile = openFile(o.outputDirectory + (json ? "/log.jsonl" : "/log.txt"), "we");
@@ -225,9 +265,14 @@ int renderFile(Options &o) {
     listeners.add(report);
     vdlemu::EmulatedPrinter printer(o.printer);
     vdlemu::StreamSession session(1, printer, listeners, o.port.parser);
-    char bytes[65536];
-    std::size_t n = 0;
-    while ((n = std::fread(bytes, 1, sizeof bytes, input.get())) > 0) session.receive(bytes, n);
+    if (zpl) {
+        session.receive(zplCommands.data(), zplCommands.size());
+    } else {
+        session.receive(first, firstLength);
+        char bytes[65536];
+        std::size_t n = 0;
+        while ((n = std::fread(bytes, 1, sizeof bytes, input.get())) > 0) session.receive(bytes, n);
+    }
     if (std::ferror(input.get())) {
         std::fprintf(stderr, "vdl-emulator: %s: %s\n", o.input.c_str(), std::strerror(errno));
         return 1;
@@ -288,6 +333,7 @@ int serve(const Options &o) {
     vdlemu::BoundedServer http;
     vdlemu::PrinterConfig renderDefaults = o.printer;
     vdlemu::RenderService service(renderDefaults, o.port.parser, store, printer, o.httpAllowedHosts);
+    service.translateZplWith(translateZpl);
     std::unique_ptr<HttpThread> httpThread;
     if (o.httpPort != kNoPort) {
         service.attach(http);

@@ -423,6 +423,10 @@ void RenderService::render(const Request &request, Response &response, const std
     if (request.get_param_value_count("strict") > 1 || (request.has_param("strict") && strictness != "1" && strictness != "0"))
         return refuse(request, response, 400, "strict takes 1 (refuse a render with warnings) or 0, once");
     const bool strict = strictness == "1";
+    const std::string from = request.get_param_value("from");
+    if (request.get_param_value_count("from") > 1 || (request.has_param("from") && from != "zpl" && from != "commands"))
+        return refuse(request, response, 400, "from takes zpl (the body is ZPL II) or commands (the default), once");
+    if (from == "zpl" && !zpl_) return refuse(request, response, 501, "this emulator was built without the ZPL translator");
     PrinterConfig config;
     std::vector<std::string> settingWarnings;
     if (!renderSettings(request, response, config, settingWarnings)) return;
@@ -437,7 +441,18 @@ void RenderService::render(const Request &request, Response &response, const std
         return refuse(request, response, 503, std::to_string(kMaxRenders) + " renders are drawing and " +
                                                   std::to_string(kMaxWaitingRenders) + " waiting already; try again");
     }
-    RenderedStream drawn = renderStream(body, config, parser_);
+    std::string stream;
+    if (from == "zpl") {
+        Translation translated = zpl_(body);
+        if (!translated.ok) {
+            std::string reason = "the ZPL could not be translated:";
+            for (const std::string &message : translated.messages) reason += "\n" + message;
+            return refuse(request, response, 400, reason);
+        }
+        stream = std::move(translated.stream);
+        for (const std::string &message : translated.messages) settingWarnings.push_back("ZPL " + message);
+    }
+    RenderedStream drawn = renderStream(from == "zpl" ? stream : body, config, parser_);
     if (drawn.calledOff) return;  // nobody to answer
     drawn.warnings.insert(drawn.warnings.begin(), settingWarnings.begin(), settingWarnings.end());
     drawn.warningCount += settingWarnings.size();

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <mutex>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,15 @@ struct RenderedStream : StreamListener {
 // At most `config.previewLimit` labels are drawn (0: all); nothing is written to files.
 RenderedStream renderStream(const std::string &stream, PrinterConfig config, const ParserOptions &parser);
 
+// Another label language turned into the printer's commands, by a client
+// of the library: the emulator itself only decodes the printer's commands.
+struct Translation {
+    bool ok = false;
+    std::string stream;                 // the printer's commands
+    std::vector<std::string> messages;  // warnings, and the error when !ok, each with its place
+};
+using LanguageTranslator = std::function<Translation(const std::string &source)>;
+
 class RenderService {
 public:
     static constexpr std::size_t kMaxRequestBytes = std::size_t(16) << 20;
@@ -94,11 +104,14 @@ public:
 
     // Routes, bounds and threads on a server that is not listening yet.
     void attach(httplib::Server &server);
+    // What POST /render?from=zpl translates ZPL II with; without it such a request gets 501.
+    void translateZplWith(LanguageTranslator translator) { zpl_ = std::move(translator); }
     // Ends the event streams, before the server is stopped.
     void stop() { store_.close(); }
 
 private:
     class RenderSlot;
+    LanguageTranslator zpl_;
 
     void render(const httplib::Request &request, httplib::Response &response, const std::string &body);
     void labels(const httplib::Request &request, httplib::Response &response) const;

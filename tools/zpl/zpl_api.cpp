@@ -2,6 +2,7 @@
 // byte stream through a capture of the library's own output.
 #include "VdlZpl.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -86,14 +87,21 @@ extern "C" int VdlZplConvert(const char *zpl, size_t length, unsigned flags, uns
 
 extern "C" void VdlZplFree(void *stream) { std::free(stream); }
 
+// ZPL files begin with a label (^XA), a comment, or one of the control
+// commands that download or set up ahead of labels. The printer's own
+// command language has ^ and ~ commands too (^PI0, ^cu, ~JC, ~JR, ~PH), so
+// a caret alone says nothing.
 extern "C" int VdlZplDetect(const void *data, size_t length) {
+    static const char *const kLeading[] = {"^XA", "^FX", "~DG", "~DY", "~SD", "~TA", "~CT", "~CC", "~CD", "~JA"};
     const auto *bytes = static_cast<const unsigned char *>(data);
     if (bytes == nullptr) return 0;
     std::size_t i = length >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;  // a UTF-8 byte order mark
     while (i < length && (bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\r' || bytes[i] == '\n')) ++i;
-    if (i + 3 > length || (bytes[i] != '^' && bytes[i] != '~')) return 0;
-    const auto isName = [](unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '@'; };
-    return isName(bytes[i + 1]) && isName(bytes[i + 2]) ? 1 : 0;
+    if (i + 3 > length) return 0;
+    for (const char *command : kLeading)
+        if (bytes[i] == command[0] && std::toupper(bytes[i + 1]) == command[1] && std::toupper(bytes[i + 2]) == command[2])
+            return 1;
+    return 0;
 }
 
 extern "C" const char *VdlZplErrorText(int code) {
