@@ -1,7 +1,7 @@
 """The ZPL corpus (tests/zpl/*.zpl) through vdl-label convert and the emulator.
 
-Each label file states what must come out in ^FX comments:
-  ^FX expect text X,Y WORDS          a text field at X,Y (2 dots either way)
+Each label file states what must come out in ^FX comments (barcodes are read from its last label):
+  ^FX expect text X,Y[,H] WORDS      a text field at X,Y (2 dots either way), H dots high (10 % either way)
   ^FX expect barcode FORMAT DATA     read back from the printed label
   ^FX expect symbol NAME DATA        sent as that symbol, its name's spaces written _ (no reader finds it on a whole label)
   ^FX expect warning WORDS           a warning containing WORDS; any other warning fails
@@ -43,7 +43,7 @@ def read_barcodes(png, format_name):
 
 class ZplCorpusTest(unittest.TestCase):
     def test_every_label_prints_what_it_says(self):
-        self.assertGreaterEqual(len(CORPUS), 10)
+        self.assertGreaterEqual(len(CORPUS), 30)
         for path in CORPUS:
             with self.subTest(label=os.path.basename(path)), tempfile.TemporaryDirectory() as out:
                 self.check_label(path, out)
@@ -64,13 +64,15 @@ class ZplCorpusTest(unittest.TestCase):
             log = f.read()
         for line in expected["text"]:
             place, words = line.split(" ", 1)
-            x, y = (int(v) for v in place.split(","))
-            at = [(int(a), int(b)) for a, b in re.findall(r' x=(-?\d+) y=(-?\d+) .*text="' + re.escape(words) + '"', log)]
-            self.assertTrue(any(abs(a - x) <= 2 and abs(b - y) <= 2 for a, b in at), f"{words!r} at {x},{y}: {at}")
+            x, y, *height = (int(v) for v in place.split(","))
+            found = [(int(a), int(b), int(h)) for a, b, h in
+                     re.findall(r' x=(-?\d+) y=(-?\d+) .*?height=(\d+) .*text="' + re.escape(words) + '"', log)]
+            self.assertTrue(any(abs(a - x) <= 2 and abs(b - y) <= 2 and (not height or abs(h - height[0]) <= height[0] / 10)
+                                for a, b, h in found), f"{words!r} at {place}: {found}")
         for line in expected["symbol"]:
             name, data = line.split(" ", 1)
             self.assertRegex(log, name.replace("_", " ") + r": .*data=\"" + re.escape(data) + '"')
-        png = os.path.join(out, "label-0001.png")
+        png = sorted(glob.glob(os.path.join(out, "label-*.png")))[-1]
         for line in expected["barcode"]:
             format_name, data = line.split(" ", 1)
             self.assertIn(data, read_barcodes(png, format_name), line)

@@ -4,10 +4,6 @@
 
 namespace vdlzpl {
 
-bool takesData(const std::string &name) {
-    return name == "FD" || name == "FV" || name == "FX" || name == "GF" || name == "DG" || name == "DY";
-}
-
 namespace {
 
 // The name after a prefix: two letters, except ^A, whose second letter is
@@ -46,8 +42,7 @@ std::vector<ZplCommand> readCommands(const char *text, std::size_t length) {
             if (!isLineEnd(text[i])) command.name += char(std::toupper(static_cast<unsigned char>(text[i])));
             advance(text[i]);
         }
-        const bool data = takesData(command.name);
-        while (i < length && text[i] != '^' && (data || text[i] != '~')) {
+        while (i < length && text[i] != '^' && text[i] != '~') {
             if (!isLineEnd(text[i])) command.parameters += text[i];
             advance(text[i]);
         }

@@ -1,7 +1,9 @@
 // Splits ZPL II into its commands. ZPL has no statements or blocks: a
 // command is a prefix (^ for format commands, ~ for control commands), a
-// name, and everything up to the next prefix as its parameters. Line ends
-// carry no meaning anywhere and are dropped, as printers drop them.
+// name, and everything up to the next prefix as its parameters, field data
+// and comments included (a ^ or ~ in data is written with ^FH, or >= in
+// Code 128). Line ends carry no meaning anywhere and are dropped, as
+// printers drop them.
 #ifndef VDL_ZPL_READER_H
 #define VDL_ZPL_READER_H
 
@@ -26,10 +28,6 @@ struct ZplCommand {
     // The full name as written in messages: "^FO".
     std::string label() const { return std::string(1, prefix) + name; }
 };
-
-// Commands whose parameters are data, running to the next '^' only: a '~'
-// inside field data or a graphic is a character of it, not a command.
-bool takesData(const std::string &name);
 
 // The commands of text[0..length). Text before the first prefix is skipped.
 std::vector<ZplCommand> readCommands(const char *text, std::size_t length);

@@ -1,0 +1,16 @@
+^FX A bin label format stored once and recalled for three bins.
+^XA
+^DFR:BIN.ZPL^FS
+^PW600^LL300
+^FO20,20^A0N,50,50^FN1^FS
+^FO20,90^A0N,30,30^FN2^FDno description^FS
+^BY2^FO20,140^BCN,80,Y,N,N^FN3^FS
+^XZ
+^XA^XFR:BIN.ZPL^FS^FN1^FDBIN A-01^FS^FN2^FDScrews M4^FS^FN3^FDA01^FS^XZ
+^XA^XFR:BIN.ZPL^FS^FN1^FDBIN A-02^FS^FN3^FDA02^FS^XZ
+^XA
+^FX expect text 20,20,50 BIN A-03
+^FX expect text 20,90,30 Washers 8 mm
+^FX expect barcode CODE-128 A03
+^XFR:BIN.ZPL^FS^FN1^FDBIN A-03^FS^FN2^FDWashers 8 mm^FS^FN3^FDA03^FS
+^XZ
