@@ -575,6 +575,34 @@ class RestartTest(ServerTestCase):
         server.stop()
 
 
+class ZplTest(ServerTestCase):
+    def test_a_zpl_label_reaches_the_printer_as_the_same_bytes_every_way(self):
+        # ZPL over IPP in its own format and as application/octet-stream (what CUPS' raw queues send), to the
+        # raw socket (-o raw-socket=on: the first printer's is port 9100), and from vdl-label straight to
+        # the printer: the printer receives the label's translation, byte for byte, each time.
+        label = os.path.join(os.path.dirname(os.path.abspath(__file__)), "zpl", "shipping_ground.zpl")
+        cli = os.path.join(os.path.dirname(APP), "..", "..", "vdl-label")
+        translation = subprocess.run([cli, "convert", label], capture_output=True, check=True, timeout=60).stdout
+        state, captured = self.enterContext(tempfile.TemporaryDirectory()), self.enterContext(tempfile.TemporaryDirectory())
+        emulator = self.enterContext(Emulator("--capture", captured, "--no-preview"))
+        self.assertFalse(listening(9100), "port 9100, the raw socket's, is taken by another program")
+        server = Server(state, options=("-o", "raw-socket=on"))
+        self.addCleanup(lambda: server.stop())
+        server.app("add", "-d", "zpl", "-m", "veldrin_203dpi", "-v", f"vdl://{emulator.port_name}")
+        for number, document_format in enumerate(["application/vnd.zebra-zpl", "application/octet-stream"], 1):
+            job = server.ipp("zpl", "Print-Job", (label, document_format))
+            self.assertEqual(job.get("job-id"), str(number), job)
+            eventually(lambda: server.job_state("zpl", number, "job-state").get("job-state") == "completed",
+                       f"{document_format} printed")
+        with socket.create_connection(("127.0.0.1", 9100), timeout=10) as raw, open(label, "rb") as f:
+            raw.sendall(f.read())
+        eventually(lambda: server.job_state("zpl", 3, "job-state").get("job-state") == "completed", "the raw job")
+        sent = subprocess.run([cli, "--port", emulator.port_name, "print", label], capture_output=True, timeout=60)
+        self.assertEqual((sent.returncode, sent.stdout), (0, b"printed 1 label\n"), sent.stderr)
+        received = b"".join(pathlib.Path(f).read_bytes() for f in sorted(pathlib.Path(captured).glob("*.prn")))
+        self.assertEqual(received.count(translation), 4)
+
+
 class AutoAddTest(ServerTestCase):
     def test_a_usb_printer_the_library_accepts_is_added(self):
         state, emulator = self.enterContext(tempfile.TemporaryDirectory()), self.enterContext(Emulator())

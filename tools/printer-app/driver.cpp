@@ -17,12 +17,14 @@
 #include <vector>
 
 #include "VdlLabelAPI.hpp"
+#include "VdlZpl.h"
 #include "device_scheme.h"
 #include "document_format.h"
 #include "gray_picture.h"
 #include "job_order.h"
 #include "page_payload.h"
 #include "status_map.h"
+#include "zpl_document.h"
 
 namespace vdlapp {
 
@@ -448,41 +450,74 @@ int openJobDocument(pappl_job_t *job) {
 
 namespace {
 
+// Writes one copy's bytes through send (which says whether the printer took
+// them); false when they could not all be read.
+using CopyWriter = std::function<bool(const std::function<bool(const char *, std::size_t)> &send)>;
+
 // A job in the printer's own command language goes out as it is, once a
 // copy, each copy an impression. A copy goes out once the printer has
 // answered after the one before: no more than one copy is ever on its way
 // ahead of the printer, so a cancel stops the labels at the next copy.
-bool sendRawFile(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link) {
+bool sendCopies(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link, const CopyWriter &writeCopy) {
     const int copies = std::max(1, options->copies);
     papplJobSetImpressions(job, copies);
     for (int copy = 0; copy < copies; ++copy) {
         if (copy > 0 && !confirmJob(job, link)) return false;
         if (copy > 0) papplJobSetImpressionsCompleted(job, 1);
         if (papplJobIsCanceled(job)) return false;
-        const int fd = openJobDocument(job);
-        if (fd < 0) return false;
-        std::vector<char> chunk(65536);
         Answer answer;
-        ssize_t n = 0;
-        while (answer.ok() && (n = ::read(fd, chunk.data(), chunk.size())) > 0)
-            answer = ask(job, link, Request::raw, chunk.data(), std::size_t(n), kJobTimeout);
-        ::close(fd);
+        const bool whole = writeCopy([&](const char *data, std::size_t length) {
+            answer = ask(job, link, Request::raw, data, length, kJobTimeout);
+            return answer.ok();
+        });
         if (!answer.ok()) {
             showLost(job, "Commands", answer);
             return false;
         }
-        if (n < 0) return false;
+        if (!whole) return false;
     }
     return true;
 }
 
-bool printRawFile(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+// The job's document, read a chunk at a time.
+bool writeDocument(pappl_job_t *job, const std::function<bool(const char *, std::size_t)> &send) {
+    const int fd = openJobDocument(job);
+    if (fd < 0) return false;
+    std::vector<char> chunk(65536);
+    ssize_t n = 0;
+    while ((n = ::read(fd, chunk.data(), chunk.size())) > 0 && send(chunk.data(), std::size_t(n))) {
+    }
+    ::close(fd);
+    return n == 0;
+}
+
+bool printCommands(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device, const CopyWriter &writeCopy) {
     DeviceLink *link = jobLink(job, device);
-    const bool printed = startJob(job, options, link) && sendRawFile(job, options, link) && confirmJob(job, link);
+    const bool printed = startJob(job, options, link) && sendCopies(job, options, link, writeCopy) && confirmJob(job, link);
     if (printed) papplJobSetImpressionsCompleted(job, 1);  // the last copy
     endJob(job);
     showEnd(job, printed);
     return printed;
+}
+
+// ZPL translated into the printer's commands, each copy sent at once (a
+// label's commands in one write).
+bool printZpl(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+    std::string commands;
+    if (!translateZplDocument(job, commands)) {
+        endJob(job);
+        return showEnd(job, false);
+    }
+    return printCommands(job, options, device, [&commands](const auto &send) {
+        return send(commands.data(), commands.size());
+    });
+}
+
+bool printRawFile(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+    // A job from the raw socket comes in the printer's format whatever it
+    // holds: ZPL sent to the printer's port is translated here.
+    if (documentIsZpl(job)) return printZpl(job, options, device);
+    return printCommands(job, options, device, [job](const auto &send) { return writeDocument(job, send); });
 }
 
 // The printer's state as the worker last had it, shown; refreshed in the
@@ -649,11 +684,30 @@ bool driverCallback(pappl_system_t *system, const char *driverName, const char *
     return true;
 }
 
-void printerCreated(pappl_printer_t *printer, void *) { showSupplies(printer, std::nullopt); }
+// PAPPL 1.3's socket print thread takes a connection only while the active
+// jobs are fewer than the printer's maximum, and "0, unlimited" (its default
+// for a server of several printers) counts there as none at all: with the
+// raw socket on, a printer gets a real maximum, or its socket never answers.
+constexpr int kMostActiveJobs = 1000;
+
+void printerCreated(pappl_printer_t *printer, void *) {
+    showSupplies(printer, std::nullopt);
+    if (papplSystemGetOptions(papplPrinterGetSystem(printer)) & PAPPL_SOPTIONS_RAW_SOCKET)
+        papplPrinterSetMaxActiveJobs(printer, kMostActiveJobs);
+}
 
 const char *mimeTypeCallback(const unsigned char *header, size_t headerSize, void *) {
     constexpr size_t kHeaderBytes = 8192;  // PAPPL's buffer; a failed read comes as (size_t)-1
-    return headerSize <= kHeaderBytes ? mimeTypeOf(detectDocumentFormat(header, headerSize)) : nullptr;
+    if (headerSize > kHeaderBytes) return nullptr;
+    if (VdlZplDetect(header, headerSize)) return kZplFormat;
+    return mimeTypeOf(detectDocumentFormat(header, headerSize));
+}
+
+bool zplFilter(pappl_job_t *job, pappl_device_t *device, void *) {
+    pappl_pr_options_t *options = papplJobCreatePrintOptions(job, 1, false);
+    const bool printed = printZpl(job, options, device);
+    papplJobDeletePrintOptions(options);
+    return printed;
 }
 
 // PAPPL 1.3 looks for document-format-supported among the printer's own

@@ -18,6 +18,8 @@ const char *mimeTypeCallback(const unsigned char *header, size_t headerSize, voi
 // The filter of application/octet-stream, documents of no format the printer
 // takes: their jobs end aborted with document-format-error, nothing sent.
 bool unknownFormatFilter(pappl_job_t *job, pappl_device_t *device, void *context);
+// The filter of ZPL II documents (application/vnd.zebra-zpl): translated, then printed as the printer's commands.
+bool zplFilter(pappl_job_t *job, pappl_device_t *device, void *context);
 // Says in the job's message how it ended, as the last step of its printing:
 // canceled, printed (the printer took it all), or why it was not; printed.
 bool showEnd(pappl_job_t *job, bool printed);

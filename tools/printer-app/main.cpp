@@ -16,6 +16,7 @@
 #include "device_scheme.h"
 #include "document_format.h"
 #include "driver.h"
+#include "zpl_document.h"
 #include "job_order.h"
 #include "local_socket.h"
 #include "picture_filter.h"
@@ -95,6 +96,11 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
                      chosenSocketDirectory().c_str(), std::strerror(errno));
         return nullptr;
     }
+    const char *rawSocket = cupsGetOption("raw-socket", count, options);
+    if (rawSocket && std::strcmp(rawSocket, "on") != 0 && std::strcmp(rawSocket, "off") != 0) {
+        std::fprintf(stderr, "%s: raw-socket takes on or off.\n", kName);
+        return nullptr;
+    }
     if (!takeDocumentTimeout(cupsGetOption("document-timeout", count, options))) {
         std::fprintf(stderr, "%s: document-timeout takes 1 to %d seconds.\n", kName, kMaxDocumentTimeout);
         return nullptr;
@@ -109,6 +115,11 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
     // does. A server on localhost alone offers none, and so tells its
     // clients one URI with one security, as PAPPL lists them for localhost.
     if (!listen) soptions |= PAPPL_SOPTIONS_NO_TLS;
+    // -o raw-socket=on: each printer also takes jobs sent straight to a TCP
+    // port (9100 for the first printer, 9101 for the second, ...), as
+    // software that prints ZPL or the printer's commands to a printer's
+    // address does. Off by default: the ports are the usual printers' own.
+    if (rawSocket && std::strcmp(rawSocket, "on") == 0) soptions |= PAPPL_SOPTIONS_RAW_SOCKET;
 
     pappl_system_t *system = papplSystemCreate(pappl_soptions_t(soptions), "VELDRIN label printers", port,
                                                "_print,_universal", spool.c_str(),
@@ -128,6 +139,7 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
     papplSystemAddMIMEFilter(system, "image/png", kCommandsFormat, pngFilter, nullptr);
     papplSystemAddMIMEFilter(system, "image/jpeg", kCommandsFormat, jpegFilter, nullptr);
     papplSystemAddMIMEFilter(system, "application/octet-stream", kCommandsFormat, unknownFormatFilter, nullptr);
+    papplSystemAddMIMEFilter(system, kZplFormat, kCommandsFormat, zplFilter, nullptr);
     papplSystemSetFooterHTML(system, "VELDRIN label printers through libVdlLabelAPI");
     pappl_version_t version{};
     snprintf(version.name, sizeof version.name, "%s", kName);
