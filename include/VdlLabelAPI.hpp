@@ -98,6 +98,13 @@ inline constexpr Words kErrorWords[] = {
     {VDL_ERR_BLOCK_OPTION, "invalid block option"},
     {kNotConnected, "not connected"},
     {kLabelUnderWay, "a label is being composed already (labels do not nest)"},
+    // The ZPL translator's codes (VdlZpl.h), so that they read as words wherever a code is shown.
+    {-201, "no ZPL, or no place for the result, was given"},
+    {-202, "the ZPL is malformed"},
+    {-203, "the label needs a warning and strict translation refuses it"},
+    {-204, "the ZPL passes a bound of the translator"},
+    {-205, "the process is connected to a printer; disconnect before converting"},
+    {-206, "the printer's bytes could not be captured"},
 };
 
 /** The words for every error bit of the printer's status, in bit order. */

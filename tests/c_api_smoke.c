@@ -1,9 +1,10 @@
-/* A C99 application: includes the public header, links the shared library,
- * and uses it without a printer. */
+/* A C99 application: includes the public headers, links the shared
+ * libraries, and uses them without a printer. */
 #include <stdio.h>
 #include <string.h>
 
 #include "VdlLabelAPI.h"
+#include "VdlZpl.h"
 
 static int failures = 0;
 
@@ -27,6 +28,18 @@ int main(void) {
     check(Prints(1, 1) == VDL_ERR_WRITE, "print without a connection");
     check(gDataIndex == 5 && memcmp(gPrintData, "P1,1\r", 5) == 0, "the print command stays buffered");
     DisconnectPrinter();
+    initDataBuffer();
+
+    {
+        static const char zpl[] = "^XA^FO5,5^GB10,10,10^FS^XZ";
+        unsigned char *stream = NULL;
+        size_t length = 0;
+        check(VdlZplDetect(zpl, strlen(zpl)) == 1, "ZPL is known by its first command");
+        check(VdlZplConvert(zpl, strlen(zpl), 0, &stream, &length, NULL, NULL) == 1 &&
+                  length == 19 && memcmp(stream, "BD5,5,14,14,O\rP1,1\r", 19) == 0,
+              "a ZPL label converted without a printer");
+        VdlZplFree(stream);
+    }
 
     printf("%d passed, %d failed\n", failures == 0 ? 1 : 0, failures == 0 ? 0 : 1);
     return failures == 0 ? 0 : 1;

@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "VdlLabelAPI.hpp"
+#include "VdlZpl.hpp"
 #include "fake_printer.h"
 #include "interpose.h"
 #include "nothrow_library.h"
@@ -363,6 +364,37 @@ TEST_F(CppInterface, PicturesTheLibraryCannotMakeAreRefused) {
     }
     EXPECT_THROW(Raster::load("/nonexistent/logo.bmp"), vdl::Error);
     EXPECT_THROW(Raster(8, 8).rescaled(0), vdl::Error);
+}
+
+}  // namespace
+}  // namespace vdltest
+
+namespace vdltest {
+namespace {
+
+TEST_F(CppInterface, ZplPrintsWhatTheTranslatorMakesAndFailsNamingThePlace) {
+    const std::string zpl = "^XA^FO10,20^A0N,30^FDHi^FS^HH^XZ";
+    const auto codeOf = [](const std::function<void()> &call) {
+        try {
+            call();
+        } catch (const vdl::Error &e) {
+            return std::make_pair(e.code(), std::string(e.what()));
+        }
+        return std::make_pair(std::error_code(), std::string());
+    };
+    vdl::Printer p(printer.portName());
+    vdl::zpl::Translation done;
+    EXPECT_EQ(bytesOf([&] { done = vdl::zpl::print(p, zpl); }), "V10,20,U,30,30,0,N,N,N,0,L,0,'Hi'\rP1,1\r");
+    EXPECT_EQ(done.labels, 1);
+    EXPECT_EQ(done.warnings, std::vector<std::string>{"1:27: ^HH is not supported; skipped"});
+    const auto [malformed, words] = codeOf([&] { vdl::zpl::print(p, "^XA^FO0,0"); });
+    EXPECT_EQ(malformed, std::error_code(VDL_ZPL_ERR_SYNTAX, vdl::category()));
+    EXPECT_EQ(words, "VdlZplPrint: 1:1: the label begun here has no ^XZ; not printed: the ZPL is malformed");
+    EXPECT_EQ(codeOf([&] { vdl::zpl::convert(zpl); }).first, std::error_code(VDL_ZPL_ERR_BUSY, vdl::category()));
+    EXPECT_EQ(bytesOf([&] { p.label([&] { EXPECT_EQ(codeOf([&] { vdl::zpl::print(p, zpl); }).first, Errc::label_under_way); }); }),
+              "P1,1\r");
+    vdl::Printer moved(std::move(p));
+    EXPECT_EQ(codeOf([&] { vdl::zpl::print(p, zpl); }).first, Errc::not_connected);
 }
 
 }  // namespace

@@ -104,16 +104,9 @@ extern "C" int VdlZplDetect(const void *data, size_t length) {
     return 0;
 }
 
+// The words of every code, the translator's among them, are those of the
+// library's C++ header: one table.
 extern "C" const char *VdlZplErrorText(int code) {
-    switch (code) {
-    case VDL_ZPL_ERR_ARGUMENT: return "no ZPL, or no place for the result, was given";
-    case VDL_ZPL_ERR_SYNTAX: return "the ZPL is malformed";
-    case VDL_ZPL_ERR_STRICT: return "the label needs a warning and strict translation refuses it";
-    case VDL_ZPL_ERR_LIMIT: return "the ZPL passes a bound of the translator";
-    case VDL_ZPL_ERR_BUSY: return "the process is connected to a printer; disconnect before converting";
-    case VDL_ZPL_ERR_CAPTURE: return "the printer's bytes could not be captured";
-    default: break;
-    }
     for (const vdl::Words &w : vdl::kErrorWords)
         if (w.code == code) return w.words;
     return code >= 0 ? "success" : "unknown result code";
