@@ -17,7 +17,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The programs link the library as it lies in the build directory, which no
 # installed package holds: dpkg-shlibdeps finds it there and leaves it to the
 # component dependency.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR} ${PROJECT_BINARY_DIR}/tools/zpl)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")  # the soname changes when compatibility ends
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
@@ -49,13 +49,14 @@ vdl_debian_package(library libvdllabelapi${PROJECT_VERSION_MAJOR} libs
 libVdlLabelAPI turns label content (text, barcodes, boxes, pictures),
 settings and status queries into the command language of VELDRIN thermal
 label printers, over USB, serial, parallel, TCP or Bluetooth. It comes with
-a udev rule that opens the maker's USB printers to the user at the seat.")
+a udev rule that opens the maker's USB printers to the user at the seat, and
+with libVdlZpl, which prints ZPL II labels through it.")
 # The dynamic linker's cache is renewed once per dpkg run, by the trigger.
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
 vdl_debian_package(development libvdllabelapi-dev libdevel
   "drive VELDRIN thermal label printers (development files)
-The C header, the header-only C++ interface, the pkg-config file and the
-CMake package of libVdlLabelAPI." library)
+The C headers, the header-only C++ interfaces, the pkg-config files and the
+CMake package of libVdlLabelAPI and libVdlZpl." library)
 vdl_debian_package(tools vdl-label utils
   "drive VELDRIN thermal label printers from the shell
 vdl-label lists USB label printers, reads a printer's status, sends settings,

@@ -32,6 +32,9 @@ cc -std=c99 -Wall -Werror "$source/tests/consumer/consumer.c" $(pkg-config --cfl
 c++ -std=c++17 -Wall -Wextra -Werror -pedantic "$source/tests/consumer/consumer.cpp" \
   $(pkg-config --cflags --libs VdlLabelAPI) -Wl,-rpath,"$libdir" -o "$work/consumer-cpp-pc"
 "$work/consumer-cpp-pc" "$port"
+printf '#include <VdlZpl.h>\nint main(void) { return VdlZplDetect("^XA^XZ", 6) == 1 ? 0 : 1; }\n' >"$work/zpl.c"
+cc -std=c99 -Wall -Werror "$work/zpl.c" $(pkg-config --cflags --libs VdlZpl) -Wl,-rpath,"$libdir" -o "$work/zpl"
+"$work/zpl" && echo "linked against the installed ZPL translator"
 
 echo "== find_package"
 cmake -S "$source/tests/consumer" -B "$work/consumer-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null

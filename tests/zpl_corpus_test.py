@@ -5,6 +5,7 @@ Each label file states what must come out in ^FX comments (barcodes are read fro
   ^FX expect barcode FORMAT DATA     read back from the printed label
   ^FX expect symbol NAME DATA        sent as that symbol, its name's spaces written _ (no reader finds it on a whole label)
   ^FX expect warning WORDS           a warning containing WORDS; any other warning fails
+A ^ or ~ ends a comment (ZPL reads a command there), so expectations name commands without them.
 """
 
 import glob

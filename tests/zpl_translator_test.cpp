@@ -149,6 +149,17 @@ TEST_F(ZplTest, WarningsNameTheCommandAndItsPlaceAndTheRestPrints) {
     EXPECT_EQ(c.bytes, "V0,0,U,20,20,0,N,N,N,0,L,0,'x'\rBD0,0,99,39,B,2\rP1,1\r");
 }
 
+TEST_F(ZplTest, GraphicsInEveryEncodingGiveTheSameBitmap) {
+    // One picture of two rows, its second byte a caret: binary data is taken by its count, not by its prefixes.
+    const std::string hex = print("^XA^FO3,4^GFA,4,4,2,FF5E8001^FS^XZ").bytes;
+    EXPECT_EQ(hex.rfind("LCR", 0), 0u) << hex;
+    static const char binary[] = "^XA^FO3,4^GFB,4,4,2,\xFF^\x80\x01^FS^XZ";  // a NUL-free picture, so sizeof works
+    for (const std::string &zpl : {std::string(binary, sizeof binary - 1),
+                                   std::string("^XA^FO3,4^GFA,4,4,2,\nFF5E\r\n8001^FS^XZ"),
+                                   std::string("^XA~DGR:TWO.GRF,4,2,FF5E8001^FO3,4^XGR:TWO.GRF^FS^XZ")})
+        EXPECT_EQ(print(zpl).bytes, hex) << zpl;
+}
+
 TEST_F(ZplTest, FormatsStoredInOneCallAreRecalledInTheNext) {
     ASSERT_EQ(print("^XA^DFR:KEPT.ZPL^FS^FO0,0^A0N,20^FN1^FS^XZ").result, 0);
     EXPECT_EQ(print("^XA^XFR:KEPT.ZPL^FS^FN1^FDlater^FS^XZ").bytes, "V0,0,U,20,20,0,N,N,N,0,L,0,'later'\rP1,1\r");

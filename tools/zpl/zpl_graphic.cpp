@@ -150,7 +150,9 @@ bool decodeEncoded(const std::string &data, bool deflated, std::size_t totalByte
 
 }  // namespace
 
-bool decodeGraphic(const std::string &data, long totalBytes, long bytesPerRow, Raster &raster, std::string &problem) {
+namespace {
+
+bool wholeRows(long totalBytes, long bytesPerRow, std::string &problem) {
     if (bytesPerRow < 1 || totalBytes < 1 || totalBytes % bytesPerRow != 0) {
         problem = "its sizes are not whole rows (" + std::to_string(totalBytes) + " bytes in rows of " +
                   std::to_string(bytesPerRow) + ")";
@@ -161,6 +163,26 @@ bool decodeGraphic(const std::string &data, long totalBytes, long bytesPerRow, R
                   std::to_string(kMaxGraphicBytes) + " a graphic may hold";
         return false;
     }
+    return true;
+}
+
+}  // namespace
+
+bool takeBinaryRaster(const std::string &data, long binaryBytes, long totalBytes, long bytesPerRow, Raster &raster,
+                      std::string &problem) {
+    if (!wholeRows(totalBytes, bytesPerRow, problem)) return false;
+    if (binaryBytes < totalBytes || data.size() < std::size_t(totalBytes)) {
+        problem = "its binary data is cut short (" + std::to_string(data.size()) + " of " + std::to_string(totalBytes) + " bytes)";
+        return false;
+    }
+    raster.bytesPerRow = int(bytesPerRow);
+    raster.rows = int(totalBytes / bytesPerRow);
+    raster.bits.assign(data.begin(), data.begin() + totalBytes);
+    return true;
+}
+
+bool decodeGraphic(const std::string &data, long totalBytes, long bytesPerRow, Raster &raster, std::string &problem) {
+    if (!wholeRows(totalBytes, bytesPerRow, problem)) return false;
     raster.bytesPerRow = int(bytesPerRow);
     raster.rows = int(totalBytes / bytesPerRow);
     const std::size_t total = std::size_t(totalBytes);

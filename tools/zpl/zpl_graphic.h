@@ -27,6 +27,12 @@ constexpr std::size_t kMaxGraphicBytes = 8u << 20;
 // of another size than declared, or past kMaxGraphicBytes.
 bool decodeGraphic(const std::string &data, long totalBytes, long bytesPerRow, Raster &raster, std::string &problem);
 
+// Binary graphic data (^GFB): binaryBytes bytes, the raster's first
+// totalBytes of them. False, with the reason, for data cut short or sizes
+// that are not whole rows or pass kMaxGraphicBytes.
+bool takeBinaryRaster(const std::string &data, long binaryBytes, long totalBytes, long bytesPerRow, Raster &raster,
+                      std::string &problem);
+
 // The raster magnified by whole factors across and down.
 Raster magnify(const Raster &raster, int across, int down);
 

@@ -1,6 +1,8 @@
 #include "zpl_reader.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 namespace vdlzpl {
 
@@ -15,6 +17,18 @@ std::size_t nameLength(const char *text, std::size_t at, std::size_t length) {
 }
 
 bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+// ^GFB: its data is binary, exactly as many bytes as its second parameter
+// says, whatever they are (a ^ among them is a byte of the picture).
+template <typename Advance>
+void takeBinaryGraphic(const char *text, std::size_t length, std::size_t &i, std::string &parameters, Advance &advance) {
+    if (parameters.empty() || std::toupper(static_cast<unsigned char>(parameters[0])) != 'B') return;
+    const std::size_t comma = parameters.find(',');
+    const unsigned long declared = std::strtoul(parameters.c_str() + comma + 1, nullptr, 10);
+    const std::size_t count = std::min<std::size_t>(declared, length - i);
+    parameters.append(text + i, count);
+    for (std::size_t k = 0; k < count; ++k) advance(text[i]);
+}
 
 }  // namespace
 
@@ -42,8 +56,14 @@ std::vector<ZplCommand> readCommands(const char *text, std::size_t length) {
             if (!isLineEnd(text[i])) command.name += char(std::toupper(static_cast<unsigned char>(text[i])));
             advance(text[i]);
         }
+        int commas = 0;
         while (i < length && text[i] != '^' && text[i] != '~') {
             if (!isLineEnd(text[i])) command.parameters += text[i];
+            if (text[i] == ',' && ++commas == 4 && command.name == "GF") {
+                advance(text[i]);
+                takeBinaryGraphic(text, length, i, command.parameters, advance);
+                continue;
+            }
             advance(text[i]);
         }
         commands.push_back(std::move(command));

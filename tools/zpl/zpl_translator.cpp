@@ -241,6 +241,7 @@ struct Translator::State {
     std::map<std::string, std::vector<ZplCommand>> formats;
     std::map<std::string, Raster> graphics;
     std::size_t storedBytes = 0;
+    std::map<char, std::string> fontFiles;  // ^CW: a font letter given a font file
     struct Settings {
         long width = -1, length = -1, density = -1, speed = -1, media = -1;
         char mode = 0;
@@ -636,6 +637,8 @@ void fieldData(S &s, const ZplCommand &c, const std::vector<std::string> &) {
     s.field.dataPlace = c.place;
 }
 
+// The font a field's ^A names: a font file (^A@, or a letter ^CW gave one)
+// is drawn in the scalable font, with a warning.
 void font(S &s, const ZplCommand &c, const std::vector<std::string> &) {
     s.startField(c);
     std::string rest = c.parameters;
@@ -645,12 +648,22 @@ void font(S &s, const ZplCommand &c, const std::vector<std::string> &) {
     } else if (!rest.empty()) {
         name = char(std::toupper(static_cast<unsigned char>(rest[0])));
         rest.erase(0, 1);
-        if (name != '0' && !bitmapFont(name))
+        const auto file = s.fontFiles.find(name);
+        if (file != s.fontFiles.end()) {
+            s.warn(c.place, std::string("^A font ") + name + " is " + file->second + " (^CW), not a printer font; printed in the scalable font");
+            name = '0';
+        } else if (name != '0' && !bitmapFont(name)) {
             s.warn(c.place, std::string("^A font ") + name + " is not a printer font; printed in the scalable font");
+        }
     }
     const auto p = splitParameters(rest);
     if (!p[0].empty()) s.field.orientation = letterOr(p, 0, 'N');
     s.field.font = resolveFont(name, number(p, 1), number(p, 2));
+}
+
+void fontFile(S &s, const ZplCommand &c, const std::vector<std::string> &p) {
+    if (p.size() < 2 || p[0].empty()) return s.warn(c.place, "^CW without a font letter and a file; skipped");
+    s.fontFiles[char(std::toupper(static_cast<unsigned char>(p[0][0])))] = p[1];
 }
 
 void changeFont(S &s, const ZplCommand &c, const std::vector<std::string> &p) {
@@ -712,19 +725,22 @@ void graphicEllipse(S &s, const ZplCommand &c, const std::vector<std::string> &p
     s.emitCircle(c, (width + height) / 2, thickness);
 }
 
+// ^GF format,binary bytes,total bytes,bytes a row,data: A is ASCII hex (or
+// :B64:/:Z64:), B the bytes themselves. C (Zebra's compressed binary) is not read.
 void graphicField(S &s, const ZplCommand &c, const std::vector<std::string> &p) {
     const char format = letterOr(p, 0, 'A');
-    if (format != 'A')
-        return s.warn(c.place, std::string("^GF format ") + format + " (binary) is not read; use A (hex, B64 or Z64)");
-    const std::size_t dataAt = [&] {
-        std::size_t at = 0;
-        for (int commas = 0; commas < 4 && at != std::string::npos; ++commas) at = c.parameters.find(',', at == 0 && commas == 0 ? 0 : at + 1);
-        return at == std::string::npos ? c.parameters.size() : at + 1;
-    }();
+    if (format != 'A' && format != 'B')
+        return s.warn(c.place, std::string("^GF format ") + format + " (compressed binary) is not read; use A or B");
+    std::size_t dataAt = 0;
+    for (int commas = 0; commas < 4 && dataAt != std::string::npos; ++commas) dataAt = c.parameters.find(',', commas == 0 ? 0 : dataAt + 1);
+    dataAt = dataAt == std::string::npos ? c.parameters.size() : dataAt + 1;
+    const std::string data = c.parameters.substr(dataAt);
     Raster raster;
     std::string problem;
-    if (!decodeGraphic(c.parameters.substr(dataAt), numberOr(p, 2, 0), numberOr(p, 3, 0), raster, problem))
-        s.fail(VDL_ZPL_ERR_SYNTAX, c.place, "^GF: " + problem);
+    const long total = numberOr(p, 2, 0), perRow = numberOr(p, 3, 0);
+    const bool decoded = format == 'B' ? takeBinaryRaster(data, numberOr(p, 1, 0), total, perRow, raster, problem)
+                                       : decodeGraphic(data, total, perRow, raster, problem);
+    if (!decoded) s.fail(VDL_ZPL_ERR_SYNTAX, c.place, "^GF: " + problem);
     s.emitRaster(raster, c.place);
 }
 
@@ -837,7 +853,7 @@ const CommandRule kCommands[] = {
     {"FO", [](S &s, const ZplCommand &c, const std::vector<std::string> &p) { fieldOrigin(s, c, p, false); }},
     {"FT", [](S &s, const ZplCommand &c, const std::vector<std::string> &p) { fieldOrigin(s, c, p, true); }},
     {"FD", fieldData}, {"FV", fieldData}, {"FS", endOfField}, {"FX", nothing}, {"FH", hexEscapes},
-    {"FR", reverse}, {"FN", fieldNumber}, {"SN", serialNumber}, {"A", font}, {"A@", font}, {"CF", changeFont},
+    {"FR", reverse}, {"FN", fieldNumber}, {"SN", serialNumber}, {"A", font}, {"A@", font}, {"CW", fontFile}, {"CF", changeFont},
     {"BY", barcodeDefaults}, {"FB", fieldBlock}, {"TB", fieldBlock}, {"GB", graphicBox}, {"GD", graphicDiagonal},
     {"GC", graphicCircle}, {"GE", graphicEllipse}, {"GF", graphicField}, {"DG", downloadGraphic},
     {"XG", recallGraphic}, {"IM", recallGraphic}, {"IL", recallGraphic}, {"CI", encoding}, {"LH", labelHome},
