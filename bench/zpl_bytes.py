@@ -21,7 +21,8 @@ QUERIES = (b"^PI0\r\n", b"^cu\r")  # the model and status queries the tool sends
 def picture_bytes(png, out):
     """What vdl-label image --compress sends for the picture, caught by an emulator."""
     captured = os.path.join(out, "captured")
-    emulator = subprocess.Popen([EMULATOR, "--port", "0", "--capture", captured, "--no-preview"], stderr=subprocess.PIPE,
+    emulator = subprocess.Popen([EMULATOR, "--port", "0", "--capture", captured, "--no-preview"], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE,
                                 text=True)
     try:
         port = re.search(r"listening on (\S+:\d+)", emulator.stderr.readline()).group(1)

@@ -19,11 +19,16 @@ constexpr int kWaitMs = 10000;  // for the library to connect, and between its w
 constexpr std::size_t kMostBytes = std::size_t(1) << 30;
 
 // The first label printer of the model table: the answer the library's
-// model check accepts.
+// model check accepts. The library reads that answer into 20 bytes and waits
+// for more until they are filled (most of a second for a short answer), so
+// the name comes padded with spaces to fill them.
 std::string modelReply() {
-    for (int slot = 151; slot <= 190; ++slot)
-        if (VELDRIN_DEVICE[slot] != nullptr) return std::string(VELDRIN_DEVICE[slot]) + "\r\n";
-    return "\r\n";
+    constexpr std::size_t kReplyArea = 20;
+    std::string name;
+    for (int slot = 151; slot <= 190 && name.empty(); ++slot)
+        if (VELDRIN_DEVICE[slot] != nullptr) name = VELDRIN_DEVICE[slot];
+    if (name.size() < kReplyArea - 2) name.resize(kReplyArea - 2, ' ');
+    return name + "\r\n";
 }
 
 bool readable(int fd) {
