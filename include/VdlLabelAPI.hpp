@@ -105,6 +105,7 @@ inline constexpr Words kErrorWords[] = {
     {-204, "the ZPL passes a bound of the translator"},
     {-205, "the process is connected to a printer; disconnect before converting"},
     {-206, "the printer's bytes could not be captured"},
+    {-207, "no printer is connected"},
 };
 
 /** The words for every error bit of the printer's status, in bit order. */

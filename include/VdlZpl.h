@@ -36,18 +36,20 @@ extern "C" {
 
 /** Result codes of the translator; the library's own codes (-1xx) pass through unchanged. */
 enum VdlZplError {
-    /** A null argument where text or a result is wanted. */
+    /** A null argument where text or a result is wanted, or a flag this header does not define. */
     VDL_ZPL_ERR_ARGUMENT = -201,
     /** Malformed ZPL: a label without its ^XZ, a command cut short, data the command cannot carry. */
     VDL_ZPL_ERR_SYNTAX = -202,
     /** VDL_ZPL_STRICT, and a label needed a warning: nothing of that label was sent. */
     VDL_ZPL_ERR_STRICT = -203,
-    /** A bound was passed: input, graphic or field size, labels, stored formats, nesting. */
+    /** A bound was passed: input, graphic or field size, labels, stored formats, nesting, output (256 MiB). */
     VDL_ZPL_ERR_LIMIT = -204,
     /** VdlZplConvert while the process holds a printer connection (the library has one a process). */
     VDL_ZPL_ERR_BUSY = -205,
     /** VdlZplConvert could not set up its capture of the printer's bytes. */
-    VDL_ZPL_ERR_CAPTURE = -206
+    VDL_ZPL_ERR_CAPTURE = -206,
+    /** VdlZplPrint while no printer is connected (ConnectToPrinter first). */
+    VDL_ZPL_ERR_NOT_CONNECTED = -207
 };
 
 /** Flags of VdlZplPrint and VdlZplConvert. */

@@ -136,6 +136,8 @@ INSTANTIATE_TEST_SUITE_P(
                "1:10: ^GF: its CRC"},
         BadRow{"a format recalling itself", "^XA^DFR:L.ZPL^FS^XFR:L.ZPL^FS^XZ^XA^XFR:L.ZPL^FS^XZ", VDL_ZPL_ERR_LIMIT,
                "1:17: ^XF formats recalled"},
+        BadRow{"serial copies past the bound, refused before any prints", "^XA^FO0,0^A0N,20^SN1^FS^PQ20000^XZ",
+               VDL_ZPL_ERR_LIMIT, "1:1: ^SN fields make each of its 20000 copies a label of its own"},
         BadRow{"field data longer than a command line", "^XA^FO0,0^A0N,20^FD" + std::string(4000, 'a') + "^FS^XZ",
                VDL_ZPL_ERR_LIMIT, "1:17: ^FD data of 4000 bytes"},
         BadRow{"strict: a command without counterpart", "^XA\n^FO0,0^A0N,20^FDx^FS\n^HH^XZ", VDL_ZPL_ERR_STRICT,
@@ -147,12 +149,16 @@ TEST_F(ZplTest, WarningsNameTheCommandAndItsPlaceAndTheRestPrints) {
     EXPECT_EQ(c.messages, (std::vector<std::string>{"3:3: ^HH is not supported; skipped",
                                                     "3:12: ^GE ellipse of 100 x 40 is printed as a box"}));
     EXPECT_EQ(c.bytes, "V0,0,U,20,20,0,N,N,N,0,L,0,'x'\rBD0,0,99,39,B,2\rP1,1\r");
+    // The input's bytes a message quotes are shown printable.
+    EXPECT_EQ(print("^XA^\x01\xff^XZ").messages, std::vector<std::string>{"1:4: ^?? is not supported; skipped"});
 }
 
 TEST_F(ZplTest, GraphicsInEveryEncodingGiveTheSameBitmap) {
     // One picture of two rows, its second byte a caret: binary data is taken by its count, not by its prefixes.
     const std::string hex = print("^XA^FO3,4^GFA,4,4,2,FF5E8001^FS^XZ").bytes;
     EXPECT_EQ(hex.rfind("LCR", 0), 0u) << hex;
+    // Sent at once, a bitmap goes after what the label put in the buffer before it, as it came.
+    EXPECT_EQ(print("^XA^FO0,0^GB20,20,20,W^FS^FO3,4^GFA,4,4,2,FF5E8001^FS^XZ").bytes, "BD0,0,19,19,D\r" + hex);
     static const char binary[] = "^XA^FO3,4^GFB,4,4,2,\xFF^\x80\x01^FS^XZ";  // a NUL-free picture, so sizeof works
     for (const std::string &zpl : {std::string(binary, sizeof binary - 1),
                                    std::string("^XA^FO3,4^GFA,4,4,2,\nFF5E\r\n8001^FS^XZ"),
@@ -174,6 +180,9 @@ TEST_F(ZplTest, RefusesNullArgumentsAndConvertingWhileConnected) {
     EXPECT_EQ(VdlZplConvert(nullptr, 0, 0, &stream, &length, nullptr, nullptr), VDL_ZPL_ERR_ARGUMENT);
     EXPECT_EQ(VdlZplConvert("^XA^XZ", 6, 0, nullptr, &length, nullptr, nullptr), VDL_ZPL_ERR_ARGUMENT);
     EXPECT_EQ(VdlZplPrint(nullptr, 0, 0, nullptr, nullptr), VDL_ZPL_ERR_ARGUMENT);
+    EXPECT_EQ(VdlZplPrint("^XA^XZ", 6, 2, nullptr, nullptr), VDL_ZPL_ERR_ARGUMENT);
+    DisconnectPrinter();
+    EXPECT_EQ(VdlZplPrint("^XA^XZ", 6, 0, nullptr, nullptr), VDL_ZPL_ERR_NOT_CONNECTED);
     EXPECT_STREQ(VdlZplErrorText(VDL_ZPL_ERR_BUSY), "the process is connected to a printer; disconnect before converting");
     EXPECT_STREQ(VdlZplErrorText(VDL_ERR_WRITE), "the printer did not take the whole command, or a text could not be converted");
 }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -273,7 +274,7 @@ bool readZpl(const std::string &path, std::string &zpl) {
         return false;
     }
     if (!VdlZplDetect(zpl.data(), zpl.size())) {
-        std::cerr << "vdl-label: " << path << " is not ZPL (it does not begin with a ^ or ~ command); "
+        std::cerr << "vdl-label: " << path << " is not ZPL (it does not begin as ZPL does: ^XA, a comment or a download); "
                   << "`vdl-label send` sends the printer's own commands, `vdl-label image` pictures\n";
         return false;
     }
@@ -304,20 +305,24 @@ int runConvert(const Invocation &in) {
     if (labels < 0) return zplFailure(path, labels);
     const std::unique_ptr<unsigned char, void (*)(void *)> owned(stream, VdlZplFree);
     const std::string output = in.has("output") ? in.options.at("output") : "-";
+    bool written = false;
     if (output == "-") {
         std::cout.write(reinterpret_cast<const char *>(stream), std::streamsize(length));
         std::cout.flush();
+        written = bool(std::cout);
     } else {
         std::ofstream file(output, std::ios::binary | std::ios::trunc);
         file.write(reinterpret_cast<const char *>(stream), std::streamsize(length));
         file.close();
-        if (!file) {
-            std::cerr << "vdl-label: cannot write " << output << ": " << std::strerror(errno) << "\n";
-            return kFailed;
-        }
+        written = bool(file);
+    }
+    if (!written) {
+        std::cerr << "vdl-label: cannot write " << (output == "-" ? "standard output" : output) << ": "
+                  << std::strerror(errno) << "\n";
+        return kFailed;
     }
     std::cerr << "converted " << labels << (labels == 1 ? " label, " : " labels, ") << length << " bytes\n";
-    return std::cout ? kOk : kFailed;
+    return kOk;
 }
 
 // Shows on standard error how long a call that sends a lot has been at it:
@@ -632,6 +637,9 @@ std::optional<std::string> checkOperands(const Command &c, const std::vector<std
 }  // namespace
 
 int main(int argc, char **argv) {
+    // A reader that went away (convert's output piped into head) is a failed
+    // write, said and exited on, not a signal that kills the tool.
+    std::signal(SIGPIPE, SIG_IGN);
     Invocation in;
     const char *fromEnvironment = std::getenv("VDL_PORT");
     in.port = fromEnvironment != nullptr && *fromEnvironment != '\0' ? fromEnvironment : kDefaultPort;

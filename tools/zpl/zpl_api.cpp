@@ -21,20 +21,45 @@ std::mutex &translationLock() {
     return lock;
 }
 
+// A message as a caller can show it: the input's bytes it quotes may be
+// anything, so control characters and bytes that are not UTF-8 become '?',
+// and a quoted parameter of any length is cut.
+std::string printable(const std::string &text) {
+    constexpr std::size_t kLongest = 300;
+    std::string out;
+    for (std::size_t i = 0; i < text.size() && out.size() < kLongest; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const std::size_t extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 9;
+        bool whole = extra < 4 && i + extra < text.size();
+        for (std::size_t k = 1; whole && k <= extra; ++k) whole = (static_cast<unsigned char>(text[i + k]) >> 6) == 2;
+        if (!whole || c < 0x20 || c == 0x7F) {
+            out += '?';
+        } else {
+            out.append(text, i, extra + 1);
+            i += extra;
+        }
+    }
+    if (out.size() >= kLongest) out += "...";
+    return out;
+}
+
 vdlzpl::MessageSink messageSink(VdlZplMessageCallback callback, void *context) {
     if (callback == nullptr) return nullptr;
     return [callback, context](const vdlzpl::Place &place, const std::string &text) {
-        callback(context, place.line, place.column, text.c_str());
+        callback(context, place.line, place.column, printable(text).c_str());
     };
 }
 
 // Runs a label's calls; a label that fails part-way is taken out of the
-// command buffer, so that nothing of it prints with the next label.
+// command buffer and cleared on the printer (a bitmap goes out at once, and
+// the buffer sends itself when full), so that nothing of it prints with the
+// next label.
 int runLabel(const vdlzpl::Label &label) {
-    for (const vdlzpl::Step &step : label.steps) {
-        const int result = step();
+    for (std::size_t i = 0; i < label.steps.size(); ++i) {
+        const int result = label.steps[i]();
         if (result < 0) {
             initDataBuffer();
+            if (i > 0) ClearBuffer();
             return result;
         }
     }
@@ -57,8 +82,9 @@ int translate(vdlzpl::Translator &translator, const char *zpl, std::size_t lengt
 
 extern "C" int VdlZplPrint(const char *zpl, size_t length, unsigned flags, VdlZplMessageCallback message,
                            void *context) {
-    if (zpl == nullptr) return VDL_ZPL_ERR_ARGUMENT;
+    if (zpl == nullptr || (flags & ~unsigned(VDL_ZPL_STRICT)) != 0) return VDL_ZPL_ERR_ARGUMENT;
     const std::lock_guard<std::mutex> lock(translationLock());
+    if (gConnectedPrinter == 0) return VDL_ZPL_ERR_NOT_CONNECTED;
     return translate(printerMemory(), zpl, length, flags, message, context);
 }
 
@@ -66,7 +92,8 @@ extern "C" int VdlZplConvert(const char *zpl, size_t length, unsigned flags, uns
                              size_t *streamLength, VdlZplMessageCallback message, void *context) {
     if (stream != nullptr) *stream = nullptr;
     if (streamLength != nullptr) *streamLength = 0;
-    if (zpl == nullptr || stream == nullptr || streamLength == nullptr) return VDL_ZPL_ERR_ARGUMENT;
+    if (zpl == nullptr || stream == nullptr || streamLength == nullptr || (flags & ~unsigned(VDL_ZPL_STRICT)) != 0)
+        return VDL_ZPL_ERR_ARGUMENT;
     const std::lock_guard<std::mutex> lock(translationLock());
     if (gConnectedPrinter != 0) return VDL_ZPL_ERR_BUSY;
     vdlzpl::Capture capture;
@@ -76,8 +103,13 @@ extern "C" int VdlZplConvert(const char *zpl, size_t length, unsigned flags, uns
     const int result = translate(standalone, zpl, length, flags, message, context);
     DisconnectPrinter();
     std::string bytes;
-    if (!capture.finish(bytes)) return VDL_ZPL_ERR_CAPTURE;
+    const vdlzpl::Capture::Outcome caught = capture.finish(bytes);
+    if (caught == vdlzpl::Capture::Outcome::tooMuch) {  // the capture stopped taking them: the library's writes failed
+        if (message) message(context, 0, 0, "the printer's bytes pass 256 MiB: convert fewer labels at a time");
+        return VDL_ZPL_ERR_LIMIT;
+    }
     if (result < 0) return result;
+    if (caught != vdlzpl::Capture::Outcome::whole) return VDL_ZPL_ERR_CAPTURE;
     *stream = static_cast<unsigned char *>(std::malloc(bytes.size() + 1));
     if (*stream == nullptr) return VDL_ERR_NO_MEMORY;
     std::memcpy(*stream, bytes.data(), bytes.size());

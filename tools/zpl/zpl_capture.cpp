@@ -15,8 +15,7 @@ namespace vdlzpl {
 namespace {
 
 constexpr char kModelQuery[] = "^PI0\r\n";
-constexpr int kWaitMs = 10000;  // for the library to connect, and between its writes
-constexpr std::size_t kMostBytes = std::size_t(1) << 30;
+constexpr int kConnectWaitMs = 10000;  // for the library to connect; then as long as it stays connected
 
 // The first label printer of the model table: the answer the library's
 // model check accepts. The library reads that answer into 20 bytes and waits
@@ -31,9 +30,9 @@ std::string modelReply() {
     return name + "\r\n";
 }
 
-bool readable(int fd) {
+bool readable(int fd, int waitMs) {
     pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, kWaitMs) == 1;
+    return ::poll(&p, 1, waitMs) == 1;
 }
 
 }  // namespace
@@ -63,16 +62,18 @@ std::string Capture::portName() const { return "127.0.0.1:" + std::to_string(por
 
 // Answers the model query, then keeps everything until the library hangs up.
 void Capture::serve() {
-    if (!readable(listener_)) return;
+    if (!readable(listener_, kConnectWaitMs)) return;
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) return;
     std::string received;
     char chunk[65536];
     bool answered = false;
-    while (readable(fd)) {
+    // The library is in this process and hangs up when the translation ends,
+    // however long the translation (or a caller's message callback) takes.
+    while (readable(fd, -1)) {
         const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
         if (n <= 0) {
-            served_ = n == 0 && answered;
+            if (n == 0 && answered) outcome_ = Outcome::whole;
             break;
         }
         received.append(chunk, std::size_t(n));
@@ -83,16 +84,19 @@ void Capture::serve() {
             received.erase(0, sizeof kModelQuery - 1);
             answered = true;
         }
-        if (received.size() > kMostBytes) break;
+        if (received.size() > kMostBytes) {
+            outcome_ = Outcome::tooMuch;
+            break;
+        }
     }
     bytes_ = std::move(received);
     ::close(fd);
 }
 
-bool Capture::finish(std::string &bytes) {
+Capture::Outcome Capture::finish(std::string &bytes) {
     if (thread_.joinable()) thread_.join();
     bytes = std::move(bytes_);
-    return served_;
+    return outcome_;
 }
 
 }  // namespace vdlzpl

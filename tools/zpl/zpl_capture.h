@@ -4,6 +4,7 @@
 #ifndef VDL_ZPL_CAPTURE_H
 #define VDL_ZPL_CAPTURE_H
 
+#include <cstddef>
 #include <string>
 #include <thread>
 
@@ -20,9 +21,11 @@ public:
     bool start();
     // The port name for ConnectToPrinter.
     std::string portName() const;
+    enum class Outcome { whole, tooMuch, broken };
     // After the library disconnected: the bytes it sent after its model
-    // query. False when no whole connection was seen.
-    bool finish(std::string &bytes);
+    // query; broken when no whole connection was seen, tooMuch past kMostBytes.
+    Outcome finish(std::string &bytes);
+    static constexpr std::size_t kMostBytes = std::size_t(256) << 20;
 
 private:
     void serve();
@@ -31,7 +34,7 @@ private:
     int port_ = 0;
     std::thread thread_;
     std::string bytes_;
-    bool served_ = false;
+    Outcome outcome_ = Outcome::broken;
 };
 
 }  // namespace vdlzpl

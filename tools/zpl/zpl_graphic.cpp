@@ -33,11 +33,13 @@ bool expandHex(const std::string &data, std::size_t rowDigits, std::size_t total
     digits.reserve(totalDigits);
     int repeat = 0;
     for (char c : data) {
-        if (digits.size() > totalDigits) break;
+        if (digits.size() >= totalDigits) break;
+        const std::size_t left = totalDigits - digits.size();  // nothing goes past the declared size
         if (const int count = repeatCount(c)) {
-            repeat += count;
+            repeat = int(std::min<std::size_t>(std::size_t(repeat) + std::size_t(count), left));
         } else if (hexValue(c) >= 0) {
-            digits.append(std::size_t(std::max(repeat, 1)), char(std::toupper(static_cast<unsigned char>(c))));
+            digits.append(std::min<std::size_t>(std::size_t(std::max(repeat, 1)), left),
+                          char(std::toupper(static_cast<unsigned char>(c))));
             repeat = 0;
         } else if (c == ',' || c == '!') {
             digits.append(rowDigits - digits.size() % rowDigits, c == ',' ? '0' : 'F');

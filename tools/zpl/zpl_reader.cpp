@@ -32,42 +32,50 @@ void takeBinaryGraphic(const char *text, std::size_t length, std::size_t &i, std
 
 }  // namespace
 
+CommandReader::CommandReader(const char *text, std::size_t length) : text_(text), length_(length) {
+    while (at_ < length_ && text_[at_] != '^' && text_[at_] != '~') advance();
+}
+
+void CommandReader::advance() {
+    if (text_[at_] == '\n') {
+        ++place_.line;
+        place_.column = 1;
+    } else {
+        ++place_.column;
+    }
+    ++at_;
+}
+
+bool CommandReader::next(ZplCommand &command) {
+    if (at_ >= length_) return false;
+    command = ZplCommand{};
+    command.prefix = text_[at_];
+    command.place = place_;
+    advance();
+    const std::size_t nameEnd = at_ + nameLength(text_, at_, length_);
+    while (at_ < nameEnd) {
+        if (!isLineEnd(text_[at_])) command.name += char(std::toupper(static_cast<unsigned char>(text_[at_])));
+        advance();
+    }
+    int commas = 0;
+    auto step = [this](char) { advance(); };
+    while (at_ < length_ && text_[at_] != '^' && text_[at_] != '~') {
+        if (!isLineEnd(text_[at_])) command.parameters += text_[at_];
+        if (text_[at_] == ',' && ++commas == 4 && command.name == "GF") {
+            advance();
+            takeBinaryGraphic(text_, length_, at_, command.parameters, step);
+            continue;
+        }
+        advance();
+    }
+    return true;
+}
+
 std::vector<ZplCommand> readCommands(const char *text, std::size_t length) {
     std::vector<ZplCommand> commands;
-    Place place;
-    std::size_t i = 0;
-    const auto advance = [&](char c) {
-        if (c == '\n') {
-            ++place.line;
-            place.column = 1;
-        } else {
-            ++place.column;
-        }
-        ++i;
-    };
-    while (i < length && text[i] != '^' && text[i] != '~') advance(text[i]);
-    while (i < length) {
-        ZplCommand command;
-        command.prefix = text[i];
-        command.place = place;
-        advance(text[i]);
-        const std::size_t nameEnd = i + nameLength(text, i, length);
-        while (i < nameEnd) {
-            if (!isLineEnd(text[i])) command.name += char(std::toupper(static_cast<unsigned char>(text[i])));
-            advance(text[i]);
-        }
-        int commas = 0;
-        while (i < length && text[i] != '^' && text[i] != '~') {
-            if (!isLineEnd(text[i])) command.parameters += text[i];
-            if (text[i] == ',' && ++commas == 4 && command.name == "GF") {
-                advance(text[i]);
-                takeBinaryGraphic(text, length, i, command.parameters, advance);
-                continue;
-            }
-            advance(text[i]);
-        }
-        commands.push_back(std::move(command));
-    }
+    CommandReader reader(text, length);
+    ZplCommand command;
+    while (reader.next(command)) commands.push_back(std::move(command));
     return commands;
 }
 

@@ -29,7 +29,24 @@ struct ZplCommand {
     std::string label() const { return std::string(1, prefix) + name; }
 };
 
-// The commands of text[0..length). Text before the first prefix is skipped.
+// The commands of text[0..length), one at a time, so that no more of them
+// is held than a label needs. Text before the first prefix is skipped.
+class CommandReader {
+public:
+    CommandReader(const char *text, std::size_t length);
+    // The next command; false at the end of the text.
+    bool next(ZplCommand &command);
+
+private:
+    void advance();
+
+    const char *text_;
+    std::size_t length_;
+    std::size_t at_ = 0;
+    Place place_;
+};
+
+// Every command of the text (for tests and small inputs).
 std::vector<ZplCommand> readCommands(const char *text, std::size_t length);
 
 // The parameters split at commas: "10,,x" gives "10", "", "x".

@@ -183,16 +183,17 @@ struct LinearRule {
     int heightAt;       // parameter index of the bar height
     int humanAt;        // of the human-readable flag
     bool humanDefault;
+    int checkAt;        // of an optional check digit (Y adds one), -1: none; the printer's symbol has its own rule
 };
 
 constexpr LinearRule kLinear[] = {
-    {"B1", 10, BARCODE_CODE11, 2, 3, true},     {"B2", 2, BARCODE_C25INTER, 1, 2, true},
-    {"B3", 0, BARCODE_CODE39, 2, 3, true},      {"B8", 8, BARCODE_EANX, 1, 2, true},
-    {"B9", 6, BARCODE_UPCE, 1, 2, true},        {"BA", 4, BARCODE_CODE93, 1, 2, true},
-    {"BC", 1, BARCODE_CODE128, 1, 2, true},     {"BE", 7, BARCODE_EANX, 1, 2, true},
-    {"BI", 11, BARCODE_C25IND, 1, 2, true},     {"BK", 3, BARCODE_CODABAR, 2, 3, true},
-    {"BM", 12, BARCODE_MSI_PLESSEY, 2, 3, true}, {"BU", 5, BARCODE_UPCA, 1, 2, true},
-    {"BZ", 13, BARCODE_POSTNET, 1, 2, false},
+    {"B1", 10, BARCODE_CODE11, 2, 3, true, -1},      {"B2", 2, BARCODE_C25INTER, 1, 2, true, 4},
+    {"B3", 0, BARCODE_CODE39, 2, 3, true, 1},        {"B8", 8, BARCODE_EANX, 1, 2, true, -1},
+    {"B9", 6, BARCODE_UPCE, 1, 2, true, -1},         {"BA", 4, BARCODE_CODE93, 1, 2, true, -1},
+    {"BC", 1, BARCODE_CODE128, 1, 2, true, 4},       {"BE", 7, BARCODE_EANX, 1, 2, true, -1},
+    {"BI", 11, BARCODE_C25IND, 1, 2, true, -1},      {"BK", 3, BARCODE_CODABAR, 2, 3, true, 1},
+    {"BM", 12, BARCODE_MSI_PLESSEY, 2, 3, true, -1}, {"BU", 5, BARCODE_UPCA, 1, 2, true, -1},
+    {"BZ", 13, BARCODE_POSTNET, 1, 2, false, -1},
 };
 
 // The gap and the text line the printer puts under bars that show their data.
@@ -205,6 +206,8 @@ bool linearSymbol(const LinearRule &rule, const std::vector<std::string> &p, std
     const bool human = letter(p, std::size_t(rule.humanAt), rule.humanDefault ? 'Y' : 'N') == 'Y';
     int type = rule.type;
     Measure m{rule.zint};
+    if (rule.checkAt >= 0 && letter(p, std::size_t(rule.checkAt), 'N') == 'Y')
+        problem = "the optional check digit is not added; the printer's symbol carries its own";
     if (std::string(rule.name) == "BC") {
         const auto read = readCode128(data, letter(p, 5, 'N'), problem);
         if (!read) {
@@ -244,12 +247,14 @@ bool linearSymbol(const LinearRule &rule, const std::vector<std::string> &p, std
 // ("QA,text"); manual mode adds a character mode (and for bytes a count).
 std::string qrText(const std::string &data, char &level, std::string &problem) {
     const std::size_t comma = data.find(',');
-    if (comma == std::string::npos || comma > 2) {
+    const auto upper = [&](std::size_t i) { return char(std::toupper(static_cast<unsigned char>(data[i]))); };
+    const bool prefixed = (comma == 1 || comma == 2) && std::string("HQML").find(upper(0)) != std::string::npos &&
+                          (comma == 1 || upper(1) == 'A' || upper(1) == 'M');
+    if (!prefixed) {
         problem = "its data lacks the \"QA,\" prefix; all of it is encoded";
         return data;
     }
-    if (comma >= 1 && std::string("HQML").find(char(std::toupper(static_cast<unsigned char>(data[0])))) != std::string::npos)
-        level = char(std::toupper(static_cast<unsigned char>(data[0])));
+    level = upper(0);
     std::string rest = data.substr(comma + 1);
     if (comma == 2 && std::toupper(static_cast<unsigned char>(data[1])) == 'M' && !rest.empty()) {
         const char kind = char(std::toupper(static_cast<unsigned char>(rest[0])));
@@ -298,6 +303,7 @@ bool dataMatrixSymbol(const std::vector<std::string> &p, const std::string &data
     symbol.rotation = rotationOf(orientation);
     const int module = moduleWithin(number(p, 1).value_or(2), 4, "module size", problem);
     if (number(p, 2).value_or(200) != 200) problem = "quality other than 200 (ECC 200) is printed as ECC 200";
+    if (p.size() > 6 && !p[6].empty()) problem = "escape sequences (" + p[6].substr(0, 1) + ") are not read: the data is encoded as it stands";
     const bool rectangle = number(p, 7).value_or(1) == 2;
     const auto modules = measure(Measure{BARCODE_DATAMATRIX, -1, 0, rectangle ? 0 : DM_SQUARE}, data);
     symbol.width = modules ? long(modules->width) * module : 0;

@@ -33,7 +33,7 @@ std::optional<long> number(const std::vector<std::string> &p, std::size_t i) {
     char *end = nullptr;
     const long value = std::strtol(p[i].c_str(), &end, 10);
     if (end == p[i].c_str()) return std::nullopt;
-    return std::clamp(value, -1000000L, 1000000L);
+    return std::clamp(value, -2000000000L, 2000000000L);
 }
 
 long numberOr(const std::vector<std::string> &p, std::size_t i, long fallback) {
@@ -246,6 +246,7 @@ struct Translator::State {
         long width = -1, length = -1, density = -1, speed = -1, media = -1;
         char mode = 0;
         char orientation = 0;
+        Place paperPlace;  // the last ^PW, ^LL or ^MN: where a warning about the paper points
     } sent, wanted;
 
     // The label being translated.
@@ -298,10 +299,19 @@ struct Translator::State {
         throw Failure{code, place, message};
     }
 
+    // Warnings said in one translation; past that many, only counted.
+    static constexpr long kMostWarnings = 1000;
+    long warned = 0;
+
     void warn(const Place &place, const std::string &message) {
         ++label.warnings;
         if (strict) fail(VDL_ZPL_ERR_STRICT, place, message + "; refused (strict)");
-        if (messages) messages(place, message);
+        if (messages && ++warned <= kMostWarnings) messages(place, message);
+    }
+
+    void sayWarningsLeftOut() {
+        if (messages && warned > kMostWarnings)
+            messages(Place{}, std::to_string(warned - kMostWarnings) + " more warnings not shown");
     }
 
     void add(Step step) { out.steps.push_back(std::move(step)); }
@@ -323,12 +333,20 @@ struct Translator::State {
 
     int fieldRotation() const { return rotationOf(field.orientation.value_or(label.fieldOrientation), 0); }
 
-    std::string fieldText() {
+    // The field's data as the printer takes it: UTF-8, no line end or NUL
+    // (they would end the printer's command and the library's text). Text
+    // shows them as spaces; a barcode would encode other data, so it is not
+    // printed (nullopt).
+    std::optional<std::string> fieldText() {
         std::string data = *field.data;
         if (field.number) {
             const auto given = fieldData.find(*field.number);
             if (given != fieldData.end()) data = given->second;
         }
+        if (data.size() > limits.fieldBytes * 4)  // past the bound whatever its encoding: refused before converting
+            fail(VDL_ZPL_ERR_LIMIT, field.dataPlace,
+                 "^FD data of " + std::to_string(data.size()) + " bytes is more than a field may hold (" +
+                     std::to_string(limits.fieldBytes) + ")");
         if (field.serialStep) data = countOn(data, *field.serialStep * serialIndex);
         if (field.hex) data = expandHexEscapes(data, field.hexIndicator);
         std::string text;
@@ -344,15 +362,16 @@ struct Translator::State {
             text = convertText(data, label.encoding, damaged);
             if (damaged) warn(field.dataPlace, std::string("^FD data has bytes ") + label.encoding + " lacks; printed as '?'");
         }
-        // The printer ends a command at a line end, and the library a text at NUL.
-        bool cut = false;
-        for (char &ch : text) {
-            if (ch == '\r' || ch == '\n' || ch == '\0') {
-                ch = ' ';
-                cut = true;
+        if (text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+            if (field.barcode) {
+                warn(field.dataPlace, "^FD data holds a line end or NUL byte, which the printer's barcode command cannot "
+                                      "carry; the barcode is not printed");
+                return std::nullopt;
             }
+            for (char &ch : text)
+                if (ch == '\r' || ch == '\n' || ch == '\0') ch = ' ';
+            warn(field.dataPlace, "^FD data holds a line end or NUL byte; printed as a space");
         }
-        if (cut) warn(field.dataPlace, "^FD data holds a line end or NUL byte; printed as a space");
         if (text.size() > limits.fieldBytes)
             fail(VDL_ZPL_ERR_LIMIT, field.dataPlace,
                  "^FD data of " + std::to_string(text.size()) + " bytes is more than a field may hold (" +
@@ -366,10 +385,9 @@ struct Translator::State {
             field.dataPlace = field.place;
         }
         if (field.data) {
-            if (field.barcode)
-                emitBarcode(fieldText());
-            else
-                emitText(fieldText());
+            const std::optional<std::string> text = fieldText();
+            if (text && field.barcode) emitBarcode(*text);
+            else if (text) emitText(*text);
         } else if (field.barcode) {
             if (!field.number) warn(field.barcode->place, field.barcode->label() + " has no ^FD data; nothing printed");
         }
@@ -485,6 +503,13 @@ struct Translator::State {
 
     // ---- graphics -------------------------------------------------------------
 
+    // Where a graphic of that height starts: ^FO names its top left corner,
+    // ^FT its bottom left.
+    Point graphicTopLeft(long height) const {
+        const Point at = labelPoint(field.origin);
+        return field.baseline ? Point{at.x, at.y - height} : at;
+    }
+
     void emitBox(const ZplCommand &c) {
         const auto p = splitParameters(c.parameters);
         const long thickness = std::clamp<long>(numberOr(p, 2, 1), 1, 32000);
@@ -492,7 +517,7 @@ struct Translator::State {
         const long height = std::clamp<long>(std::max(numberOr(p, 1, thickness), thickness), 1, 32000);
         const bool white = letterOr(p, 3, 'B') == 'W';
         if (numberOr(p, 4, 0) > 0) warn(c.place, "^GB corner rounding is printed square");
-        const Point at = labelPoint(field.origin);
+        const Point at = graphicTopLeft(height);
         const int x1 = clampInt(at.x), y1 = clampInt(at.y), x2 = clampInt(at.x + width - 1),
                   y2 = clampInt(at.y + height - 1);
         const bool filled = thickness >= std::min(width, height);
@@ -512,7 +537,7 @@ struct Translator::State {
         const long width = std::clamp<long>(numberOr(p, 0, thickness), 1, 32000);
         const long height = std::clamp<long>(numberOr(p, 1, thickness), 1, 32000);
         const bool leansRight = letterOr(p, 4, 'R') == 'R';
-        const Point at = labelPoint(field.origin);
+        const Point at = graphicTopLeft(height);
         const long half = thickness / 2;
         const int xa = clampInt(at.x + half), xb = clampInt(at.x + width - 1 - half);
         const int top = clampInt(at.y + half), bottom = clampInt(at.y + height - 1 - half);
@@ -540,20 +565,27 @@ struct Translator::State {
             warn(c.place, c.label() + " of diameter " + std::to_string(diameter) + " and line " + std::to_string(thickness) +
                               " is printed as the printer's circle of diameter " + std::to_string(drawn) + " and line " +
                               std::to_string(2 * bestMultiplier));
-        const Point at = labelPoint(field.origin);
+        const Point at = graphicTopLeft(drawn);
         const int x = clampInt(at.x), y = clampInt(at.y);
         addContent([=] { return PrintCircle(x, y, bestSize, bestMultiplier); });
     }
 
     void emitRaster(const Raster &raster, const Place &place) {
         if (raster.bits.empty()) return;
-        const Point at = labelPoint(field.origin);
+        const Point at = graphicTopLeft(raster.rows);
         if (at.x < 0 || at.y < 0 || at.x > 65535 || at.y > 65535)
             return warn(place, "graphic at " + std::to_string(at.x) + "," + std::to_string(at.y) + " is off the label; not printed");
         auto shared = std::make_shared<Raster>(raster);
         if (field.reverse) warn(place, "graphic under ^FR is printed as it is");
         const int x = int(at.x), y = int(at.y);
         addContent([shared, x, y] {
+            // The bitmap command goes out at once, ahead of the command
+            // buffer: what the label put in the buffer before it goes first,
+            // so that the printer draws the label's elements in their order.
+            if (gDataIndex > 0) {
+                if (WriteBuffer(gPrintData, gDataIndex) < 0) return int(VDL_ERR_WRITE);
+                initDataBuffer();
+            }
             BITMAPINFOHEADER info{};
             info.biSize = 40;
             info.biWidth = shared->bytesPerRow * 8;
@@ -584,13 +616,31 @@ struct Translator::State {
 
     // ---- settings -------------------------------------------------------------
 
+    // The printer takes the paper's width, length and media in one setting:
+    // a side the label does not give is the printer's last (as the library
+    // last set it), else a 4 x 6 in label's, and that is said.
+    void paperSteps() {
+        Settings &w = wanted, &s = sent;
+        if (w.width == s.width && w.length == s.length && w.media == s.media) return;
+        if (w.width < 0 && w.length < 0) {
+            if (w.media >= 0) warn(w.paperPlace, "^MN alone is not sent: the printer takes the media with the paper's size (^PW and ^LL)");
+            return;
+        }
+        if (w.width < 0 || w.length < 0)
+            warn(w.paperPlace, std::string(w.width < 0 ? "^LL without ^PW: the width" : "^PW without ^LL: the length") +
+                                   " goes to the printer as it last had it, else as a 4 x 6 in label's");
+        const long width = w.width, length = w.length;
+        const int media = int(w.media < 0 ? 0 : w.media);
+        add([=] {
+            const int x = int(width > 0 ? width : gPaperWidth > 0 ? gPaperWidth : 812);
+            const int y = int(length > 0 ? length : gPaperHeight > 0 ? gPaperHeight : 1218);
+            return SetPaper(x, y, media, 0, media == 1 ? 0 : 24);
+        });
+    }
+
     void settingsSteps() {
         Settings &w = wanted, &s = sent;
-        if ((w.width != s.width || w.length != s.length || w.media != s.media) && (w.width > 0 || w.length > 0)) {
-            const int width = int(w.width > 0 ? w.width : 812), length = int(w.length > 0 ? w.length : 1218);
-            const int media = int(w.media < 0 ? 0 : w.media);
-            add([=] { return SetPaper(width, length, media, 0, media == 1 ? 0 : 24); });
-        }
+        paperSteps();
         if (w.density >= 0 && w.density != s.density) {
             const int density = int(w.density);
             add([=] { return SetDensity(density); });
@@ -798,6 +848,7 @@ void labelHome(S &s, const ZplCommand &, const std::vector<std::string> &p) {
 
 void setting(S &s, const ZplCommand &c, const std::vector<std::string> &p) {
     S::Settings &w = s.wanted;
+    if (c.name == "PW" || c.name == "LL" || c.name == "MN") w.paperPlace = c.place;
     if (c.name == "PW") w.width = std::clamp<long>(numberOr(p, 0, 812), 2, 32000);
     else if (c.name == "LL") w.length = std::clamp<long>(numberOr(p, 0, 1218), 1, 32000);
     else if (c.name == "LS") s.label.shift = std::clamp<long>(numberOr(p, 0, 0), -9999, 9999);
@@ -807,7 +858,11 @@ void setting(S &s, const ZplCommand &c, const std::vector<std::string> &p) {
     else if (c.name == "PO") w.orientation = letterOr(p, 0, 'N');
     else if (c.name == "MD") w.density = std::lround(std::clamp<long>(15 + numberOr(p, 0, 0), 0, 30) * 20.0 / 30.0);
     else if (c.name == "SD") w.density = std::lround(std::clamp<long>(numberOr(p, 0, 15), 0, 30) * 20.0 / 30.0);
-    else if (c.name == "MM") w.mode = letterOr(p, 0, 'T');
+    else if (c.name == "MM") {
+        w.mode = letterOr(p, 0, 'T');
+        if (w.mode != 'T' && w.mode != 'C' && w.mode != 'D' && w.mode != 'R')
+            s.warn(c.place, std::string("^MM") + w.mode + " has no counterpart; printed as tear-off");
+    }
     else if (c.name == "MN") {
         const char m = letterOr(p, 0, 'Y');
         w.media = m == 'N' ? 1 : m == 'M' ? 2 : 0;
@@ -815,7 +870,9 @@ void setting(S &s, const ZplCommand &c, const std::vector<std::string> &p) {
         static const std::string letters = "ABCDEFGH";
         static const long letterSpeed[] = {2, 3, 4, 6, 8, 10, 12, 14};
         const std::size_t l = p[0].size() == 1 ? letters.find(letterOr(p, 0, ' ')) : std::string::npos;
-        w.speed = std::clamp<long>(l != std::string::npos ? letterSpeed[l] : numberOr(p, 0, 6), 0, 12);
+        const long asked = l != std::string::npos ? letterSpeed[l] : numberOr(p, 0, 6);
+        w.speed = std::clamp<long>(asked, 0, 12);
+        if (w.speed != asked) s.warn(c.place, "^PR speed " + std::to_string(asked) + " is printed at " + std::to_string(w.speed));
     }
 }
 
@@ -891,13 +948,15 @@ std::vector<ZplCommand> takeFieldData(const std::vector<ZplCommand> &commands, s
     const auto closeGroup = [&] {
         std::optional<long> n;
         std::optional<std::string> text;
+        std::optional<char> hexIndicator;
         bool placed = false;
         for (const ZplCommand &c : group) {
             if (c.name == "FN") n = numberOr(splitParameters(c.parameters), 0, 0);
+            else if (c.name == "FH") hexIndicator = c.parameters.empty() ? '_' : c.parameters[0];
             else if (c.name == "FD" || c.name == "FV") text = c.parameters;
             else if (c.name == "FO" || c.name == "FT" || isBarcodeCommand(c.name) || c.name == "A") placed = true;
         }
-        if (n && text && !placed) data[*n] = *text;
+        if (n && text && !placed) data[*n] = hexIndicator ? expandHexEscapes(*text, *hexIndicator) : *text;
         else rest.insert(rest.end(), group.begin(), group.end());
         group.clear();
     };
@@ -918,15 +977,21 @@ int Translator::translate(const char *text, std::size_t length, bool strict, con
     s.messages = messages;
     s.sent = s.wanted = State::Settings{};
     s.label = State::LabelState{};
+    s.warned = 0;
+    struct WarningsLeftOut {
+        State &s;
+        ~WarningsLeftOut() { s.sayWarningsLeftOut(); }
+    } leftOut{s};
     try {
         if (text == nullptr) throw Failure{VDL_ZPL_ERR_ARGUMENT, {}, "no ZPL given"};
         if (length > s.limits.inputBytes)
             throw Failure{VDL_ZPL_ERR_LIMIT, {}, "the ZPL is " + std::to_string(length) + " bytes, more than " +
                                                      std::to_string(s.limits.inputBytes)};
-        const std::vector<ZplCommand> commands = readCommands(text, length);
+        CommandReader reader(text, length);
+        ZplCommand c;
         int printed = 0;
         std::optional<LabelCommands> open;
-        for (const ZplCommand &c : commands) {
+        while (reader.next(c)) {
             if (c.prefix == '^' && c.name == "XA") {
                 if (open) s.warn(c.place, "^XA inside the label begun at line " + std::to_string(open->place.line) + "; the label goes on");
                 else open = LabelCommands{c.place, {}};
@@ -942,8 +1007,14 @@ int Translator::translate(const char *text, std::size_t length, bool strict, con
                 open.reset();
                 continue;
             }
-            if (open) open->commands.push_back(c);
-            else runOutside(c);
+            if (!open) {
+                runOutside(c);
+            } else if (open->commands.size() < s.limits.labelCommands) {
+                open->commands.push_back(std::move(c));
+            } else {
+                s.fail(VDL_ZPL_ERR_LIMIT, open->place, "the label begun here holds more than " +
+                                                           std::to_string(s.limits.labelCommands) + " commands");
+            }
         }
         if (open)
             throw Failure{VDL_ZPL_ERR_SYNTAX, open->place, "the label begun here has no ^XZ; not printed"};
@@ -974,6 +1045,7 @@ int Translator::runLabel(const Place &place, const std::vector<ZplCommand> &comm
     // ^DF: the rest of the label is a format kept for ^XF, not printed.
     for (std::size_t i = 0; i < commands.size(); ++i) {
         if (commands[i].name != "DF") continue;
+        if (i > 0) s.warn(commands[i].place, "^DF: the commands before it in its label are not printed");
         std::vector<ZplCommand> format(commands.begin() + long(i) + 1, commands.end());
         std::size_t size = 0;
         for (const ZplCommand &c : format) size += c.parameters.size() + 8;
@@ -984,27 +1056,45 @@ int Translator::runLabel(const Place &place, const std::vector<ZplCommand> &comm
         return 0;
     }
     s.fieldData.clear();
-    const std::vector<ZplCommand> expanded = expandFormats(takeFieldData(commands, s.fieldData), 0);
+    const bool recalls = std::any_of(commands.begin(), commands.end(), [](const ZplCommand &c) { return c.name == "XF"; });
+    const std::vector<ZplCommand> expanded = expandFormats(recalls ? takeFieldData(commands, s.fieldData) : commands, 0);
     s.sawSerial = false;
     s.serialIndex = 0;
     do {
         const Label label = translateLabel(place, expanded);
         const long copies = s.label.copies;
+        if (s.sawSerial && copies > s.limits.serialCopies)
+            s.fail(VDL_ZPL_ERR_LIMIT, place, "^SN fields make each of its " + std::to_string(copies) +
+                                                 " copies a label of its own, more than " +
+                                                 std::to_string(s.limits.serialCopies));
         if (label.prints && ++printed > s.limits.labels)
             s.fail(VDL_ZPL_ERR_LIMIT, place, "more than " + std::to_string(s.limits.labels) + " labels");
         if (const int r = sink(label); r < 0) return r;
         if (!label.prints) return 0;
         if (!s.sawSerial || ++s.serialIndex >= copies) break;
-        if (s.serialIndex >= s.limits.serialCopies)
-            s.fail(VDL_ZPL_ERR_LIMIT, place, "more than " + std::to_string(s.limits.serialCopies) + " serialised copies");
     } while (true);
     return 0;
 }
 
+// The label with each ^XF replaced by its format, recursively. Every
+// command visited and every recall spends from one budget (the label's
+// command bound), so that formats recalling empty formats many times over
+// cost as much as what they would make.
 std::vector<ZplCommand> Translator::expandFormats(const std::vector<ZplCommand> &commands, int depth) {
     State &s = *state_;
+    std::size_t budget = s.limits.labelCommands;
     std::vector<ZplCommand> out;
+    expandInto(commands, depth, budget, out);
+    return out;
+}
+
+void Translator::expandInto(const std::vector<ZplCommand> &commands, int depth, std::size_t &budget,
+                            std::vector<ZplCommand> &out) {
+    State &s = *state_;
     for (const ZplCommand &c : commands) {
+        if (budget-- == 0)
+            s.fail(VDL_ZPL_ERR_LIMIT, c.place, "^XF recalls make the label more than " +
+                                                   std::to_string(s.limits.labelCommands) + " commands");
         if (c.name != "XF") {
             out.push_back(c);
             continue;
@@ -1017,11 +1107,9 @@ std::vector<ZplCommand> Translator::expandFormats(const std::vector<ZplCommand> 
             s.warn(c.place, "^XF: no format " + name + " is stored; nothing recalled");
             continue;
         }
-        const std::vector<ZplCommand> inner = expandFormats(found->second, depth + 1);
-        if (out.size() + inner.size() > 100000) s.fail(VDL_ZPL_ERR_LIMIT, c.place, "^XF recalls more than 100000 commands");
-        out.insert(out.end(), inner.begin(), inner.end());
+        const std::vector<ZplCommand> format = found->second;  // a copy: a label may store over it
+        expandInto(format, depth + 1, budget, out);
     }
-    return out;
 }
 
 Label Translator::translateLabel(const Place &place, const std::vector<ZplCommand> &commands) {

@@ -31,6 +31,7 @@ struct Limits {
     std::size_t fieldBytes = 3000;      // the printer takes a field's data in one command line
     int labels = 100000;                // labels printed, serialised copies included
     int serialCopies = 10000;           // copies of one label with ^SN fields
+    std::size_t labelCommands = 100000; // commands between one ^XA and its ^XZ
     std::size_t storedBytes = 32u << 20; // graphics and formats kept between labels
     int formatDepth = 4;                // ^XF within stored formats
     int blockLines = 500;               // lines drawn of one ^FB or ^TB block
@@ -63,6 +64,7 @@ private:
     void runOutside(const ZplCommand &command);
     int runLabel(const Place &place, const std::vector<ZplCommand> &commands, const LabelSink &sink, int &printed);
     std::vector<ZplCommand> expandFormats(const std::vector<ZplCommand> &commands, int depth);
+    void expandInto(const std::vector<ZplCommand> &commands, int depth, std::size_t &budget, std::vector<ZplCommand> &out);
     Label translateLabel(const Place &place, const std::vector<ZplCommand> &commands);
 
     std::unique_ptr<State> state_;
