@@ -2,7 +2,8 @@
 
 Each label file states what must come out in ^FX comments (barcodes are read from its last label):
   ^FX expect text X,Y[,H] WORDS      a text field at X,Y (2 dots either way), H dots high (10 % either way)
-  ^FX expect barcode FORMAT DATA     read back from the printed label
+  ^FX expect barcode FORMAT DATA     read back from the printed label; FORMAT@X,Y,W,H reads it alone in that
+                                     part of the label (ZXing finds small matrix symbols only so)
   ^FX expect symbol NAME DATA        sent as that symbol, its name's spaces written _ (no reader finds it on a whole label)
   ^FX expect warning WORDS           a warning containing WORDS; any other warning fails
 A ^ or ~ ends a comment (ZPL reads a command there), so expectations name commands without them.
@@ -35,6 +36,15 @@ def expectations(path):
 
 
 def read_barcodes(png, format_name):
+    if "@" in format_name:
+        format_name, area = format_name.split("@")
+        x, y, w, h = area.split(",")
+        alone = png[:-4] + "-" + format_name + ".png"
+        subprocess.run(["convert", png, "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-bordercolor", "white", "-border", "20",
+                        alone], check=True, timeout=60)
+        run = subprocess.run(["ZXingReader", "-ispure", "-format", format_name, alone], capture_output=True, text=True,
+                             timeout=60)
+        return re.findall(r'^Text:\s+"(.*)"$', run.stdout, re.M)
     if format_name in ZXING_FORMATS:
         run = subprocess.run(["ZXingReader", "-format", format_name, png], capture_output=True, text=True, timeout=60)
         return re.findall(r'^Text:\s+"(.*)"$', run.stdout, re.M)

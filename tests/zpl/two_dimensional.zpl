@@ -1,9 +1,9 @@
 ^XA
 ^FX Matrix and stacked symbols: PDF417, Data Matrix, Aztec, MaxiCode.
 ^FX expect barcode PDF417 PDF417 SHIPPING DATA 0123456789
-^FX expect symbol Data_Matrix LOT-2026-12-07
-^FX expect symbol Aztec AZTEC-PAYLOAD-1
-^FX expect symbol MaxiCode MAXICODE MESSAGE 42
+^FX expect barcode DataMatrix@490,30,120,120 LOT-2026-12-07
+^FX expect barcode Aztec@30,390,200,200 AZTEC-PAYLOAD-1
+^FX expect barcode MaxiCode@400,380,360,360 MAXICODE MESSAGE 42
 ^PW812^LL1218
 ^BY2
 ^FO40,40^B7N,8,3,,,N^FDPDF417 SHIPPING DATA 0123456789^FS

@@ -1,6 +1,6 @@
 ^XA
 ^FX Aztec, MicroPDF417, Codablock and Code 49, sent as the printer's own symbols.
-^FX expect symbol Aztec TICKET 0042 ROW 7
+^FX expect barcode Aztec@30,30,200,200 TICKET 0042 ROW 7
 ^FX expect symbol MicroPDF417 MICRO 123
 ^FX expect symbol Code_49 C49-1
 ^BY2
