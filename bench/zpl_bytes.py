@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Bytes on the wire for each label of the ZPL corpus: translated (vdl-label convert) against the same label
 sent as a picture (the label as the emulator draws it, sent by vdl-label image --compress, run-length encoded),
-and the time vdl-label convert takes end to end (its loopback capture included). Run from the build
+the time vdl-label convert takes end to end (its loopback capture included), and the time vdl-label print takes
+from the file to the emulator's last byte (connect, model check, translation, paced writes). Run from the build
 directory's parent: python3 bench/zpl_bytes.py [BUILD]"""
 
 import glob
@@ -36,8 +37,17 @@ def picture_bytes(png, out):
     return len(sent)
 
 
+def print_time(label, port):
+    started = time.monotonic()
+    subprocess.run([CLI, "--port", port, "print", label], check=True, capture_output=True, timeout=60)
+    return time.monotonic() - started
+
+
 def main():
-    print(f"{'label':28} {'ZPL':>7} {'translated':>10} {'as picture':>10} {'share':>6} {'convert':>8}")
+    printer = subprocess.Popen([EMULATOR, "--port", "0", "--no-preview"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                               text=True)
+    port = re.search(r"listening on (\S+:\d+)", printer.stderr.readline()).group(1)
+    print(f"{'label':28} {'ZPL':>7} {'translated':>10} {'as picture':>10} {'share':>6} {'convert':>8} {'print':>7}")
     shares = []
     for label in sorted(glob.glob(os.path.join(CORPUS, "*.zpl"))):
         with tempfile.TemporaryDirectory() as out:
@@ -49,8 +59,11 @@ def main():
             last = sorted(glob.glob(os.path.join(out, "label-*.png")))[-1]
             translated, picture = os.path.getsize(stream), picture_bytes(last, out)
             shares.append(translated / picture)
+            printed = print_time(label, port)
             print(f"{os.path.basename(label):28} {os.path.getsize(label):7} {translated:10} {picture:10} "
-                  f"{100 * translated / picture:5.1f}% {1000 * took:6.0f}ms")
+                  f"{100 * translated / picture:5.1f}% {1000 * took:6.0f}ms {1000 * printed:5.0f}ms")
+    printer.terminate()
+    printer.wait(timeout=10)
     shares.sort()
     print(f"median share {100 * shares[len(shares) // 2]:.1f}%, largest {100 * shares[-1]:.1f}%")
 
