@@ -84,6 +84,15 @@ VDL_ZPL_API int VdlZplPrint(const char *zpl, size_t length, unsigned flags, VdlZ
 VDL_ZPL_API int VdlZplConvert(const char *zpl, size_t length, unsigned flags, unsigned char **stream,
                               size_t *streamLength, VdlZplMessageCallback message, void *context);
 
+/**
+ * Translates the ZPL without sending or capturing anything: the warnings and
+ * errors VdlZplPrint would give, at once and from any thread (no printer, no
+ * pacing). Stored formats and graphics are those of this call alone.
+ * @return the number of labels the ZPL prints, or a negative code.
+ */
+VDL_ZPL_API int VdlZplCheck(const char *zpl, size_t length, unsigned flags, VdlZplMessageCallback message,
+                            void *context);
+
 /** Frees a stream of VdlZplConvert. */
 VDL_ZPL_API void VdlZplFree(void *stream);
 

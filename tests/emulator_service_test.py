@@ -196,6 +196,7 @@ class EmulatorServiceTest(unittest.TestCase):
             ("/render?from=pdf", PRINT, {}, 400, b"from takes zpl"),
             ("/render?from=zpl", b"^XA^FO0,0", {}, 400, b"1:1: the label begun here has no ^XZ"),
             ("/render?from=zpl&strict=1", b"^XA^HH^XZ", {}, 400, b"ZPL 1:4: ^HH is not supported; skipped"),
+            ("/render?from=zpl", b"^XA^FO0,0^GB9,9,9^FS^XZ" * 101, {}, 400, b"prints 101 labels, more than the 100"),
             ("/render", PRINT, {"Accept": "text/html, image/*;q=0"}, 406, b"answers image/png, application/json or application/pdf"),
             ("/labels/99.pdf", None, {}, 404, b"no label 99"),
             ("/render", PRINT, {"Origin": "http://evil.test"}, 403, b"another site's page"),

@@ -210,8 +210,17 @@ struct RenderReport : vdlemu::StreamListener {
 
 // ZPL II as the printer's commands, through the library's translator: the
 // emulator is its client here, as any program is, and stays the printer.
-vdlemu::Translation translateZpl(const std::string &zpl) {
+// mostLabels (0: any number) is checked first, at once: the translation
+// proper pays a printer's pacing (about 20 ms a label) and takes one
+// translation at a time in the process.
+vdlemu::Translation translateZpl(const std::string &zpl, int mostLabels) {
     vdlemu::Translation t;
+    const int labels = mostLabels > 0 ? VdlZplCheck(zpl.data(), zpl.size(), 0, nullptr, nullptr) : 0;
+    if (labels > mostLabels) {
+        t.messages.push_back("the ZPL prints " + std::to_string(labels) + " labels, more than the " +
+                             std::to_string(mostLabels) + " a render draws");
+        return t;
+    }
     unsigned char *stream = nullptr;
     std::size_t length = 0;
     const int result = VdlZplConvert(
@@ -235,7 +244,7 @@ bool readZplCommands(const Options &o, std::FILE *input, const char *start, std:
     char bytes[65536];
     std::size_t n = 0;
     while ((n = std::fread(bytes, 1, sizeof bytes, input)) > 0) zpl.append(bytes, n);
-    const vdlemu::Translation t = translateZpl(zpl);
+    const vdlemu::Translation t = translateZpl(zpl, 0);
     for (const std::string &message : t.messages) std::fprintf(stderr, "%s:%s\n", o.input.c_str(), message.c_str());
     commands = t.stream;
     return t.ok;
@@ -333,7 +342,8 @@ int serve(const Options &o) {
     vdlemu::BoundedServer http;
     vdlemu::PrinterConfig renderDefaults = o.printer;
     vdlemu::RenderService service(renderDefaults, o.port.parser, store, printer, o.httpAllowedHosts);
-    service.translateZplWith(translateZpl);
+    service.translateZplWith(
+        [](const std::string &zpl) { return translateZpl(zpl, vdlemu::RenderService::kMaxLabelsPerRequest); });
     std::unique_ptr<HttpThread> httpThread;
     if (o.httpPort != kNoPort) {
         service.attach(http);

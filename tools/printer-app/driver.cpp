@@ -500,24 +500,56 @@ bool printCommands(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t
     return printed;
 }
 
-// ZPL translated into the printer's commands, each copy sent at once (a
-// label's commands in one write).
+// A ZPL job's labels, each printed by the worker's translator and confirmed
+// before the next (so that a cancel stops the labels at the next one, and a
+// printer that stops answering is seen at once); each copy of the document
+// in turn. A label that only stores a format counts no impression.
+bool sendZplLabels(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link,
+                   const std::vector<std::string> &labels) {
+    const auto prints = [](const std::string &label) { return label.find("^DF") == std::string::npos; };
+    const int copies = std::max(1, options->copies);
+    papplJobSetImpressions(job, copies * int(std::count_if(labels.begin(), labels.end(), prints)));
+    for (int copy = 0; copy < copies; ++copy) {
+        for (const std::string &label : labels) {
+            if (papplJobIsCanceled(job)) return false;
+            const Answer answer = ask(job, link, Request::zpl, label.data(), label.size(), kJobTimeout);
+            if (!answer.ok()) {
+                showLost(job, "Label", answer);
+                return false;
+            }
+            if (!confirmJob(job, link)) return false;
+            if (prints(label)) papplJobSetImpressionsCompleted(job, 1);
+        }
+    }
+    return true;
+}
+
 bool printZpl(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
-    std::string commands;
-    if (!translateZplDocument(job, commands)) {
+    std::vector<std::string> labels;
+    if (!readZplLabels(job, labels)) {
         endJob(job);
         return showEnd(job, false);
     }
-    return printCommands(job, options, device, [&commands](const auto &send) {
-        return send(commands.data(), commands.size());
-    });
+    DeviceLink *link = jobLink(job, device);
+    const bool printed = startJob(job, options, link) && sendZplLabels(job, options, link, labels);
+    endJob(job);
+    showEnd(job, printed);
+    return printed;
 }
 
+// A job from the raw socket comes in the printer's format whatever it holds:
+// ZPL sent to the printer's port is translated, and bytes that are not the
+// printer's commands are refused as an IPP document of no known format is.
 bool printRawFile(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
-    // A job from the raw socket comes in the printer's format whatever it
-    // holds: ZPL sent to the printer's port is translated here.
-    if (documentIsZpl(job)) return printZpl(job, options, device);
-    return printCommands(job, options, device, [job](const auto &send) { return writeDocument(job, send); });
+    switch (rawContentOf(job)) {
+    case RawContent::zpl: return printZpl(job, options, device);
+    case RawContent::commands:
+        return printCommands(job, options, device, [job](const auto &send) { return writeDocument(job, send); });
+    case RawContent::other: break;
+    }
+    unknownFormatFilter(job, device, nullptr);
+    endJob(job);
+    return showEnd(job, false);
 }
 
 // The printer's state as the worker last had it, shown; refreshed in the
@@ -716,7 +748,7 @@ bool zplFilter(pappl_job_t *job, pappl_device_t *device, void *) {
 // job ends here, before anything of it reaches the printer.
 bool unknownFormatFilter(pappl_job_t *job, pappl_device_t *, void *) {
     constexpr const char *kWhy =
-        "Not printed: the document is not PWG or Apple raster, PNG, JPEG or the printer's commands.";
+        "Not printed: the document is not PWG or Apple raster, PNG, JPEG, ZPL or the printer's commands.";
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
     setJobMessage(job, "%s", kWhy);
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", kWhy);

@@ -17,6 +17,7 @@ enum class Request : std::uint32_t {
     page,         // payload: PageHeader, then height rows of (width + 7) / 8 bytes
     status,       // no payload
     confirm,      // no payload: the status once the printer has taken every byte sent before
+    zpl,          // payload: ZPL II, printed through libVdlZpl (its codes, -201 and below, as results)
 };
 
 struct RequestHeader {
@@ -24,7 +25,7 @@ struct RequestHeader {
     std::uint32_t length;  // bytes of payload that follow
 };
 
-// result: 0, or the library's negative code; status: the printer's error bits
+// result: 0, or the library's negative code (or libVdlZpl's, for zpl); status: the printer's error bits
 // as last read; then modelLength bytes of the model name.
 struct ReplyHeader {
     std::int32_t result;

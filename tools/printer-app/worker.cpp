@@ -5,6 +5,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include "VdlZpl.h"
 #include "worker_loop.h"
 
 namespace vdlapp {
@@ -51,6 +52,18 @@ ReplyHeader Connection::settings(const Settings &s) {
 ReplyHeader Connection::raw(const std::vector<char> &bytes) {
     sent_.reset();  // the printer's own commands may change any setting
     return reply(apply([&](vdl::NothrowPrinter &p) { return p.write({bytes.data(), bytes.size()}); }));
+}
+
+// ZPL through the translator on this connection: the worker keeps the
+// formats and graphics it stores, as the printer's memory, for the jobs
+// after. Its warnings were said when the server checked the document.
+ReplyHeader Connection::zpl(const std::vector<char> &text) {
+    sent_.reset();  // ZPL may set the paper, the speed and the density
+    if (!printer_) return reply(int(vdl::Errc::open));
+    const int printed = VdlZplPrint(text.data(), text.size(), 0, nullptr, nullptr);
+    constexpr int kTranslatorCodes = -200;  // -201 and below: the ZPL's fault, the connection is fine
+    if (printed < 0 && printed > kTranslatorCodes) drop();
+    return reply(printed < 0 ? printed : 0);
 }
 
 namespace {
@@ -133,7 +146,8 @@ bool validPayload(Request type, const std::vector<char> &payload) {
     switch (type) {
     case Request::connect: return !payload.empty();
     case Request::settings: return payload.size() == sizeof(Settings);
-    case Request::raw: return true;
+    case Request::raw:
+    case Request::zpl: return true;
     case Request::status:
     case Request::confirm: return payload.empty();
     case Request::page: {
@@ -156,6 +170,7 @@ ReplyHeader serve(Connection &connection, Request type, const std::vector<char> 
         return connection.settings(settings);
     }
     case Request::raw: return connection.raw(payload);
+    case Request::zpl: return connection.zpl(payload);
     case Request::page: return connection.page(payload);
     case Request::status: return connection.status();
     case Request::confirm: return connection.confirm();

@@ -30,6 +30,7 @@ public:
     ReplyHeader connect(const std::string &port);
     ReplyHeader settings(const Settings &s);
     ReplyHeader raw(const std::vector<char> &bytes);
+    ReplyHeader zpl(const std::vector<char> &text);
     ReplyHeader page(const std::vector<char> &payload);
     ReplyHeader status();
     ReplyHeader confirm();

@@ -6,19 +6,29 @@
 #include <pappl/pappl.h>
 
 #include <string>
+#include <vector>
 
 namespace vdlapp {
 
 // The MIME type ZPL II goes by (CUPS and label software use it).
 constexpr const char *kZplFormat = "application/vnd.zebra-zpl";
 
-// Whether the job's document begins as ZPL does.
-bool documentIsZpl(pappl_job_t *job);
+// What a document in the printer's format holds, by its first bytes: a job
+// from the raw socket comes in that format whatever it holds.
+enum class RawContent { zpl, commands, other };
+RawContent rawContentOf(pappl_job_t *job);
 
-// The printer's commands for the job's ZPL document, or false: the document
-// could not be read, or the ZPL could not be translated (the job's reasons
-// then say document-format-error, and its log why and where).
-bool translateZplDocument(pappl_job_t *job, std::string &commands);
+// The job's ZPL document, checked by the translator, as its labels: each
+// piece ends with a label's ^XZ and holds what came before it (downloads,
+// settings), so that each can be printed, and a cancel seen, on its own.
+// False when the document cannot be read or its ZPL cannot be translated:
+// the job's reasons then say document-format-error, its message why and
+// where. The translator's warnings go to the job's log.
+bool readZplLabels(pappl_job_t *job, std::vector<std::string> &labels);
+
+// The pieces of a ZPL text, each ending after a ^XZ (the last one holds
+// whatever follows the last ^XZ, if anything does).
+std::vector<std::string> splitAfterLabels(const std::string &zpl);
 
 }  // namespace vdlapp
 

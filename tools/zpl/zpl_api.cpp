@@ -32,6 +32,10 @@ std::string printable(const std::string &text) {
         const std::size_t extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 9;
         bool whole = extra < 4 && i + extra < text.size();
         for (std::size_t k = 1; whole && k <= extra; ++k) whole = (static_cast<unsigned char>(text[i + k]) >> 6) == 2;
+        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8 either.
+        const unsigned char next = whole && extra > 0 ? static_cast<unsigned char>(text[i + 1]) : 0x80;
+        whole = whole && c != 0xC0 && c != 0xC1 && !(c == 0xE0 && next < 0xA0) && !(c == 0xED && next >= 0xA0) &&
+                !(c == 0xF0 && next < 0x90) && !(c == 0xF4 && next >= 0x90) && c < 0xF5;
         if (!whole || c < 0x20 || c == 0x7F) {
             out += '?';
         } else {
@@ -115,6 +119,14 @@ extern "C" int VdlZplConvert(const char *zpl, size_t length, unsigned flags, uns
     std::memcpy(*stream, bytes.data(), bytes.size());
     *streamLength = bytes.size();
     return result;
+}
+
+extern "C" int VdlZplCheck(const char *zpl, size_t length, unsigned flags, VdlZplMessageCallback message,
+                           void *context) {
+    if (zpl == nullptr || (flags & ~unsigned(VDL_ZPL_STRICT)) != 0) return VDL_ZPL_ERR_ARGUMENT;
+    vdlzpl::Translator translator;
+    return translator.translate(zpl, length, (flags & VDL_ZPL_STRICT) != 0, messageSink(message, context),
+                                [](const vdlzpl::Label &) { return 0; });
 }
 
 extern "C" void VdlZplFree(void *stream) { std::free(stream); }
