@@ -181,6 +181,12 @@ TEST_F(ZplTest, RefusesNullArgumentsAndConvertingWhileConnected) {
     EXPECT_EQ(VdlZplConvert("^XA^XZ", 6, 0, nullptr, &length, nullptr, nullptr), VDL_ZPL_ERR_ARGUMENT);
     EXPECT_EQ(VdlZplPrint(nullptr, 0, 0, nullptr, nullptr), VDL_ZPL_ERR_ARGUMENT);
     EXPECT_EQ(VdlZplPrint("^XA^XZ", 6, 2, nullptr, nullptr), VDL_ZPL_ERR_ARGUMENT);
+    // A check prints nothing, and counts the labels that would print.
+    const std::string two = "^XA^FO0,0^GB9,9,9^FS^XZ^XA^MD3^XZ^XA^FO0,0^GB9,9,9^FS^PQ4^XZ";
+    printer.clearReceived();
+    EXPECT_EQ(VdlZplCheck(two.data(), two.size(), 0, nullptr, nullptr), 2);
+    EXPECT_EQ(VdlZplCheck("^XA^FO0,0", 9, 0, nullptr, nullptr), VDL_ZPL_ERR_SYNTAX);
+    EXPECT_EQ(printer.received(), "");
     DisconnectPrinter();
     EXPECT_EQ(VdlZplPrint("^XA^XZ", 6, 0, nullptr, nullptr), VDL_ZPL_ERR_NOT_CONNECTED);
     EXPECT_STREQ(VdlZplErrorText(VDL_ZPL_ERR_BUSY), "the process is connected to a printer; disconnect before converting");
