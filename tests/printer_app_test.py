@@ -537,7 +537,7 @@ class PrinterAppTest(ServerTestCase):
                         "completed", "aborted") and self.server.job_state("label203", job_id), f"{name} to end")
                     self.assertEqual(state["job-state"], "aborted")
                     self.assertIn("document-format-error", state["job-state-reasons"])
-                    self.assertIn("not PWG or Apple raster, PNG, JPEG or the printer's commands",
+                    self.assertIn("not PWG or Apple raster, PNG, JPEG, ZPL or the printer's commands",
                                   state["job-state-message"])
         commands = self.raw_file(b"SS4\r\nP7,1\r", "commands")
         job = self.server.ipp("label203", "Print-Job", (commands, "application/octet-stream"))

@@ -90,4 +90,29 @@ std::vector<std::string> splitParameters(const std::string &parameters) {
     return fields;
 }
 
+std::optional<long> numberAt(const std::vector<std::string> &p, std::size_t i) {
+    if (i >= p.size() || p[i].empty()) return std::nullopt;
+    char *end = nullptr;
+    const long value = std::strtol(p[i].c_str(), &end, 10);
+    if (end == p[i].c_str()) return std::nullopt;
+    return std::clamp(value, -2000000000L, 2000000000L);
+}
+
+long numberOr(const std::vector<std::string> &p, std::size_t i, long fallback) { return numberAt(p, i).value_or(fallback); }
+
+char letterOr(const std::vector<std::string> &p, std::size_t i, char fallback) {
+    if (i >= p.size() || p[i].empty()) return fallback;
+    return char(std::toupper(static_cast<unsigned char>(p[i][0])));
+}
+
+int rotationOf(char orientation, int fallback) {
+    switch (orientation) {
+    case 'N': return 0;
+    case 'R': return 1;
+    case 'I': return 2;
+    case 'B': return 3;
+    default: return fallback;
+    }
+}
+
 }  // namespace vdlzpl

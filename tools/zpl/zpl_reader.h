@@ -8,6 +8,7 @@
 #define VDL_ZPL_READER_H
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,14 @@ std::vector<ZplCommand> readCommands(const char *text, std::size_t length);
 
 // The parameters split at commas: "10,,x" gives "10", "", "x".
 std::vector<std::string> splitParameters(const std::string &parameters);
+
+// Parameter i as a number (within +-2e9), or none when it is missing or no number.
+std::optional<long> numberAt(const std::vector<std::string> &parameters, std::size_t i);
+long numberOr(const std::vector<std::string> &parameters, std::size_t i, long fallback);
+// Parameter i's first letter in upper case, or fallback.
+char letterOr(const std::vector<std::string> &parameters, std::size_t i, char fallback);
+// ZPL's orientations N, R, I, B as the printer's rotations 0-3 (clockwise).
+int rotationOf(char orientation, int fallback = 0);
 
 }  // namespace vdlzpl
 

@@ -9,32 +9,11 @@
 #include <memory>
 
 #include "VdlLabelAPI.h"
+#include "zpl_reader.h"
 
 namespace vdlzpl {
 
 namespace {
-
-std::optional<long> number(const std::vector<std::string> &p, std::size_t i) {
-    if (i >= p.size() || p[i].empty()) return std::nullopt;
-    char *end = nullptr;
-    const long value = std::strtol(p[i].c_str(), &end, 10);
-    if (end == p[i].c_str()) return std::nullopt;
-    return std::clamp(value, -100000L, 100000L);
-}
-
-char letter(const std::vector<std::string> &p, std::size_t i, char fallback) {
-    if (i >= p.size() || p[i].empty()) return fallback;
-    return char(std::toupper(static_cast<unsigned char>(p[i][0])));
-}
-
-int rotationOf(char orientation) {
-    switch (orientation) {
-    case 'R': return 1;
-    case 'I': return 2;
-    case 'B': return 3;
-    default: return 0;
-    }
-}
 
 // ---------------------------------------------------------------------------
 // Sizes, measured with the encoder the printer's symbols follow: the width
@@ -201,15 +180,15 @@ constexpr int kHumanReadableHeight = 20;
 
 bool linearSymbol(const LinearRule &rule, const std::vector<std::string> &p, std::string data,
                   const BarDefaults &d, char defaultOrientation, Symbol &symbol, std::string &problem) {
-    symbol.rotation = rotationOf(letter(p, 0, defaultOrientation));
-    const int height = int(std::clamp<long>(number(p, std::size_t(rule.heightAt)).value_or(d.barHeight), 1, 4000));
-    const bool human = letter(p, std::size_t(rule.humanAt), rule.humanDefault ? 'Y' : 'N') == 'Y';
+    symbol.rotation = rotationOf(letterOr(p, 0, defaultOrientation));
+    const int height = int(std::clamp<long>(numberAt(p, std::size_t(rule.heightAt)).value_or(d.barHeight), 1, 4000));
+    const bool human = letterOr(p, std::size_t(rule.humanAt), rule.humanDefault ? 'Y' : 'N') == 'Y';
     int type = rule.type;
     Measure m{rule.zint};
-    if (rule.checkAt >= 0 && letter(p, std::size_t(rule.checkAt), 'N') == 'Y')
+    if (rule.checkAt >= 0 && letterOr(p, std::size_t(rule.checkAt), 'N') == 'Y')
         problem = "the optional check digit is not added; the printer's symbol carries its own";
     if (std::string(rule.name) == "BC") {
-        const auto read = readCode128(data, letter(p, 5, 'N'), problem);
+        const auto read = readCode128(data, letterOr(p, 5, 'N'), problem);
         if (!read) {
             problem = "its FNC1 data holds no GS1 Application Identifiers";
             return false;
@@ -220,10 +199,10 @@ bool linearSymbol(const LinearRule &rule, const std::vector<std::string> &p, std
             m = Measure{BARCODE_GS1_128};
             m.inputMode = GS1_MODE | GS1PARENS_MODE;
         }
-        if (letter(p, 3, 'N') == 'Y') problem = "the human-readable line above the bars is printed below them";
+        if (letterOr(p, 3, 'N') == 'Y') problem = "the human-readable line above the bars is printed below them";
     } else if (std::string(rule.name) == "BK") {
-        data = std::string(1, letter(p, 5, 'A')) + data + std::string(1, letter(p, 6, 'A'));
-    } else if (std::string(rule.name) == "BZ" && number(p, 4).value_or(0) == 1) {
+        data = std::string(1, letterOr(p, 5, 'A')) + data + std::string(1, letterOr(p, 6, 'A'));
+    } else if (std::string(rule.name) == "BZ" && numberAt(p, 4).value_or(0) == 1) {
         type = 14;
         m = Measure{BARCODE_PLANET};
     }
@@ -283,10 +262,10 @@ int moduleWithin(long asked, int most, const char *what, std::string &problem) {
 bool qrSymbol(const std::vector<std::string> &p, const std::string &data, char orientation, Symbol &symbol,
               std::string &problem) {
     symbol.rotation = rotationOf(orientation);
-    const int model = int(number(p, 1).value_or(2)) == 1 ? 1 : 2;
-    char level = letter(p, 3, 'Q');
+    const int model = int(numberAt(p, 1).value_or(2)) == 1 ? 1 : 2;
+    char level = letterOr(p, 3, 'Q');
     const std::string text = qrText(data, level, problem);
-    const int module = moduleWithin(number(p, 2).value_or(2), 4, "magnification", problem);
+    const int module = moduleWithin(numberAt(p, 2).value_or(2), 4, "magnification", problem);
     const int ecc = eccIndex(level);
     const auto modules = measure(Measure{BARCODE_QRCODE, ecc + 1}, text);
     symbol.width = symbol.height = symbol.barHeight = modules ? long(modules->width) * module : 0;
@@ -301,10 +280,10 @@ bool qrSymbol(const std::vector<std::string> &p, const std::string &data, char o
 bool dataMatrixSymbol(const std::vector<std::string> &p, const std::string &data, char orientation, Symbol &symbol,
                       std::string &problem) {
     symbol.rotation = rotationOf(orientation);
-    const int module = moduleWithin(number(p, 1).value_or(2), 4, "module size", problem);
-    if (number(p, 2).value_or(200) != 200) problem = "quality other than 200 (ECC 200) is printed as ECC 200";
+    const int module = moduleWithin(numberAt(p, 1).value_or(2), 4, "module size", problem);
+    if (numberAt(p, 2).value_or(200) != 200) problem = "quality other than 200 (ECC 200) is printed as ECC 200";
     if (p.size() > 6 && !p[6].empty()) problem = "escape sequences (" + p[6].substr(0, 1) + ") are not read: the data is encoded as it stands";
-    const bool rectangle = number(p, 7).value_or(1) == 2;
+    const bool rectangle = numberAt(p, 7).value_or(1) == 2;
     const auto modules = measure(Measure{BARCODE_DATAMATRIX, -1, 0, rectangle ? 0 : DM_SQUARE}, data);
     symbol.width = modules ? long(modules->width) * module : 0;
     symbol.height = symbol.barHeight = modules ? long(modules->rows) * module : 0;
@@ -330,11 +309,11 @@ void pdfShape(long length, int level, std::optional<long> columns, std::optional
 bool pdf417Symbol(const std::vector<std::string> &p, const std::string &data, const BarDefaults &d, char orientation,
                   Symbol &symbol, std::string &problem) {
     symbol.rotation = rotationOf(orientation);
-    const int rowHeight = int(std::clamp<long>(number(p, 1).value_or(d.barHeight), 4, 99));
-    const int level = int(std::clamp<long>(number(p, 2).value_or(0), 0, 8));
+    const int rowHeight = int(std::clamp<long>(numberAt(p, 1).value_or(d.barHeight), 4, 99));
+    const int level = int(std::clamp<long>(numberAt(p, 2).value_or(0), 0, 8));
     int columns = 0, rows = 0;
-    pdfShape(long(data.size()), level, number(p, 3), number(p, 4), columns, rows);
-    const bool truncated = letter(p, 5, 'N') == 'Y';
+    pdfShape(long(data.size()), level, numberAt(p, 3), numberAt(p, 4), columns, rows);
+    const bool truncated = letterOr(p, 5, 'N') == 'Y';
     const int module = std::clamp(d.moduleWidth, 2, 9);
     if (module != d.moduleWidth) problem = "module width " + std::to_string(d.moduleWidth) + " is printed as " + std::to_string(module);
     const auto modules = measure(Measure{truncated ? BARCODE_PDF417COMP : BARCODE_PDF417, level, columns, rows}, data);
@@ -349,12 +328,12 @@ bool pdf417Symbol(const std::vector<std::string> &p, const std::string &data, co
 }
 
 bool maxiCodeSymbol(const std::vector<std::string> &p, const std::string &data, Symbol &symbol, std::string &problem) {
-    long mode = number(p, 0).value_or(2);
+    long mode = numberAt(p, 0).value_or(2);
     if (mode != 2 && mode != 3 && mode != 4) {
         problem = "mode " + std::to_string(mode) + " is printed as mode 4";
         mode = 4;
     }
-    if (number(p, 2).value_or(1) > 1) problem = "structured append (symbol n of t) is not carried";
+    if (numberAt(p, 2).value_or(1) > 1) problem = "structured append (symbol n of t) is not carried";
     const int m = int(mode);
     symbol.width = symbol.height = symbol.barHeight = 0;  // printed at its fixed physical size, 1 inch
     symbol.call = [data, m](int x, int y) { return PrintMaxiCode(data.c_str(), x, y, m); };
@@ -365,11 +344,11 @@ bool aztecSymbol(const std::vector<std::string> &p, const std::string &data, cha
                  std::string &problem) {
     (void)problem;
     symbol.rotation = rotationOf(orientation);
-    const int magnification = int(std::clamp<long>(number(p, 1).value_or(2), 1, 10));
-    const bool eci = letter(p, 2, 'N') == 'Y';
-    const int size = int(std::clamp<long>(number(p, 3).value_or(0), 0, 300));
-    const bool menu = letter(p, 4, 'N') == 'Y';
-    const int symbols = int(std::clamp<long>(number(p, 5).value_or(1), 1, 26));
+    const int magnification = int(std::clamp<long>(numberAt(p, 1).value_or(2), 1, 10));
+    const bool eci = letterOr(p, 2, 'N') == 'Y';
+    const int size = int(std::clamp<long>(numberAt(p, 3).value_or(0), 0, 300));
+    const bool menu = letterOr(p, 4, 'N') == 'Y';
+    const int symbols = int(std::clamp<long>(numberAt(p, 5).value_or(1), 1, 26));
     const auto modules = measure(Measure{BARCODE_AZTEC}, data);
     symbol.width = symbol.height = symbol.barHeight = modules ? long(modules->width) * magnification : 0;
     const int rotation = symbol.rotation;
@@ -382,8 +361,8 @@ bool aztecSymbol(const std::vector<std::string> &p, const std::string &data, cha
 bool microPdfSymbol(const std::vector<std::string> &p, const std::string &data, const BarDefaults &d,
                     char orientation, Symbol &symbol) {
     symbol.rotation = rotationOf(orientation);
-    const int rowHeight = int(std::clamp<long>(number(p, 1).value_or(d.barHeight), 1, 99));
-    const int mode = int(std::clamp<long>(number(p, 2).value_or(0), 0, 33));
+    const int rowHeight = int(std::clamp<long>(numberAt(p, 1).value_or(d.barHeight), 1, 99));
+    const int mode = int(std::clamp<long>(numberAt(p, 2).value_or(0), 0, 33));
     const int module = std::clamp(d.moduleWidth, 2, 8);
     const int rotation = symbol.rotation;
     symbol.call = [=](int x, int y) { return PrintMicroPDF(data.c_str(), x, y, module, rowHeight, mode, rotation); };
@@ -393,10 +372,10 @@ bool microPdfSymbol(const std::vector<std::string> &p, const std::string &data, 
 bool code49Symbol(const std::vector<std::string> &p, const std::string &data, const BarDefaults &d,
                   char orientation, Symbol &symbol) {
     symbol.rotation = rotationOf(orientation);
-    const int rowHeight = int(std::clamp<long>(number(p, 1).value_or(d.barHeight), 1, 400));
-    const char human = letter(p, 2, 'N');
+    const int rowHeight = int(std::clamp<long>(numberAt(p, 1).value_or(d.barHeight), 1, 400));
+    const char human = letterOr(p, 2, 'N');
     const int line = human == 'B' ? 1 : human == 'A' ? 2 : 0;
-    const int mode = int(std::clamp<long>(number(p, 3).value_or(0), 0, 7));
+    const int mode = int(std::clamp<long>(numberAt(p, 3).value_or(0), 0, 7));
     const int module = d.moduleWidth, rotation = symbol.rotation;
     symbol.call = [=](int x, int y) { return PrintCode49(data.c_str(), x, y, module, rowHeight, 0, line, mode, rotation); };
     return true;
@@ -405,12 +384,12 @@ bool code49Symbol(const std::vector<std::string> &p, const std::string &data, co
 bool codablockSymbol(const std::vector<std::string> &p, const std::string &data, const BarDefaults &d,
                      char orientation, Symbol &symbol) {
     symbol.rotation = rotationOf(orientation);
-    const int rowHeight = int(std::clamp<long>(number(p, 1).value_or(8), 1, 400));
-    const bool security = letter(p, 2, 'Y') == 'Y';
-    const int columns = int(number(p, 3).value_or(30));
-    const char kind = letter(p, 5, 'F');
+    const int rowHeight = int(std::clamp<long>(numberAt(p, 1).value_or(8), 1, 400));
+    const bool security = letterOr(p, 2, 'Y') == 'Y';
+    const int columns = int(numberAt(p, 3).value_or(30));
+    const char kind = letterOr(p, 5, 'F');
     const int mode = kind == 'A' ? 0 : kind == 'E' ? 1 : 2;
-    const int rows = int(number(p, 4).value_or(0));
+    const int rows = int(numberAt(p, 4).value_or(0));
     const int module = d.moduleWidth;
     symbol.call = [=](int x, int y) {
         return PrintCODABLOCK(data.c_str(), x, y, module, rowHeight, 0, security, columns, mode, rows);
@@ -423,16 +402,16 @@ bool codablockSymbol(const std::vector<std::string> &p, const std::string &data,
 bool dataBarSymbol(const std::vector<std::string> &p, const std::string &data, char orientation, Symbol &symbol,
                    std::string &problem) {
     symbol.rotation = rotationOf(orientation);
-    const long type = number(p, 1).value_or(1);
+    const long type = numberAt(p, 1).value_or(1);
     if (type < 1 || type > 6) {
         problem = "symbology type " + std::to_string(type) + " (a composite) has no counterpart";
         return false;
     }
     const int variant = int(type - 1);
-    const int magnification = int(std::clamp<long>(number(p, 2).value_or(2), 1, 10));
-    const int separator = int(std::clamp<long>(number(p, 3).value_or(1), 1, 2));
-    const int height = int(std::clamp<long>(number(p, 4).value_or(25), 1, 4000));
-    int segments = int(number(p, 5).value_or(22));
+    const int magnification = int(std::clamp<long>(numberAt(p, 2).value_or(2), 1, 10));
+    const int separator = int(std::clamp<long>(numberAt(p, 3).value_or(1), 1, 2));
+    const int height = int(std::clamp<long>(numberAt(p, 4).value_or(25), 1, 4000));
+    int segments = int(numberAt(p, 5).value_or(22));
     if (segments % 2 != 0 || segments < 2 || segments > 22) segments = 22;
     if (variant != 5) segments = 0;
     const int rotation = symbol.rotation;
@@ -458,7 +437,7 @@ bool describeSymbol(const std::string &name, const std::vector<std::string> &p, 
                     const BarDefaults &d, char defaultOrientation, Symbol &symbol, std::string &problem) {
     for (const LinearRule &r : kLinear)
         if (name == r.name) return linearSymbol(r, p, data, d, defaultOrientation, symbol, problem);
-    const char orientation = letter(p, 0, defaultOrientation);
+    const char orientation = letterOr(p, 0, defaultOrientation);
     if (name == "BQ") return qrSymbol(p, data, orientation, symbol, problem);
     if (name == "BX") return dataMatrixSymbol(p, data, orientation, symbol, problem);
     if (name == "B7") return pdf417Symbol(p, data, d, orientation, symbol, problem);

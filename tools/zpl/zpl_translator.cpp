@@ -26,37 +26,6 @@ struct Failure {
 };
 
 // ---------------------------------------------------------------------------
-// Numbers and letters of parameters
-
-std::optional<long> number(const std::vector<std::string> &p, std::size_t i) {
-    if (i >= p.size() || p[i].empty()) return std::nullopt;
-    char *end = nullptr;
-    const long value = std::strtol(p[i].c_str(), &end, 10);
-    if (end == p[i].c_str()) return std::nullopt;
-    return std::clamp(value, -2000000000L, 2000000000L);
-}
-
-long numberOr(const std::vector<std::string> &p, std::size_t i, long fallback) {
-    return number(p, i).value_or(fallback);
-}
-
-char letterOr(const std::vector<std::string> &p, std::size_t i, char fallback) {
-    if (i >= p.size() || p[i].empty()) return fallback;
-    return char(std::toupper(static_cast<unsigned char>(p[i][0])));
-}
-
-// ZPL's orientations N, R, I, B are the printer's rotations 0-3 (clockwise).
-int rotationOf(char orientation, int fallback) {
-    switch (orientation) {
-    case 'N': return 0;
-    case 'R': return 1;
-    case 'I': return 2;
-    case 'B': return 3;
-    default: return fallback;
-    }
-}
-
-// ---------------------------------------------------------------------------
 // Fonts: ZPL's bitmap fonts by their cell (height x width in dots), all
 // drawn in the printer's scalable font at the size ZPL gives them.
 
@@ -708,7 +677,7 @@ void font(S &s, const ZplCommand &c, const std::vector<std::string> &) {
     }
     const auto p = splitParameters(rest);
     if (!p[0].empty()) s.field.orientation = letterOr(p, 0, 'N');
-    s.field.font = resolveFont(name, number(p, 1), number(p, 2));
+    s.field.font = resolveFont(name, numberAt(p, 1), numberAt(p, 2));
 }
 
 void fontFile(S &s, const ZplCommand &c, const std::vector<std::string> &p) {
@@ -719,8 +688,8 @@ void fontFile(S &s, const ZplCommand &c, const std::vector<std::string> &p) {
 void changeFont(S &s, const ZplCommand &c, const std::vector<std::string> &p) {
     const char name = letterOr(p, 0, s.label.defaultFont.name);
     const bool same = name == s.label.defaultFont.name;
-    s.label.defaultFont = resolveFont(name, number(p, 1) ? number(p, 1) : same ? std::optional<long>(s.label.defaultFont.height) : std::nullopt,
-                                      number(p, 2));
+    s.label.defaultFont = resolveFont(name, numberAt(p, 1) ? numberAt(p, 1) : same ? std::optional<long>(s.label.defaultFont.height) : std::nullopt,
+                                      numberAt(p, 2));
     if (name != '0' && !bitmapFont(name)) s.warn(c.place, std::string("^CF font ") + name + " is not a printer font");
 }
 
