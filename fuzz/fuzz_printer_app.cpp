@@ -11,6 +11,8 @@
 // - every other frame gets one reply, whose result and status follow from the
 //   printer's state: no printer, a printer that answers, one that does not;
 // - a raw job's bytes reach the printer unchanged;
+// - ZPL frames go through the translator: their reply is its result, and a
+//   library failure in them drops the printer;
 // - a page reaches it as exactly one compressed bitmap command at 0,0 whose
 //   header carries the page's size and whose run-length stream decodes to the
 //   page's rows (bits past the width white), then the print command with the
@@ -33,6 +35,7 @@
 #include <vector>
 
 #include "VdlLabelAPI.h"
+#include "VdlZpl.h"
 #include "fuzz_support.h"
 #include "page_payload.h"
 #include "worker_loop.h"
@@ -186,7 +189,7 @@ void buildLiteral(vdlfuzz::Input &in, Frame &f) {
     const std::uint32_t length = in.byte() % 16 ? std::uint32_t(le16(in) % 4097) : kHugeLengths[in.byte() % 3];
     putHeader(f, type, length);
     f.literalType = Request(type);
-    f.mustRefuse = type < std::uint32_t(Request::connect) || type > std::uint32_t(Request::confirm);
+    f.mustRefuse = type < std::uint32_t(Request::connect) || type > std::uint32_t(Request::zpl);
     f.truncated = length > vdlapp::kMaxPayload;
     for (std::uint32_t i = 0; i < length && !f.truncated; ++i) {
         if (in.empty()) f.truncated = true;
@@ -313,6 +316,15 @@ private:
         taken_.reset();
     }
 
+    // ZPL goes through the translator, whose bytes are its own business: the
+    // reply is its result, the translator's codes (-201 and below) keep the
+    // printer, the library's drop it, and settings are to be sent anew.
+    void checkZpl(const vdlapp::ReplyHeader &reply) {
+        require(reply.result <= 0);
+        taken_.reset();
+        if (reply.result < 0 && reply.result > VDL_ZPL_ERR_ARGUMENT) lost();
+    }
+
     // The worker dropped its printer: nothing of it is known any more.
     void lost() {
         online_ = false;
@@ -336,6 +348,8 @@ private:
             checkSettings(f, reply, sent);
         } else if (f.literalType == Request::raw) {
             checkRaw(f, reply, sent);
+        } else if (f.literalType == Request::zpl) {
+            checkZpl(reply);
         } else {
             require(reply.result == 0);
         }
