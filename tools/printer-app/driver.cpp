@@ -7,6 +7,7 @@
 #include <functional>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -446,6 +447,20 @@ bool rasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
 int openJobDocument(pappl_job_t *job) {
     const char *path = papplJobGetFilename(job);
     return path ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
+}
+
+bool readJobDocument(pappl_job_t *job, std::size_t limit, std::vector<unsigned char> &bytes) {
+    const int fd = openJobDocument(job);
+    struct stat about {};
+    if (fd < 0) return false;
+    bytes.clear();
+    if (::fstat(fd, &about) == 0 && about.st_size > 0) bytes.reserve(std::min(std::size_t(about.st_size), limit + 1));
+    unsigned char chunk[65536];
+    ssize_t got = 0;
+    while (bytes.size() <= limit && (got = ::read(fd, chunk, std::min(sizeof chunk, limit + 1 - bytes.size()))) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    ::close(fd);
+    return got >= 0;
 }
 
 namespace {

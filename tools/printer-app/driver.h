@@ -4,6 +4,9 @@
 
 #include <pappl/pappl.h>
 
+#include <cstddef>
+#include <vector>
+
 namespace vdlapp {
 
 extern pappl_pr_driver_t kDrivers[];
@@ -27,6 +30,9 @@ bool showEnd(pappl_job_t *job, bool printed);
 // filter without a file (PAPPL starts a Create-Job job released before its
 // document came), and that job is then one that cannot be read.
 int openJobDocument(pappl_job_t *job);
+// The job's document, up to limit + 1 bytes (one more than allowed tells a
+// document past the limit); false when it cannot be read.
+bool readJobDocument(pappl_job_t *job, std::size_t limit, std::vector<unsigned char> &bytes);
 // PAPPL's timer callback that shows each printer's latest state (every second).
 
 bool showPrinterStates(pappl_system_t *system, void *data);

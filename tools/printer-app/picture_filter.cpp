@@ -1,10 +1,7 @@
 #include "picture_filter.h"
 
 #include <algorithm>
-#include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "driver.h"
@@ -19,22 +16,6 @@ namespace {
 // million pixels and a 48-megapixel photo fits; a file that claims gigabytes
 // of pixels in its header is refused before any of them is decoded.
 constexpr std::size_t kPictureJobBytes = std::size_t(128) << 20;
-
-// The whole file in one read where it can, but no more than limit bytes and
-// one: a file longer than limit ends up limit + 1 bytes long.
-bool readDocument(pappl_job_t *job, std::size_t limit, std::vector<unsigned char> &bytes) {
-    const int fd = openJobDocument(job);
-    struct stat about {};
-    if (fd < 0) return false;
-    bytes.clear();
-    if (::fstat(fd, &about) == 0 && about.st_size > 0) bytes.reserve(std::min(std::size_t(about.st_size), limit + 1));
-    unsigned char chunk[65536];
-    ssize_t got = 0;
-    while (bytes.size() <= limit && (got = ::read(fd, chunk, std::min(sizeof chunk, limit + 1 - bytes.size()))) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    ::close(fd);
-    return got >= 0;
-}
 
 // Whether the picture is the label, dot for dot: drawn for this label at the
 // printer's resolution, to be printed upright.
@@ -112,7 +93,7 @@ bool printPicture(pappl_job_t *job, pappl_device_t *device, const GrayPicture &p
 bool filterPicture(pappl_job_t *job, pappl_device_t *device, bool jpeg) {
     const char *kind = jpeg ? "JPEG" : "PNG";
     std::vector<unsigned char> file;
-    if (!readDocument(job, kPictureJobBytes, file)) {
+    if (!readJobDocument(job, kPictureJobBytes, file)) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot read the %s document.", kind);
         return false;
     }

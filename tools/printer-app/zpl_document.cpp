@@ -17,16 +17,6 @@ namespace {
 // As much as the translator takes in one call.
 constexpr std::size_t kMostZplBytes = std::size_t(64) << 20;
 
-bool readDocument(pappl_job_t *job, std::string &text) {
-    const int fd = openJobDocument(job);
-    if (fd < 0) return false;
-    std::vector<char> chunk(65536);
-    ssize_t n = 0;
-    while ((n = ::read(fd, chunk.data(), chunk.size())) > 0 && text.size() <= kMostZplBytes) text.append(chunk.data(), std::size_t(n));
-    ::close(fd);
-    return n == 0 || text.size() > kMostZplBytes;  // past the bound: the translator says so
-}
-
 // The translator's messages: each in the job's log, the last kept for the
 // job's message when it ends the translation.
 struct Messages {
@@ -69,12 +59,13 @@ std::vector<std::string> splitAfterLabels(const std::string &zpl) {
 }
 
 bool readZplLabels(pappl_job_t *job, std::vector<std::string> &labels) {
-    std::string zpl;
-    if (!readDocument(job, zpl)) {
+    std::vector<unsigned char> document;  // past the bound, the translator says so
+    if (!readJobDocument(job, kMostZplBytes, document)) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot read the ZPL document.");
         return false;
     }
     Messages said{job, {}};
+    const std::string zpl(document.begin(), document.end());
     const int count = VdlZplCheck(zpl.data(), zpl.size(), 0, logMessage, &said);
     if (count < 0) {
         papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);

@@ -29,18 +29,12 @@ std::string printable(const std::string &text) {
     std::string out;
     for (std::size_t i = 0; i < text.size() && out.size() < kLongest; ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        const std::size_t extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 9;
-        bool whole = extra < 4 && i + extra < text.size();
-        for (std::size_t k = 1; whole && k <= extra; ++k) whole = (static_cast<unsigned char>(text[i + k]) >> 6) == 2;
-        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8 either.
-        const unsigned char next = whole && extra > 0 ? static_cast<unsigned char>(text[i + 1]) : 0x80;
-        whole = whole && c != 0xC0 && c != 0xC1 && !(c == 0xE0 && next < 0xA0) && !(c == 0xED && next >= 0xA0) &&
-                !(c == 0xF0 && next < 0x90) && !(c == 0xF4 && next >= 0x90) && c < 0xF5;
-        if (!whole || c < 0x20 || c == 0x7F) {
+        const std::size_t length = vdlzpl::utf8Length(text, i);
+        if (length == 0 || c < 0x20 || c == 0x7F) {
             out += '?';
         } else {
-            out.append(text, i, extra + 1);
-            i += extra;
+            out.append(text, i, length);
+            i += length - 1;
         }
     }
     if (out.size() >= kLongest) out += "...";

@@ -90,6 +90,16 @@ std::vector<std::string> splitParameters(const std::string &parameters) {
     return fields;
 }
 
+std::size_t afterCommas(const std::string &parameters, int n) {
+    std::size_t at = 0;
+    for (int i = 0; i < n; ++i) {
+        at = parameters.find(',', at);
+        if (at == std::string::npos) return at;
+        ++at;
+    }
+    return at;
+}
+
 std::optional<long> numberAt(const std::vector<std::string> &p, std::size_t i) {
     if (i >= p.size() || p[i].empty()) return std::nullopt;
     char *end = nullptr;
@@ -103,6 +113,18 @@ long numberOr(const std::vector<std::string> &p, std::size_t i, long fallback) {
 char letterOr(const std::vector<std::string> &p, std::size_t i, char fallback) {
     if (i >= p.size() || p[i].empty()) return fallback;
     return char(std::toupper(static_cast<unsigned char>(p[i][0])));
+}
+
+std::size_t utf8Length(const std::string &text, std::size_t at) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    const std::size_t extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 9;
+    if (extra > 3 || at + extra >= text.size() + (extra == 0 ? 1 : 0)) return 0;
+    for (std::size_t k = 1; k <= extra; ++k)
+        if ((static_cast<unsigned char>(text[at + k]) >> 6) != 2) return 0;
+    const unsigned char next = extra > 0 ? static_cast<unsigned char>(text[at + 1]) : 0x80;
+    const bool wellFormed = c != 0xC0 && c != 0xC1 && !(c == 0xE0 && next < 0xA0) && !(c == 0xED && next >= 0xA0) &&
+                            !(c == 0xF0 && next < 0x90) && !(c == 0xF4 && next >= 0x90) && c < 0xF5;
+    return wellFormed ? extra + 1 : 0;
 }
 
 int rotationOf(char orientation, int fallback) {

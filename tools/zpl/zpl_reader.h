@@ -53,11 +53,20 @@ std::vector<ZplCommand> readCommands(const char *text, std::size_t length);
 // The parameters split at commas: "10,,x" gives "10", "", "x".
 std::vector<std::string> splitParameters(const std::string &parameters);
 
+// Where what follows the nth comma of the parameters begins (a graphic's
+// data, which may hold commas of its own); npos when there are fewer commas.
+std::size_t afterCommas(const std::string &parameters, int n);
+
 // Parameter i as a number (within +-2e9), or none when it is missing or no number.
 std::optional<long> numberAt(const std::vector<std::string> &parameters, std::size_t i);
 long numberOr(const std::vector<std::string> &parameters, std::size_t i, long fallback);
 // Parameter i's first letter in upper case, or fallback.
 char letterOr(const std::vector<std::string> &parameters, std::size_t i, char fallback);
+// The length of the well-formed UTF-8 character at text[at] (1 to 4), or 0
+// where there is none: a stray byte, a sequence cut short, an overlong form,
+// a surrogate, a code point past U+10FFFF.
+std::size_t utf8Length(const std::string &text, std::size_t at);
+
 // ZPL's orientations N, R, I, B as the printer's rotations 0-3 (clockwise).
 int rotationOf(char orientation, int fallback = 0);
 

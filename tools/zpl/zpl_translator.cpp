@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <set>
 #include <utility>
 
 #include "VdlLabelAPI.h"
@@ -107,15 +106,8 @@ std::string convertText(const std::string &bytes, const char *encoding, bool &da
 }
 
 bool validUtf8(const std::string &s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        const int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-        if (extra < 0 || i + std::size_t(extra) >= s.size() + (extra == 0 ? 1 : 0)) return false;
-        for (int k = 1; k <= extra; ++k)
-            if ((static_cast<unsigned char>(s[i + std::size_t(k)]) >> 6) != 2) return false;
-        i += std::size_t(extra) + 1;
-    }
+    for (std::size_t i = 0, length = 0; i < s.size(); i += length)
+        if ((length = utf8Length(s, i)) == 0) return false;
     return true;
 }
 
@@ -130,8 +122,8 @@ std::size_t codePoints(const std::string &utf8) {
 std::string expandHexEscapes(const std::string &data, char indicator) {
     std::string out;
     for (std::size_t i = 0; i < data.size(); ++i) {
-        if (data[i] == indicator && i + 2 < data.size() + 0 && std::isxdigit(static_cast<unsigned char>(data[i + 1])) &&
-            i + 2 < data.size() && std::isxdigit(static_cast<unsigned char>(data[i + 2]))) {
+        if (data[i] == indicator && i + 2 < data.size() && std::isxdigit(static_cast<unsigned char>(data[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(data[i + 2]))) {
             out += char(std::strtol(data.substr(i + 1, 2).c_str(), nullptr, 16));
             i += 2;
         } else {
@@ -230,8 +222,6 @@ struct Translator::State {
         const char *encoding = "CP850";
         bool utf8 = false;
         long copies = 1;
-        long serialCopies = 0;
-        int warnings = 0;
     } label;
 
     struct Block {
@@ -273,7 +263,6 @@ struct Translator::State {
     long warned = 0;
 
     void warn(const Place &place, const std::string &message) {
-        ++label.warnings;
         if (strict) fail(VDL_ZPL_ERR_STRICT, place, message + "; refused (strict)");
         if (messages && ++warned <= kMostWarnings) messages(place, message);
     }
@@ -348,7 +337,7 @@ struct Translator::State {
         return text;
     }
 
-    void endField(const Place &place) {
+    void endField() {
         if (field.number && !field.data && fieldData.count(*field.number)) {
             field.data = fieldData[*field.number];
             field.dataPlace = field.place;
@@ -360,8 +349,15 @@ struct Translator::State {
         } else if (field.barcode) {
             if (!field.number) warn(field.barcode->place, field.barcode->label() + " has no ^FD data; nothing printed");
         }
-        (void)place;
         field = Field{};
+    }
+
+    // Where an element of extent (along, across) in its own frame is
+    // anchored: ^FO names its box's top left, ^FT the start of its baseline,
+    // which lies baselineDrop below the frame's top.
+    Point fieldAnchor(int rotation, long along, long across, long baselineDrop) const {
+        const Point origin = labelPoint(field.origin);
+        return field.baseline ? frameStep(origin, rotation, 0, -baselineDrop) : anchorFromBox(origin, rotation, along, across);
     }
 
     // ---- text --------------------------------------------------------------
@@ -385,10 +381,7 @@ struct Translator::State {
         const Font font = currentFont();
         const int rotation = fieldRotation();
         if (field.block) return emitBlock(text, font, rotation);
-        const Point origin = labelPoint(field.origin);
-        const Point at = field.baseline ? frameStep(origin, rotation, 0, -font.height)
-                                        : anchorFromBox(origin, rotation, estimatedWidth(text, font), font.height);
-        emitTextLine(text, at, rotation, font, 0);
+        emitTextLine(text, fieldAnchor(rotation, estimatedWidth(text, font), font.height, font.height), rotation, font, 0);
     }
 
     // Lines of a block, broken at spaces where the next word would pass the
@@ -437,9 +430,7 @@ struct Translator::State {
         if (b.justify == 'J') warn(field.place, "^FB justification J is printed left-aligned");
         const long pitch = font.height + b.spacing;
         const long blockHeight = pitch * long(lines.size()) - b.spacing;
-        Point origin = labelPoint(field.origin);
-        Point start = field.baseline ? frameStep(origin, rotation, 0, -font.height)
-                                     : anchorFromBox(origin, rotation, b.width, blockHeight);
+        const Point start = fieldAnchor(rotation, b.width, blockHeight, font.height);
         const int alignment = b.justify == 'C' ? 1 : b.justify == 'R' ? 2 : 0;
         const long along = alignment == 1 ? b.width / 2 : alignment == 2 ? b.width : 0;
         for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -462,9 +453,7 @@ struct Translator::State {
         } else if (!problem.empty()) {
             warn(c.place, c.label() + ": " + problem);
         }
-        const Point origin = labelPoint(field.origin);
-        const Point at = field.baseline ? frameStep(origin, symbol.rotation, 0, -symbol.barHeight)
-                                        : anchorFromBox(origin, symbol.rotation, symbol.width, symbol.height);
+        const Point at = fieldAnchor(symbol.rotation, symbol.width, symbol.height, symbol.barHeight);
         const int x = clampInt(at.x), y = clampInt(at.y);
         auto call = symbol.call;
         addContent([call, x, y] { return call(x, y); });
@@ -479,13 +468,8 @@ struct Translator::State {
         return field.baseline ? Point{at.x, at.y - height} : at;
     }
 
-    void emitBox(const ZplCommand &c) {
-        const auto p = splitParameters(c.parameters);
-        const long thickness = std::clamp<long>(numberOr(p, 2, 1), 1, 32000);
-        const long width = std::clamp<long>(std::max(numberOr(p, 0, thickness), thickness), 1, 32000);
-        const long height = std::clamp<long>(std::max(numberOr(p, 1, thickness), thickness), 1, 32000);
-        const bool white = letterOr(p, 3, 'B') == 'W';
-        if (numberOr(p, 4, 0) > 0) warn(c.place, "^GB corner rounding is printed square");
+    // A box of width x height (each at least the line), white or black.
+    void emitBox(const ZplCommand &c, long width, long height, long thickness, bool white) {
         const Point at = graphicTopLeft(height);
         const int x1 = clampInt(at.x), y1 = clampInt(at.y), x2 = clampInt(at.x + width - 1),
                   y2 = clampInt(at.y + height - 1);
@@ -567,10 +551,10 @@ struct Translator::State {
 
     void store(const std::string &name, Raster raster, const Place &place) {
         const auto old = graphics.find(name);
-        if (old != graphics.end()) storedBytes -= old->second.bits.size();
-        if (storedBytes + raster.bits.size() > limits.storedBytes)
+        const std::size_t replaced = old != graphics.end() ? old->second.bits.size() : 0;
+        if (storedBytes - replaced + raster.bits.size() > limits.storedBytes)
             fail(VDL_ZPL_ERR_LIMIT, place, "stored graphics would pass " + std::to_string(limits.storedBytes) + " bytes");
-        storedBytes += raster.bits.size();
+        storedBytes = storedBytes - replaced + raster.bits.size();
         graphics[name] = std::move(raster);
     }
 
@@ -721,7 +705,13 @@ void fieldBlock(S &s, const ZplCommand &c, const std::vector<std::string> &p) {
     s.field.block = b;
 }
 
-void graphicBox(S &s, const ZplCommand &c, const std::vector<std::string> &) { s.emitBox(c); }
+void graphicBox(S &s, const ZplCommand &c, const std::vector<std::string> &p) {
+    const long thickness = std::clamp<long>(numberOr(p, 2, 1), 1, 32000);
+    const long width = std::clamp<long>(std::max(numberOr(p, 0, thickness), thickness), 1, 32000);
+    const long height = std::clamp<long>(std::max(numberOr(p, 1, thickness), thickness), 1, 32000);
+    if (numberOr(p, 4, 0) > 0) s.warn(c.place, "^GB corner rounding is printed square");
+    s.emitBox(c, width, height, thickness, letterOr(p, 3, 'B') == 'W');
+}
 void graphicDiagonal(S &s, const ZplCommand &c, const std::vector<std::string> &) { s.emitDiagonal(c); }
 
 void graphicCircle(S &s, const ZplCommand &c, const std::vector<std::string> &p) {
@@ -736,10 +726,7 @@ void graphicEllipse(S &s, const ZplCommand &c, const std::vector<std::string> &p
     const long thickness = std::clamp<long>(numberOr(p, 2, 1), 1, 4095);
     if (std::labs(width - height) * 10 > std::max(width, height)) {
         s.warn(c.place, "^GE ellipse of " + std::to_string(width) + " x " + std::to_string(height) + " is printed as a box");
-        ZplCommand box = c;
-        box.parameters = std::to_string(width) + "," + std::to_string(height) + "," + std::to_string(thickness);
-        s.label.warnings--;  // the box itself needs no second warning
-        return s.emitBox(box);
+        return s.emitBox(c, std::max(width, thickness), std::max(height, thickness), thickness, false);
     }
     s.emitCircle(c, (width + height) / 2, thickness);
 }
@@ -750,10 +737,8 @@ void graphicField(S &s, const ZplCommand &c, const std::vector<std::string> &p) 
     const char format = letterOr(p, 0, 'A');
     if (format != 'A' && format != 'B')
         return s.warn(c.place, std::string("^GF format ") + format + " (compressed binary) is not read; use A or B");
-    std::size_t dataAt = 0;
-    for (int commas = 0; commas < 4 && dataAt != std::string::npos; ++commas) dataAt = c.parameters.find(',', commas == 0 ? 0 : dataAt + 1);
-    dataAt = dataAt == std::string::npos ? c.parameters.size() : dataAt + 1;
-    const std::string data = c.parameters.substr(dataAt);
+    const std::size_t dataAt = afterCommas(c.parameters, 4);
+    const std::string data = dataAt == std::string::npos ? std::string() : c.parameters.substr(dataAt);
     Raster raster;
     std::string problem;
     const long total = numberOr(p, 2, 0), perRow = numberOr(p, 3, 0);
@@ -765,11 +750,10 @@ void graphicField(S &s, const ZplCommand &c, const std::vector<std::string> &p) 
 
 // ~DG name,total bytes,bytes a row,data: a graphic kept for ^XG.
 void downloadGraphic(S &s, const ZplCommand &c, const std::vector<std::string> &p) {
-    std::size_t at = 0;
-    for (int commas = 0; commas < 3 && at != std::string::npos; ++commas) at = c.parameters.find(',', commas == 0 ? 0 : at + 1);
+    const std::size_t at = afterCommas(c.parameters, 3);
     Raster raster;
     std::string problem;
-    if (at == std::string::npos || !decodeGraphic(c.parameters.substr(at + 1), numberOr(p, 1, 0), numberOr(p, 2, 0), raster, problem))
+    if (at == std::string::npos || !decodeGraphic(c.parameters.substr(at), numberOr(p, 1, 0), numberOr(p, 2, 0), raster, problem))
         s.fail(VDL_ZPL_ERR_SYNTAX, c.place, "~DG: " + (problem.empty() ? std::string("parameters cut short") : problem));
     s.store(objectName(p[0]), std::move(raster), c.place);
 }
@@ -856,7 +840,7 @@ void hexEscapes(S &s, const ZplCommand &c, const std::vector<std::string> &) {
     s.field.hexIndicator = c.parameters.empty() ? '_' : c.parameters[0];
 }
 
-void endOfField(S &s, const ZplCommand &c, const std::vector<std::string> &) { s.endField(c.place); }
+void endOfField(S &s, const ZplCommand &, const std::vector<std::string> &) { s.endField(); }
 void nothing(S &, const ZplCommand &, const std::vector<std::string> &) {}
 
 // Commands that change nothing a VELDRIN printer has, in the values given:
@@ -1087,7 +1071,6 @@ Label Translator::translateLabel(const Place &place, const std::vector<ZplComman
     s.out.place = place;
     s.field = State::Field{};
     s.label.copies = 1;
-    s.label.warnings = 0;
     for (const ZplCommand &c : commands) {
         const Handler handle = handlerOf(c.name);
         if (!handle) {
@@ -1096,7 +1079,7 @@ Label Translator::translateLabel(const Place &place, const std::vector<ZplComman
         }
         handle(s, c, splitParameters(c.parameters));
     }
-    if (s.field.started) s.endField(place);
+    if (s.field.started) s.endField();
     std::vector<Step> content = std::move(s.out.steps);
     s.out.steps.clear();
     s.settingsSteps();
