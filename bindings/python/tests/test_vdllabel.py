@@ -11,6 +11,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 from unittest import mock
 
@@ -489,8 +490,11 @@ class BindingTest(unittest.TestCase):
                 thread.start()
             for thread in threads:
                 thread.join()
-        log = self.emulator.log('text="A 199"', 'text="B 199"')
-        labels = re.findall(r'text="(\w) (\d+)".*\n.*data="(\w+)"\n.* P print', log)
+        # The last label's print command is logged after its text: wait for the labels, not for the texts.
+        pattern = re.compile(r'text="(\w) (\d+)".*\n.*data="(\w+)"\n.* P print')
+        deadline = time.monotonic() + 10
+        while len(labels := pattern.findall(log := self.emulator.log())) < 400 and time.monotonic() < deadline:
+            time.sleep(0.05)
         self.assertEqual(len(labels), 400)
         self.assertTrue(all(name + number == data for name, number, data in labels))
         for name in "AB":
