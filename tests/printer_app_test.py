@@ -13,9 +13,11 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from emulator import Emulator  # noqa: E402
+from relay import Relay  # noqa: E402
 
 APP = os.environ["VDL_PRINTER_APP"]
 
@@ -636,6 +638,30 @@ class AutoAddTest(ServerTestCase):
         eventually(lambda: "completed" in server.app("jobs", "-d", "VELDRIN VRL-408 (USB)").stdout, "the job")
         self.assertIn("P print", emulator.log("P print"))
 
+    def test_the_add_printer_page_lists_a_usb_printer_in_use_without_opening_it(self):
+        """While a job prints on the USB printer, the add-printer page lists that printer from what its
+        worker knows: no second connection to the device, so no model query lands in the job's stream."""
+        state, emulator = self.enterContext(tempfile.TemporaryDirectory()), self.enterContext(Emulator())
+        relay = Relay(int(emulator.port_name.split(":")[1]), "slow", rate=2000)  # 5 s a label
+        self.addCleanup(relay.close)
+        environment = dict(os.environ, LD_PRELOAD=os.environ["VDL_FAKE_USB_NODE"],
+                           VDL_FAKE_USB_PORT=relay.port_name.split(":")[1],
+                           VDL_FAKE_USB_ID="MFG:VELDRIN;MDL:VRL-408;CMD:VDL;")
+        server = Server(state, environment)
+        self.addCleanup(server.stop)
+        self.assertEqual(server.app("add", "-d", "usb", "-m", "veldrin_203dpi", "-v", "vdl://usb").returncode, 0)
+        rng = random.Random(5)  # a picture that compresses badly: 10 KB a label
+        noise = grey_png(os.path.join(state, "noise.png"), [[rng.choice((0, 255)) for _ in range(406)]
+                                                            for _ in range(203)], 203)
+        job_id = server.ipp("usb", "Print-Job", (noise, "image/png"), media=("keyword", "oe_2x1in_2x1in"))["job-id"]
+        eventually(lambda: relay.relayed > 2000, "the label to be under way")
+        page = urllib.request.urlopen(f"http://127.0.0.1:{server.port}/addprinter", timeout=30).read().decode()
+        self.assertIn("VELDRIN VRL-408 (USB)", page)
+        self.assertEqual(len(relay.connections), 1)  # the worker's own
+        relay.mode = "pass"
+        eventually(lambda: server.job_state("usb", job_id, "job-state").get("job-state") == "completed", "the job")
+        self.assertEqual(len(relay.connections), 1)
+
 
 NOBODY = {"user": "nobody", "group": "nogroup", "extra_groups": []}  # a second local user
 SYSTEM_PYTHON = "/usr/bin/python3"  # one that user may run
@@ -683,6 +709,54 @@ def printers_by_socket(state):
     """The printers a sub-command finds by the state directory alone (through the server's domain socket)."""
     return subprocess.run([APP, "printers", "-o", f"state-directory={state}"], capture_output=True, text=True,
                           timeout=60).stdout.split()
+
+
+def ipptool_as(user, uri, operation, *attributes, document=None):
+    """ipptool's verbose answer to one request run as user (a dict of user= etc. for subprocess), as its
+    (name, value) lines in order; attributes are ipptool ATTR lines, document a (path, format)."""
+    with tempfile.TemporaryDirectory() as directory:
+        os.chmod(directory, 0o755)
+        test = write_file(directory, "request.test", IPP_REQUEST.format(
+            operation=operation, operation_attributes="\n  ".join(
+                [*attributes, *([f"ATTR mimeMediaType document-format {document[1]}"] if document else [])]),
+            attributes="", file="FILE $filename" if document else "").encode())
+        options = ["-f", document[0]] if document else []
+        out = subprocess.run(["ipptool", "-tv", *options, uri, test], capture_output=True, text=True, timeout=60,
+                             **user).stdout
+    return re.findall(r"^\s+(\S+)(?: \([^)]*\))? = (.*)$", out, re.M)
+
+
+def jobs_listed(lines):
+    """Get-Jobs' answer as {job-id: {name: value}}: a job's attributes end where a name comes again."""
+    groups = [{}]
+    for name, value in lines:
+        if name in groups[-1]:
+            groups.append({})
+        groups[-1][name] = value
+    return {int(group["job-id"]): group for group in groups if "job-id" in group}
+
+
+def request_over_socket(path, body):
+    """(HTTP status, IPP status, answer) of an IPP request sent through a domain socket, as libcups sends it."""
+    with socket.socket(socket.AF_UNIX) as connection:
+        connection.connect(path)
+        connection.sendall(b"POST /ipp/print HTTP/1.1\r\nHost: localhost:0\r\nContent-Type: application/ipp\r\n"
+                           b"Content-Length: %d\r\nConnection: close\r\n\r\n" % len(body) + body)
+        answer = b""
+        while chunk := connection.recv(65536):
+            answer += chunk
+    head, _, content = answer.partition(b"\r\n\r\n")
+    return int(head.split()[1]), int.from_bytes(content[2:4], "big"), content
+
+
+def raw_http(port, request):
+    """The status line of the answer to a request sent as it is."""
+    with socket.create_connection(("127.0.0.1", port), timeout=30) as connection:
+        connection.sendall(request)
+        answer = b""
+        while chunk := connection.recv(65536):
+            answer += chunk
+    return answer.split(b"\r\n")[0].decode()
 
 
 @unittest.skipUnless(os.geteuid() == 0, "acting as a second local user (nobody) needs root")
@@ -746,6 +820,54 @@ class AdministrationTest(ServerTestCase):
         self.assertNotIn("spare", listed)
         self.assertNotIn("intruder", listed)
         self.assertIn("P print: first=3", self.emulator.log("first=3"))
+
+    def test_only_a_jobs_owner_changes_it_and_other_users_see_no_job_name(self):
+        """The owner is who the kernel says sent the job, whatever requesting-user-name claims; ipptool as either."""
+        server = self.servers[0]
+        added = server.app("add", "-d", "waiting", "-m", "veldrin_203dpi", "-v", "vdl://127.0.0.1:9")
+        self.assertEqual(added.returncode, 0, added.stderr)  # out of reach: jobs wait
+        uri = f"{server.uri}/ipp/print/waiting"
+        label = write_file(self.directory.name, "owned.vdl", b"P1,1\r")
+        os.chmod(label, 0o644)
+        os.chmod(self.directory.name, 0o755)
+
+        def submit(user, name):  # IPP_REQUEST claims to be "tester"
+            answer = dict(ipptool_as(user, uri, "Print-Job", f"ATTR name job-name {name}",
+                                     document=(label, "application/vnd.veldrin-commands")))
+            return int(answer["job-id"])
+        roots, nobodys = submit(ROOT, "root-secret"), submit(NOBODY, "nobody-label")
+        # Over the domain socket, root's peer credentials name the owner.
+        http, status, _ = request_over_socket(os.path.join(self.states[0], "run", "vdl-printer-app.sock"), ipp_request(
+            0x02, ("printer-uri", uri), (0x42, "requesting-user-name", "nobody"), (0x42, "job-name", "by-socket"),
+            (0x49, "document-format", "application/vnd.veldrin-commands"), document=b"P1,1\r"))
+        self.assertEqual((http, status), (200, 0))
+        listed = {user.get("user", "root"): jobs_listed(ipptool_as(
+            user, uri, "Get-Jobs", "ATTR keyword which-jobs not-completed",
+            "ATTR keyword requested-attributes job-id,job-name")) for user in (ROOT, NOBODY)}
+        by_socket = max(listed["root"])
+        self.assertEqual({job: listed["root"][job].get("job-name") for job in (roots, nobodys, by_socket)},
+                         {roots: "root-secret", nobodys: "nobody-label", by_socket: "by-socket"})
+        self.assertEqual({job: listed["nobody"][job].get("job-name") for job in (roots, nobodys, by_socket)},
+                         {roots: "(hidden)", nobodys: "nobody-label", by_socket: "(hidden)"})
+        owners = {job: dict(ipptool_as(ROOT, uri, "Get-Job-Attributes", f"ATTR integer job-id {job}"))[
+            "job-originating-user-name"] for job in (roots, nobodys, by_socket)}
+        self.assertEqual(owners, {roots: "root", nobodys: "nobody", by_socket: "root"})
+        printer = ("printer-uri", uri)
+        refused, done = (403, -1), (200, 0)
+        # Operations: 0x08 Cancel-Job, 0x0C Hold-Job, 0x0D Release-Job.
+        for what, user, operation, job, claimed, expected in [
+                ("cancel another's", NOBODY, 0x08, roots, "nobody", refused),
+                ("cancel another's, claiming to be its owner", NOBODY, 0x08, roots, "root", refused),
+                ("hold another's", NOBODY, 0x0C, by_socket, "root", refused),
+                ("release another's", NOBODY, 0x0D, roots, "root", refused),
+                ("cancel one's own", NOBODY, 0x08, nobodys, "nobody", done),
+                ("cancel as the server's user", ROOT, 0x08, roots, "nobody", done),
+                ("cancel as the server's user", ROOT, 0x08, by_socket, "nobody", done)]:
+            with self.subTest(what=what, job=job):
+                body = ipp_request(operation, printer, (0x21, "job-id", job), (0x42, "requesting-user-name", claimed))
+                self.assertEqual(send(uri.replace("ipp:", "http:"), body, "", **user), expected)
+        eventually(lambda: all(server.job_state("waiting", job, "job-state").get("job-state") == "canceled"
+                               for job in (roots, nobodys, by_socket)), "the cancelled jobs to end")
 
     def test_each_state_directory_has_a_socket_that_only_its_user_reaches(self):
         for state, own, other in [(self.states[0], "kept", "second"), (self.states[1], "second", "kept")]:

@@ -20,6 +20,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "request_gate.h"
+
 namespace vdlapp {
 namespace {
 
@@ -36,6 +38,27 @@ constexpr ipp_op_t kPrintingOperations[] = {
     IPP_OP_GET_SUBSCRIPTION_ATTRIBUTES, IPP_OP_RENEW_SUBSCRIPTION, IPP_OP_CANCEL_SUBSCRIPTION,
     IPP_OP_GET_NOTIFICATIONS,
 };
+
+// What PAPPL checks on a job: its owner's business, or an administrator's.
+// Reading its attributes stays open; another user's job names are hidden in
+// the answer (request_gate.h).
+constexpr ipp_op_t kOwnersOperations[] = {
+    IPP_OP_CANCEL_JOB, IPP_OP_HOLD_JOB, IPP_OP_RELEASE_JOB, IPP_OP_SEND_DOCUMENT, IPP_OP_CLOSE_JOB,
+    IPP_OP_CREATE_JOB_SUBSCRIPTIONS,
+};
+
+bool isOwnersOperation(pappl_client_t *client) {
+    ipp_t *request = papplClientGetRequest(client);
+    return request && std::find(std::begin(kOwnersOperations), std::end(kOwnersOperations),
+                                ippGetOperation(request)) != std::end(kOwnersOperations);
+}
+
+// A job the request is about that belongs to someone else than its requester.
+bool isOthersJob(pappl_client_t *client) {
+    pappl_job_t *job = papplClientGetJob(client);
+    const char *owner = job ? papplJobGetUsername(job) : nullptr;
+    return job && isOwnersOperation(client) && (!owner || currentRequester().name != owner);
+}
 
 bool isPrinting(pappl_client_t *client) {
     ipp_t *request = papplClientGetRequest(client);  // none for a web page
@@ -114,21 +137,26 @@ std::optional<uid_t> ownerOfClientSocket(const Endpoint &client, const Endpoint 
     return owner;
 }
 
-// True for a client on this machine, over the loopback interface, whose
-// socket belongs to the server's own user or root: the users who may use the
-// domain socket.
-bool isServersUserOverLoopback(pappl_client_t *client) {
-    const int fd = httpGetFd(papplClientGetHTTP(client));
+}  // namespace
+
+std::optional<uid_t> localUserOf(int fd) {
     sockaddr_storage peer{}, local{};
     socklen_t peerSize = sizeof peer, localSize = sizeof local;
     if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerSize) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localSize) != 0)
-        return false;
+        return std::nullopt;
+    if (peer.ss_family == AF_UNIX) {
+        ucred credentials{};
+        socklen_t size = sizeof credentials;
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return std::nullopt;
+        return credentials.uid;
+    }
     const std::optional<Endpoint> clientEnd = endpointOf(peer), serverEnd = endpointOf(local);
-    if (!clientEnd || !serverEnd || !isLoopback(*clientEnd)) return false;
-    const std::optional<uid_t> owner = ownerOfClientSocket(*clientEnd, *serverEnd);
-    return owner && (*owner == 0 || *owner == ::geteuid());
+    if (!clientEnd || !serverEnd || !isLoopback(*clientEnd)) return std::nullopt;
+    return ownerOfClientSocket(*clientEnd, *serverEnd);
 }
+
+namespace {
 
 struct Credentials {
     std::string user, password;
@@ -186,25 +214,43 @@ bool isMember(const std::string &user, gid_t group) {
     return std::find(groups.begin(), groups.begin() + count, group) != groups.begin() + count;
 }
 
-// PAPPL asks this for what needs a printer's users (group: its print group)
-// and for what needs an administrator (group: the admin group), either unset
-// by default: no name then, whatever the ID; requests over the domain socket
-// never come here.
-http_status_t authorize(pappl_client_t *client, const char *groupName, gid_t group, void *) {
-    if (!groupName) group = kNoGroup;
-    if (group == kNoGroup && isPrinting(client)) return HTTP_STATUS_CONTINUE;
-    if (isServersUserOverLoopback(client)) return HTTP_STATUS_CONTINUE;
-    const char *service = papplSystemGetAuthService(papplClientGetSystem(client));
-    if (!service) {
-        papplLogClient(client, PAPPL_LOGLEVEL_INFO,
-                       "Refused: only the server's own user and root change the server (-o auth-service admits others).");
-        return HTTP_STATUS_FORBIDDEN;
-    }
-    const std::optional<Credentials> credentials = basicCredentials(client);
+// The requester's user and password checked by the authentication service:
+// CONTINUE with the requester named, or UNAUTHORIZED.
+http_status_t authenticate(pappl_client_t *client, const char *service, std::optional<Credentials> &credentials) {
+    credentials = basicCredentials(client);
     if (!credentials || !pamAccepts(service, *credentials, papplClientGetHostName(client)))
         return HTTP_STATUS_UNAUTHORIZED;
-    if (group != kNoGroup && !isMember(credentials->user, group)) return HTTP_STATUS_FORBIDDEN;
     papplClientSetUsername(client, credentials->user.c_str());
+    setAuthenticatedRequester(credentials->user);
+    return HTTP_STATUS_CONTINUE;
+}
+
+// PAPPL asks this for what needs a printer's users (group: its print group)
+// and for what needs an administrator (group: the admin group), either unset
+// by default: no name then, whatever the ID; and, for a job of someone else,
+// once more as for an administrator. Requests over the domain socket never
+// come here: they are the server's user's or root's.
+http_status_t authorize(pappl_client_t *client, const char *groupName, gid_t group, void *) {
+    if (!groupName) group = kNoGroup;
+    const char *service = papplSystemGetAuthService(papplClientGetSystem(client));
+    // A user who authenticates while printing is the owner of what they print.
+    if (service && basicCredentials(client) && isPrinting(client)) {
+        std::optional<Credentials> credentials;
+        if (authenticate(client, service, credentials) != HTTP_STATUS_CONTINUE) return HTTP_STATUS_UNAUTHORIZED;
+        if (group != kNoGroup && !isMember(credentials->user, group)) return HTTP_STATUS_FORBIDDEN;
+    }
+    if (group == kNoGroup && isPrinting(client) && !isOthersJob(client)) return HTTP_STATUS_CONTINUE;
+    if (currentRequester().administrator) return HTTP_STATUS_CONTINUE;
+    if (!service) {
+        papplLogClient(client, PAPPL_LOGLEVEL_INFO,
+                       isOthersJob(client) ? "Refused: the job is another user's."
+                                           : "Refused: only the server's own user and root change the server "
+                                             "(-o auth-service admits others).");
+        return HTTP_STATUS_FORBIDDEN;
+    }
+    std::optional<Credentials> credentials;
+    if (authenticate(client, service, credentials) != HTTP_STATUS_CONTINUE) return HTTP_STATUS_UNAUTHORIZED;
+    if (group != kNoGroup && !isMember(credentials->user, group)) return HTTP_STATUS_FORBIDDEN;
     return HTTP_STATUS_CONTINUE;
 }
 

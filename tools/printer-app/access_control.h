@@ -12,9 +12,18 @@
 #ifndef VDL_PRINTER_APP_ACCESS_CONTROL_H
 #define VDL_PRINTER_APP_ACCESS_CONTROL_H
 
+#include <optional>
+#include <sys/types.h>
+
 #include <pappl/pappl.h>
 
 namespace vdlapp {
+
+// The user on this machine at the other end of a connection the server
+// accepted, as the kernel knows it: the peer's credentials on the domain
+// socket, the owner of the client's socket over loopback. None for a client
+// from the network.
+std::optional<uid_t> localUserOf(int fd);
 
 // Installs the rules above as the system's authentication callback.
 void installAccessControl(pappl_system_t *system);

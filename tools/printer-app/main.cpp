@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,6 +21,7 @@
 #include "job_order.h"
 #include "local_socket.h"
 #include "picture_filter.h"
+#include "request_gate.h"
 #include "server_lifecycle.h"
 #include "web_pages.h"
 #include "worker.h"
@@ -72,11 +74,27 @@ bool takeDocumentTimeout(const char *text) {
     return true;
 }
 
+// How long a server runs without a job or a request: -o idle-timeout=SECONDS
+// (1 to a day), else 60 s for a private server (one a sub-command started
+// because none ran: nobody would stop it) and no end for any other.
+constexpr int kPrivateServerIdleSeconds = 60;
+constexpr long kMaxIdleSeconds = 86400;
+
+std::optional<int> idleTimeout(int count, cups_option_t *options) {
+    const char *text = cupsGetOption("idle-timeout", count, options);
+    if (!text) return cupsGetOption("private-server", count, options) ? kPrivateServerIdleSeconds : 0;
+    char *end = nullptr;
+    const long seconds = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || seconds < 1 || seconds > kMaxIdleSeconds) return std::nullopt;
+    return int(seconds);
+}
+
 // The server's system. Safe defaults: it listens on the loopback interface
 // only (-o listen-hostname=NAME, or '*' for every interface, serves the
 // network), and only its own user and root change it unless an
 // authentication service is named (-o auth-service=PAM-SERVICE).
 pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
+    blockStopSignals();
     const std::string dir = stateDirectory(count, options);
     const std::string spool = dir + "/spool";
     if (!makeDirectories(spool)) {
@@ -103,6 +121,11 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
     }
     if (!takeDocumentTimeout(cupsGetOption("document-timeout", count, options))) {
         std::fprintf(stderr, "%s: document-timeout takes 1 to %d seconds.\n", kName, kMaxDocumentTimeout);
+        return nullptr;
+    }
+    const std::optional<int> idle = idleTimeout(count, options);
+    if (!idle) {
+        std::fprintf(stderr, "%s: idle-timeout takes 1 to %ld seconds.\n", kName, kMaxIdleSeconds);
         return nullptr;
     }
     const char *portText = cupsGetOption("server-port", count, options);
@@ -133,6 +156,8 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
         return nullptr;
     }
     papplSystemSetPrinterDrivers(system, kDriverCount, kDrivers, autoAddCallback, printerCreated, driverCallback, nullptr);
+    watchNewJobs(system);
+    openRequestGate(system, listen);
     installAccessControl(system);
     addWebPages(system);
     papplSystemSetMIMECallback(system, mimeTypeCallback, nullptr);
@@ -151,7 +176,7 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
     statePath = dir + "/" + kName + ".state";
     loadState(system, statePath, spool);
     papplSystemSetSaveCallback(system, saveState, const_cast<char *>(statePath.c_str()));
-    watchLifecycle(system, statePath);
+    watchLifecycle(system, statePath, *idle);
     papplSystemAddTimerCallback(system, 0, 1, showPrinterStates, nullptr);
     return system;
 }

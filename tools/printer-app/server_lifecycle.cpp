@@ -1,5 +1,6 @@
 #include "server_lifecycle.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -10,7 +11,7 @@
 #include <ctime>
 #include <fstream>
 #include <mutex>
-#include <poll.h>
+#include <pthread.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
@@ -19,6 +20,7 @@
 
 #include "job_order.h"
 #include "local_socket.h"
+#include "request_gate.h"
 #include "state_file.h"
 #include "worker_client.h"
 
@@ -29,7 +31,7 @@ std::atomic<bool> stopping{false};
 std::mutex saveMutex;  // one writer of the state file at a time; none once stopping
 bool saveOwed = false;  // the last save failed: under saveMutex
 time_t lastSaveTry = 0;
-int stopPipe[2] = {-1, -1};
+int idleSeconds = 0;  // 0: the server runs until stopped
 
 // PAPPL writes a job's state as state="N"; 5 is processing, 3 pending.
 constexpr const char *kProcessing = " state=\"5\"";
@@ -42,9 +44,19 @@ constexpr useconds_t kGoneCheckPauseMicroseconds = 100000;
 // How often a failed save is tried again: a full disk is seldom freed at once.
 constexpr time_t kSaveRetrySeconds = 5;
 
-void onStopSignal(int) {
-    const char byte = 's';
-    [[maybe_unused]] const ssize_t n = ::write(stopPipe[1], &byte, 1);  // all a signal handler may do
+sigset_t stopSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    return signals;
+}
+
+// A stop signal received, waiting at most the given time for one.
+bool stopSignalled(long milliseconds) {
+    const sigset_t signals = stopSignals();
+    const timespec wait{milliseconds / 1000, (milliseconds % 1000) * 1000000};
+    return ::sigtimedwait(&signals, nullptr, &wait) > 0;
 }
 
 int printerCount(pappl_system_t *system) {
@@ -88,20 +100,6 @@ void retryOwedSave(pappl_system_t *system, const std::string &path) {
     if (saveOwed && !stopping && std::time(nullptr) - lastSaveTry >= kSaveRetrySeconds) saveTo(system, path);
 }
 
-// PAPPL installs its own handlers as it starts running, which wait up to 60 s
-// for the queued jobs: ours go back in place whenever they are not.
-void takeStopSignals() {
-    for (const int signal : {SIGTERM, SIGINT}) {
-        struct sigaction now {};
-        ::sigaction(signal, nullptr, &now);
-        if (now.sa_handler == onStopSignal) continue;
-        struct sigaction action {};
-        action.sa_handler = onStopSignal;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(signal, &action, nullptr);
-    }
-}
-
 void resumeQueues(pappl_system_t *system) {
     std::vector<int> ids;
     papplSystemIteratePrinters(
@@ -112,17 +110,29 @@ void resumeQueues(pappl_system_t *system) {
         if (pappl_printer_t *printer = papplSystemFindPrinter(system, nullptr, id, nullptr)) resumeQueue(printer);
 }
 
-enum class StopCause { signal, request };
+enum class StopCause { signal, request, idle };
 
-// Waits for a stop signal or a Shutdown-All-Printers request, trying again
-// meanwhile a save that failed.
+int activeJobs(pappl_system_t *system) {
+    int count = 0;
+    papplSystemIteratePrinters(
+        system, [](pappl_printer_t *printer, void *n) { *static_cast<int *>(n) += papplPrinterGetNumberOfActiveJobs(printer); },
+        &count);
+    return count;
+}
+
+// Waits for a stop signal, a Shutdown-All-Printers request or, with an idle
+// time, that long without a job or a request; trying again meanwhile a save
+// that failed.
 StopCause waitForStop(pappl_system_t *system, const std::string &statePath) {
+    std::time_t busy = std::time(nullptr);
     for (;;) {
-        pollfd signalled{stopPipe[0], POLLIN, 0};
-        if (::poll(&signalled, 1, 250) == 1) return StopCause::signal;
+        if (stopSignalled(250)) return StopCause::signal;
         if (papplSystemIsShutdown(system)) return StopCause::request;
-        takeStopSignals();
         retryOwedSave(system, statePath);
+        if (!idleSeconds) continue;
+        const std::time_t now = std::time(nullptr);
+        if (activeJobs(system) > 0) busy = now;
+        if (now - std::max(busy, lastRequestTime()) >= idleSeconds) return StopCause::idle;
     }
 }
 
@@ -154,7 +164,10 @@ void stopNow(pappl_system_t *system, const std::string &statePath, StopCause cau
     if (cause == StopCause::request) ::usleep(kAnswerGraceMicroseconds);
     stopping = true;
     saveTo(system, statePath);
-    papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopped; queued jobs print after the next start.");
+    if (cause == StopCause::idle)
+        papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopped: no job and no request for %d s.", idleSeconds);
+    else
+        papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopped; queued jobs print after the next start.");
     retireAllWorkers();
     ::_exit(0);
 }
@@ -257,11 +270,18 @@ bool saveState(pappl_system_t *system, void *path) {
     return stopping || saveTo(system, static_cast<const char *>(path));
 }
 
-void watchLifecycle(pappl_system_t *system, const std::string &statePath) {
-    if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+void blockStopSignals() {
+    const sigset_t signals = stopSignals();
+    ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+// A stop signal that came while PAPPL was still starting stays pending, and
+// is taken first.
+void watchLifecycle(pappl_system_t *system, const std::string &statePath, int idleTimeout) {
+    idleSeconds = idleTimeout;
     std::thread([system, statePath] {
         while (!papplSystemIsRunning(system)) ::usleep(20000);
-        takeStopSignals();
+        if (stopSignalled(0)) stopNow(system, statePath, StopCause::signal);
         resumeQueues(system);
         stopNow(system, statePath, waitForStop(system, statePath));
     }).detach();

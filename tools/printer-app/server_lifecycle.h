@@ -8,6 +8,10 @@
 // seen and thrown away, a label never printed is a parcel shipped without one).
 //
 // Start: those jobs print, oldest first, as soon as the server runs.
+//
+// Idle: a private server (one a sub-command started because none ran) stops
+// the same way once it has had no job, no queued job and no request for a
+// while (-o idle-timeout, 60 s by default).
 #ifndef VDL_PRINTER_APP_SERVER_LIFECYCLE_H
 #define VDL_PRINTER_APP_SERVER_LIFECYCLE_H
 
@@ -28,9 +32,18 @@ void loadState(pappl_system_t *system, const std::string &path, const std::strin
 // leaves the last good file, is logged and is tried again every few seconds.
 bool saveState(pappl_system_t *system, void *path);
 
+// Blocks SIGTERM and SIGINT in the calling thread and so in every thread it
+// starts after: the lifecycle thread takes them, and PAPPL's own handlers
+// (which wait up to 60 s for the queued jobs) never run, not even in the
+// moment between PAPPL installing them and the server starting. Called as
+// the server starts, before any thread; a signal before it ends the process
+// at once, as nothing is changed yet.
+void blockStopSignals();
+
 // Starts the thread that resumes the queues once PAPPL runs and stops the
-// server quickly when asked to.
-void watchLifecycle(pappl_system_t *system, const std::string &statePath);
+// server quickly when asked to, or, with idleTimeout seconds (0: never),
+// when it has had no job and no request for that long.
+void watchLifecycle(pappl_system_t *system, const std::string &statePath, int idleTimeout);
 
 // The shutdown sub-command, in the place of PAPPL's: it asks the server on
 // this machine to stop, and succeeds when the server answers yes, or gives no

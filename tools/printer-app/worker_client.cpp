@@ -52,8 +52,16 @@ bool Worker::start() {
     static const std::string program = ownExecutable();
     std::string argv0 = "vdl-printer-app", mode = kWorkerArgument, device = name_;
     char *argv[] = {argv0.data(), mode.data(), device.data(), nullptr};
+    // The server blocks its stop signals (server_lifecycle.h); a worker takes them as any program does.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    const int failed = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    const int failed = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pair[1]);
     if (failed) {
@@ -206,6 +214,13 @@ std::shared_ptr<Worker> workerFor(int printerId, const std::string &deviceUri) {
     std::shared_ptr<Worker> &worker = registry()[printerId];
     if (!worker) worker = std::make_shared<Worker>(deviceUri);
     return worker;
+}
+
+std::shared_ptr<Worker> workerServing(const std::function<bool(const std::string &deviceUri)> &serves) {
+    const std::lock_guard<std::mutex> lock(registryMutex);
+    for (const auto &entry : registry())
+        if (serves(entry.second->deviceUri())) return entry.second;
+    return nullptr;
 }
 
 void retireWorker(int printerId) {
