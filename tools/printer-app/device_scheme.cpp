@@ -75,18 +75,30 @@ char *deviceId(pappl_device_t *device, char *buffer, size_t size) {
     return buffer;
 }
 
-// What the library can reach: a USB printer that passes the model check (the
-// probe runs in a worker of its own), and the serial and parallel nodes that
-// exist (whatever is attached to them answers only when a job connects).
+// The USB printer the library accepts, as a description and a model: from
+// what the worker of a printer on it last heard when one drives it (the
+// kernel's printer node opens once at a time, and a model query written
+// beside a job would land in its stream), else from a probe in a worker of
+// its own. Nothing when there is none, or its worker has not yet heard it.
+std::optional<std::string> usbPrinterModel() {
+    const auto onUsb = [](const std::string &uri) { return portNameFromUri(uri) == std::string("USB"); };
+    if (const std::shared_ptr<Worker> driving = workerServing(onUsb)) {
+        const std::string model = driving->last().answer.model;
+        return model.empty() ? std::nullopt : std::optional<std::string>(model);
+    }
+    Worker probe("vdl://usb");
+    const Answer usb = probe.call(Request::connect, "USB", 3, kConnectTimeout);
+    return usb.ok() ? std::optional<std::string>(usb.model) : std::nullopt;
+}
+
+// What the library can reach: a USB printer that passes the model check (see
+// usbPrinterModel), and the serial and parallel nodes that exist (whatever is
+// attached to them answers only when a job connects).
 bool deviceList(pappl_device_cb_t found, void *data, pappl_deverror_cb_t, void *) {
-    {
-        Worker probe("vdl://usb");
-        const Answer usb = probe.call(Request::connect, "USB", 3, kConnectTimeout);
-        if (usb.ok()) {
-            const std::string info = "VELDRIN " + usb.model + " (USB)";
-            const std::string id = "MFG:VELDRIN;MDL:" + usb.model + ";CMD:VDL;";
-            if (found(info.c_str(), "vdl://usb", id.c_str(), data)) return true;
-        }
+    if (const std::optional<std::string> model = usbPrinterModel()) {
+        const std::string info = "VELDRIN " + *model + " (USB)";
+        const std::string id = "MFG:VELDRIN;MDL:" + *model + ";CMD:VDL;";
+        if (found(info.c_str(), "vdl://usb", id.c_str(), data)) return true;
     }
     static const struct { const char *pattern, *uriSuffix, *kind; } kNodes[] = {
         {"/dev/ttyS%d", "?baud=9600", "Serial port"},

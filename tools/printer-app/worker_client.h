@@ -74,6 +74,9 @@ public:
     // a server that stops).
     void retire();
 
+    // The device URI it serves.
+    const std::string &deviceUri() const { return name_; }
+
     // The text of a result, for logs and messages.
     static std::string describe(int result);
 
@@ -103,6 +106,9 @@ private:
 // printer), started on first use; deviceUri names it in ps. Two printers on
 // one device have a worker each, so that deleting one ends nothing of the other.
 std::shared_ptr<Worker> workerFor(int printerId, const std::string &deviceUri);
+// A printer's worker whose device URI serves passes, if there is one: a
+// device that a worker drives is asked through that worker, never opened twice.
+std::shared_ptr<Worker> workerServing(const std::function<bool(const std::string &deviceUri)> &serves);
 // Ends the worker of a printer (it was deleted).
 void retireWorker(int printerId);
 // Ends every worker (the server stops). Every request under way or asked for
