@@ -401,6 +401,49 @@ class FaultTest(ServerTestCase):
             self.assertEqual(self.printed(emulator), [61, 1])
             server.stop()
 
+    def held_by_the_administrator(self):
+        """An administrator's Hold-New-Jobs while a job prints is taken: that job
+        ends printed, the jobs after it are accepted and wait, hold-new-jobs shows,
+        a PWG raster stream is refused (it cannot wait), and the hold survives a
+        stop and a kill -9 after the save; Release-Held-New-Jobs prints them in order."""
+        with tempfile.TemporaryDirectory() as state:
+            server = Server(state)
+            self.addCleanup(lambda: server.process.poll() is None and server.stop())
+            emulator, relay = self.printer("held", "freeze", server=server)
+            first = self.submit("held", 71, server)
+            eventually(lambda: self.job("held", first, server, "job-state").get("job-state") == "processing", "job 1 to start")
+            held = server.ipp("held", "Hold-New-Jobs")
+            self.assertTrue(held.get("status-code", "").startswith("successful-ok"), held)
+            jobs = [self.submit("held", n, server) for n in (72, 73)]
+            relay.mode = "pass"
+            relay.close_all()
+            self.assertEqual(self.ended("held", first, 30, server)["job-state"], "completed")
+            page = write_file(state, "page.pgm", b"P5 406 203 255\n" + bytes(406 * 203))
+            subprocess.run([os.environ["VDL_PWG_PAGE"], f"{state}/page.pwg", "oe_2x1in_2x1in", "203", page], check=True)
+            streamed = server.ipp("held", "Print-Job", (f"{state}/page.pwg", "image/pwg-raster"))
+            self.assertEqual(streamed.get("status-code"), "server-error-not-accepting-jobs (Currently holding new jobs.)")
+            path = os.path.join(state, "vdl-printer-app.state")
+            for stop in ("terminate", "kill"):
+                if stop == "kill":  # a job taken after the restart, and saved: the hold is in the same file
+                    jobs.append(self.submit("held", 74, server))
+                    eventually(lambda: re.search(rf'^Job .*\bid="{jobs[-1]}"', pathlib.Path(path).read_text(), re.M),
+                               "the job to be saved")
+                getattr(server.process, stop)()
+                server.process.wait(timeout=30)
+                server = Server(state)
+                self.assertIn("hold-new-jobs", server.ipp("held", "Get-Printer-Attributes")["printer-state-reasons"])
+                time.sleep(1.5)  # a job released by the restart would be under way by now
+                for job_id in jobs:
+                    self.assertEqual(self.job("held", job_id, server, "job-state")["job-state"], "pending-held")
+            self.assertEqual(self.printed(emulator), [71])
+            released = server.ipp("held", "Release-Held-New-Jobs")
+            self.assertTrue(released.get("status-code", "").startswith("successful-ok"), released)
+            for job_id in jobs:
+                self.assertEqual(self.ended("held", job_id, 30, server)["job-state"], "completed")
+            self.assertEqual(self.printed(emulator), [71, 72, 73, 74])
+            self.assertNotIn("hold-new-jobs", server.ipp("held", "Get-Printer-Attributes")["printer-state-reasons"])
+            server.stop()
+
     def busy_is_not_offline(self):
         """A healthy idle printer asked by many clients at once is never offline."""
         self.ended("healthy", self.submit("healthy", 1))
@@ -448,6 +491,7 @@ class FaultTest(ServerTestCase):
          partial(waits_unprinted, name="closing", mode="close"), 60),
         ("queued jobs", queued_jobs_in_order, 90),
         ("Create-Job whose document never comes", document_never_sent, 60),
+        ("administrator's Hold-New-Jobs while jobs flow, stop and kill -9", held_by_the_administrator, 90),
         ("bursts of status requests", busy_is_not_offline, 60),
         ("printer out of reach", partial(waits_unprinted, name="unreachable", mode="gone"), 60),
         ("status changed at an idle printer", status_changes, 30),
