@@ -592,6 +592,27 @@ VDL_API void strToUpper(const char *source, char *destination, int maxLength);
 VDL_API int printLD(const unsigned char *raster, const BITMAPINFOHEADER *info, int x, int y);
 /** Writes the "LCR" command for a raster, as printLD does. */
 VDL_API int printLCR(const unsigned char *raster, const BITMAPINFOHEADER *info, int x, int y);
+/**
+ * Prints a raster as one label in a single write: the bitmap command that
+ * printLCR (compress 1) or printLD (any other compress) writes, then the label
+ * content waiting in the command buffer, then the print command of
+ * Prints(first, second), all handed to one writeData call. The bytes are
+ * those of printLCR or printLD followed by Prints; only the pauses differ: on
+ * a network printer each writeData call costs about 20 ms of pacing, so a
+ * label goes out in one paced write instead of four. writeData still cuts
+ * the write into the interface's chunks and paces them, so serial and
+ * Bluetooth printers are paced as before.
+ * The whole label is composed in memory first: rasters of more than 64 MiB
+ * (rowBytes x rows) are refused.
+ * @return VDL_OK, and the command buffer is empty;
+ *         VDL_ERR_IMAGE_FORMAT (nothing sent) when info cannot be described,
+ *         as for printLD;
+ *         VDL_ERR_NO_MEMORY (nothing sent) for a raster over 64 MiB or when
+ *         the label's memory cannot be allocated;
+ *         VDL_ERR_WRITE when the write failed (the command buffer is kept).
+ */
+VDL_API int PrintRasterLabel(const unsigned char *raster, const BITMAPINFOHEADER *info, int x, int y,
+                             unsigned char compress, int first, int second);
 /** Run-length encodes length bytes and writes the stream in one writeData call; 0 or VDL_ERR_NO_MEMORY. */
 VDL_API int compressData(const unsigned char *data, uint32_t length);
 

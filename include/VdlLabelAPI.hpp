@@ -772,6 +772,23 @@ public:
                                           : printLD(raster.bits().data(), &info, x, y); },
                     compress ? "printLCR" : "printLD");
     }
+    /**
+     * A raster made by the application printed as one label, its bitmap,
+     * the content buffered and the print command in one paced write
+     * (PrintRasterLabel): the bytes of printRaster() and print(), a third of
+     * the pauses. A label that fails is discarded, as print() discards it.
+     */
+    Done printRasterLabel(const Raster &raster, int x, int y, bool compress = true, int copies = 1,
+                          int sets = 1) noexcept(Policy::nothrow) {
+        detail::Lock lock;
+        if (detail::connection().inLabel()) return Policy::done(failInLabel(kLabelUnderWay), "PrintRasterLabel");
+        const BITMAPINFOHEADER info = raster.info();
+        const int result =
+            run([&] { return PrintRasterLabel(raster.bits().data(), &info, x, y, compress ? 1 : 0, copies, sets); });
+        if (result == VDL_OK) detail::connection().labelUnderWay = false;
+        else if (result != kNotConnected) labelFailed(result);
+        return Policy::done(result, "PrintRasterLabel");
+    }
     /// @}
 
     /// @name Actions and settings (written at once)

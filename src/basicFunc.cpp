@@ -108,17 +108,18 @@ bool writeWhole(Printer &p, std::string_view bytes) {
     return writeTo(p.connection, bytes.data(), uint32_t(bytes.size())) == int(bytes.size());
 }
 
-namespace {
+std::size_t composePrintCommand(int first, int second, char *out) {
+    return std::size_t(std::snprintf(out, kPrintCommandArea, "P%d,%d\r", first, second));
+}
 
-// The longest print command, "P-2147483648,-2147483648\r", is 25 bytes.
-constexpr std::size_t kPrintCommandArea = 32;
+namespace {
 
 int printLabel(Printer &p, int first, int second) {
     constexpr const char *kName = "Prints";
     printDebugLog(kName, "start");
     char command[kPrintCommandArea] = {};
-    const int length = std::snprintf(command, sizeof command, "P%d,%d\r", first, second);
-    if (append(p, {std::string_view(command, std::size_t(length))}, AfterAppend::Nothing) != 0 || !sendBuffer(p)) {
+    const std::size_t length = composePrintCommand(first, second, command);
+    if (append(p, {std::string_view(command, length)}, AfterAppend::Nothing) != 0 || !sendBuffer(p)) {
         printDebugLog(kName, "Failed to write");
         return VDL_ERR_WRITE;
     }

@@ -58,6 +58,11 @@ int flushIfFull(Printer &p);
 // Empties the command buffer (initDataBuffer).
 void emptyBuffer(CommandBuffer &b);
 
+// The print command that ends a label, "P<first>,<second>\r", composed into
+// out (room for kPrintCommandArea bytes); returns its length.
+constexpr std::size_t kPrintCommandArea = 32;  // "P-2147483648,-2147483648\r" is 25 bytes
+std::size_t composePrintCommand(int first, int second, char *out);
+
 // Writes bytes straight to the connection in one writeData call; true when
 // every byte was written.
 bool writeWhole(Printer &p, std::string_view bytes);

@@ -3,6 +3,7 @@
 // refuse without sending anything.
 #include <unistd.h>
 
+#include <cstring>
 #include <tuple>
 
 #include "command.h"
@@ -175,6 +176,80 @@ TEST_F(BitmapCommandTest, HostileFilesAreRefusedAndNothingIsSent) {
     EXPECT_EQ(printer.received(), "");
     // Only the last row's padding missing: every pixel is there, so it loads.
     EXPECT_EQ(load(dir.write("lenient.bmp", valid24.substr(0, valid24.size() - 1))).art(), art(picture));
+}
+
+// A raster label is printLCR (or printLD) and Prints in one paced write: the
+// same bytes, the buffered content between bitmap and print command, and the
+// pauses of a single writeData call of that length.
+TEST_F(BitmapCommandTest, RasterLabelIsBitmapAndPrintCommandInOneWrite) {
+    const Picture picture = randomPicture(203, 41, {kWhite, kWhite, kBlack, 0xFF808080}, 9);
+    const std::vector<uint8_t> rasterBytes = expectedRaster(picture);
+    const unsigned char *raster = rasterBytes.data();
+    BITMAPINFOHEADER info{};
+    info.biWidth = 203;
+    info.biHeight = 41;
+    // compress, x, y, buffered content, first, second
+    const std::tuple<unsigned char, int, int, std::string, int, int> cases[] = {
+        {1, 12, 34, "", 1, 1},
+        {0, 12, 34, "", 3, 2},
+        {1, -5, 70000, "T10,10,'text'\r", 1, 1},
+        {2, 0, 0, std::string(3000, 'x'), INT32_MIN, INT32_MAX},
+    };
+    const auto forgetReceived = [&] {
+        (void)printer.received();  // takes in what is on its way
+        printer.clearReceived();
+    };
+    for (const auto &[compress, x, y, content, first, second] : cases) {
+        const auto fill = [&, content = content] {
+            initDataBuffer();
+            std::memcpy(gPrintData, content.data(), content.size());
+            gDataIndex = uint32_t(content.size());
+        };
+        fill();
+        forgetReceived();
+        ASSERT_EQ(compress == 1 ? printLCR(raster, &info, x, y) : printLD(raster, &info, x, y), 0);
+        ASSERT_EQ(Prints(first, second), 0);
+        const std::string separate = printer.received();
+
+        fill();
+        forgetReceived();
+        resetPauses();
+        ASSERT_EQ(PrintRasterLabel(raster, &info, x, y, compress, first, second), 0) << int(compress);
+        EXPECT_TRUE(sameBytes(printer.received(), separate)) << int(compress) << ", " << content.size();
+        EXPECT_EQ(buffered(), "");
+        const std::vector<unsigned> oneLabel = pauses();
+
+        resetPauses();
+        ASSERT_EQ(writeData(separate.data(), uint32_t(separate.size())), int(separate.size()));
+        EXPECT_EQ(oneLabel, pauses()) << "the pauses of one writeData call";
+    }
+}
+
+// Sizes the fields cannot carry are refused as printLD refuses them, rasters
+// too large to compose in memory with the allocation code, and a write that
+// fails keeps the label's content: nothing is sent in any of these.
+TEST_F(BitmapCommandTest, RasterLabelRefusesWhatItCannotSendWhole) {
+    const std::vector<unsigned char> raster(64, 0xFF);
+    const auto attempt = [&](int width, int height) {
+        BITMAPINFOHEADER info{};
+        info.biWidth = width;
+        info.biHeight = height;
+        return PrintRasterLabel(raster.data(), &info, 0, 0, 1, 1, 1);
+    };
+    ASSERT_EQ(vdl::append(vdl::defaultPrinter(), {"T10,10,'text'\r"}), 0);
+    const std::tuple<const char *, int, int, int> cases[] = {
+        {"negative width", -8, 2, VDL_ERR_IMAGE_FORMAT},
+        {"65536 rows", 8, 65536, VDL_ERR_IMAGE_FORMAT},
+        {"rows of 65536 bytes", 524288, 1, VDL_ERR_IMAGE_FORMAT},
+        {"65535 x 1025 bytes, over 64 MiB", 524280, 1025, VDL_ERR_NO_MEMORY},
+    };
+    for (const auto &[what, width, height, code] : cases) EXPECT_EQ(attempt(width, height), code) << what;
+    EXPECT_EQ(PrintRasterLabel(raster.data(), nullptr, 0, 0, 1, 1, 1), VDL_ERR_IMAGE_FORMAT);
+    EXPECT_EQ(printer.received(), "");
+
+    DisconnectPrinter();
+    EXPECT_EQ(attempt(8, 8), VDL_ERR_WRITE);
+    EXPECT_EQ(buffered(), "T10,10,'text'\r");
 }
 
 }  // namespace
