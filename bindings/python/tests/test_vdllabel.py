@@ -43,6 +43,8 @@ LEFT_OUT = {**dict.fromkeys(("openCheck", "modelCheck", "getModel", "writeData",
                             "a transport, opened by connect() from the port name"),
             **dict.fromkeys(("loadImage1", "GetImageBit", "strToUpper", "compressData"),
                             "a step of print_bitmap, print_raster and Raster.load"),
+            "PrintRasterLabel": "print_raster then print_label send the same bytes; the one-write form is for "
+                                "servers paced per label (the printer application)",
             "VdlErrorCategory": "the C++ interface's error category, a C++ object",
             "VdlInterfaceState": "the C++ interface's lock and label state; the package keeps its own"}
 CONNECTION = {"ConnectToPrinter": "connect", "DisconnectPrinter": "disconnect"}  # tested by the connection rules
