@@ -14,6 +14,8 @@
 
 #include <sys/wait.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -122,12 +124,25 @@ TEST_F(EmulatorProgram, LibraryPrintsALabelThroughIt) {
     }
 }
 
+// Each command carries the time its last byte arrived, on the system clock,
+// so that a client can time what it sent to the arrival at the printer.
 TEST_F(EmulatorProgram, WritesJsonLines) {
     start({"--json", "--no-preview"});
+    const auto clock = [] {
+        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    };
+    const double before = clock();
     close(connectAndSend("SS3\rP1,1\r"));
-    expectAll(log({"\"closed\""}), {"{\"connection\":1,\"sequence\":1,\"outcome\":\"decoded\",\"code\":\"SS\",\"command\":"
-                                    "\"speed\",\"fields\":{\"speed\":3}}\n",
-                                    "\"code\":\"P\""});
+    const double after = clock();
+    const std::string lines = log({"\"closed\""});
+    const std::string speed = "{\"connection\":1,\"sequence\":1,\"outcome\":\"decoded\",\"code\":\"SS\",\"command\":"
+                              "\"speed\",\"fields\":{\"speed\":3},\"received\":";
+    expectAll(lines, {speed, "\"code\":\"P\""});
+    const std::size_t at = lines.find(speed);
+    ASSERT_NE(at, std::string::npos);
+    const double received = std::strtod(lines.c_str() + at + speed.size(), nullptr);
+    EXPECT_GE(received, before - 0.001);
+    EXPECT_LE(received, after + 0.001);
 }
 
 // The quoted values of a field in the log's lines, in order ("text" of text

@@ -60,6 +60,9 @@ struct Command {
     std::string bytes;    // the first bytes of a command that went wrong, for the log
     std::size_t length = 0;  // bytes the command took on the wire
     std::shared_ptr<const Raster> raster;  // LD and LCR only
+    // When the command's last byte was read, in seconds since the epoch
+    // (the system clock, as a client's own timestamps); 0 when not read live.
+    double receivedAt = 0;
 
     const Field *field(const std::string &fieldName) const {
         for (const Field &f : fields)

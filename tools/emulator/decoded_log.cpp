@@ -151,6 +151,11 @@ std::string jsonLine(int connection, int sequence, const Command &c) {
         appendQuoted(line, shownBytes(c), LogFormat::Json);
     }
     if (!c.notes.empty()) appendJsonNotes(line, c);
+    if (c.receivedAt != 0) {
+        char received[32];
+        std::snprintf(received, sizeof received, "%.6f", c.receivedAt);
+        line.append(",\"received\":").append(received);
+    }
     return line + "}";
 }
 

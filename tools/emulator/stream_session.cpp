@@ -1,5 +1,7 @@
 #include "stream_session.h"
 
+#include <chrono>
+
 #include "decoded_log.h"
 
 namespace vdlemu {
@@ -38,9 +40,15 @@ StreamSession::StreamSession(int connection, EmulatedPrinter &printer, StreamLis
     : connection_(connection), parser_(options), printer_(printer), listener_(listener), reply_(std::move(reply)) {}
 
 void StreamSession::receive(const void *bytes, std::size_t count) {
+    // The bytes were read just now: each command they complete arrived now.
+    const double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     parser_.feed(bytes, count);
     Command command;
-    while (parser_.next(command)) act(command);
+    while (parser_.next(command)) {
+        command.receivedAt = now;
+        act(command);
+    }
 }
 
 void StreamSession::finish() {
