@@ -1,7 +1,7 @@
 // Prints a shipping label for each row of a CSV file (name, street, city,
 // weight in kg, tracking number; no quoted fields) with a logo, a Code 128
 // and a QR code. A row that is not right is skipped and prints nothing; a
-// printer fault ends the run. Usage: shipping_csv PRINTER FILE.csv LOGO.bmp
+// printer fault ends the run. Usage: shipping_csv PRINTER FILE.csv LOGO.png
 // (positions are in dots).
 #include <fstream>
 #include <iostream>
@@ -10,7 +10,7 @@
 #include "VdlLabelAPI.hpp"
 
 int main(int argc, char **argv) try {
-    if (argc != 4) return std::cerr << "usage: shipping_csv PRINTER FILE.csv LOGO.bmp\n", 2;
+    if (argc != 4) return std::cerr << "usage: shipping_csv PRINTER FILE.csv LOGO.png\n", 2;
     std::ifstream csv(argv[2]);
     if (!csv.ignore(1 << 20, '\n')) throw std::runtime_error(std::string("cannot read ") + argv[2]);  // the header
     vdl::Printer printer(argv[1]);

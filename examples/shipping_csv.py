@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
 # Prints a shipping label for each row of a CSV file (name, street, city, weight_kg, tracking) with a logo,
 # a Code 128 and a QR code. A row that is not right is skipped and prints nothing; a printer fault ends the
-# run. Usage: shipping_csv.py PRINTER FILE.csv LOGO.bmp   (positions are in dots)
+# run. Usage: shipping_csv.py PRINTER FILE.csv LOGO.png   (positions are in dots)
 import csv
 import sys
 
 from vdllabel import Printer, Raster, Symbology, VdlError, VectorFont
 
 if len(sys.argv) != 4:
-    sys.exit("usage: shipping_csv.py PRINTER FILE.csv LOGO.bmp")
+    sys.exit("usage: shipping_csv.py PRINTER FILE.csv LOGO.png")
 try:
     with Printer(sys.argv[1]) as printer, open(sys.argv[2], newline="", encoding="utf-8") as rows:
         logo = Raster.load(sys.argv[3], 160)

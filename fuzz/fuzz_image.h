@@ -1,6 +1,7 @@
 // What the three image targets share: the first byte of an input picks the
-// loader, the file's name and a rescaling; the rest is the file, loaded from
-// memory the way loadImage loads it once read. The converter goes by the
+// loader (loadImage, loadImage1, or VdlLoadPicture, which also reads PNG),
+// the file's name and a rescaling; the rest is the file, loaded from memory
+// the way the loaders load it once read. The converter goes by the
 // content, so any target may meet any format: every input is first shrunk to
 // small pictures, whatever its format, so that each decodes in a moment.
 #ifndef VDL_FUZZ_IMAGE_H
@@ -10,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include <zlib.h>
 
 #include "VdlLabelAPI.h"
 #include "picture.h"
@@ -68,11 +71,26 @@ inline void shrinkGif(std::string &file) {
         for (std::size_t field = at + 1; field < at + 9; field += 2) capField(file, field, false, kLargestSide);
 }
 
+// PNG: the header may claim 524280 x 65535 pixels, whose rows libpng would
+// inflate for long. Signature (8), chunk length (4), "IHDR", width and
+// height (4 each, big-endian), five bytes more, the chunk's CRC, which is
+// mended so that the header still reads.
+inline void shrinkPng(std::string &file) {
+    if (file.size() < 33 || file.compare(12, 4, "IHDR") != 0) return;
+    for (std::size_t at : {16u, 20u}) {
+        file[at] = file[at + 1] = '\0';
+        capField(file, at + 2, true, kLargestSide);
+    }
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(&file[12]), 17);
+    for (int i = 0; i < 4; ++i) file[29 + i] = static_cast<char>(crc >> (24 - 8 * i));
+}
+
 // BMP needs nothing: the reader checks every row against the file, so its
 // pictures are never larger than the input.
 inline void shrinkPicture(std::string &file) {
     if (file.compare(0, 4, "GIF8") == 0) shrinkGif(file);
     if (file.compare(0, 2, "\xFF\xD8") == 0) shrinkJpeg(file);
+    if (file.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0) shrinkPng(file);
 }
 
 // Loads the file and checks what comes back: a failure hands out nothing, a
@@ -83,8 +101,12 @@ void loadAndCheck(const uint8_t *data, std::size_t size, const char *const (&nam
     const unsigned choice = data[0];
     std::string file(reinterpret_cast<const char *>(data + 1), size - 1);
     shrinkPicture(file);
-    const auto loader = choice & 0x80 ? vdl::ImageLoader::LoadImage1 : vdl::ImageLoader::LoadImage;
-    const int targetWidth = choice & 0x40 ? int(choice >> 3 & 7) + 1 : 0;  // small: rescaling costs per pixel
+    // Bits 3 to 5 are a target width when bit 6 asks for rescaling, else bit 5 picks VdlLoadPicture.
+    const bool rescaling = choice & 0x40;
+    const auto loader = choice & 0x80                 ? vdl::ImageLoader::LoadImage1
+                        : !rescaling && choice & 0x20 ? vdl::ImageLoader::ByContent
+                                                      : vdl::ImageLoader::LoadImage;
+    const int targetWidth = rescaling ? int(choice >> 3 & 7) + 1 : 0;  // small: rescaling costs per pixel
     unsigned char *image = reinterpret_cast<unsigned char *>(1);
     BITMAPINFOHEADER info{};
     const vdl::ByteView bytes{reinterpret_cast<const unsigned char *>(file.data()), file.size()};

@@ -338,6 +338,16 @@ struct FreeBytes {
 };
 using LibraryBytes = std::unique_ptr<unsigned char, FreeBytes>;
 
+// A picture file by its content, sent at once as one bitmap command.
+inline int printPictureFile(const std::string &path, int x, int y, bool compress) {
+    unsigned char *raster = nullptr;
+    BITMAPINFOHEADER info{};
+    const int loaded = VdlLoadPicture(path.c_str(), &raster, &info, 0);
+    const LibraryBytes owned(raster);
+    if (loaded != VDL_OK) return loaded;
+    return compress ? printLCR(raster, &info, x, y) : printLD(raster, &info, x, y);
+}
+
 }  // namespace detail
 /** @endcond */
 
@@ -394,13 +404,13 @@ public:
     }
 
     /**
-     * The picture of an image file as PrintBitmap prints it, loaded by the
-     * library (loadImage: BMP, JPEG named *.jpg, GIF named *.gif; every pixel
-     * that is not pure white is black), as wide as the library loads
-     * pictures. A targetWidth above 0 rescales it as rescaled() does. On
-     * failure error is vdl::Errc::image_open, image_format (also when the
-     * rescaled picture would have no row) or no_memory, and the raster is one
-     * white pixel.
+     * The picture of an image file, loaded by the library by its content
+     * (VdlLoadPicture): BMP, JPEG and GIF as PrintBitmap prints them (every
+     * pixel that is not pure white is black), PNG laid over white with every
+     * pixel darker than mid grey black. A targetWidth above 0 rescales it as
+     * rescaled() does. On failure error is vdl::Errc::image_open,
+     * image_format (also when the rescaled picture would have no row) or
+     * no_memory, and the raster is one white pixel.
      */
     static Raster load(std::string_view path, std::error_code &error, int targetWidth = 0) noexcept {
         Raster raster(1, 1);
@@ -443,7 +453,7 @@ private:
     int loadFile(const std::string &path, int targetWidth) {
         unsigned char *made = nullptr;
         BITMAPINFOHEADER madeInfo{};
-        const int result = loadImage(path.c_str(), &made, &madeInfo, targetWidth);
+        const int result = VdlLoadPicture(path.c_str(), &made, &madeInfo, targetWidth);
         return take(result, made, madeInfo);
     }
 
@@ -613,6 +623,15 @@ public:
         const char *name = connected() ? VELDRIN_DEVICE[gPrinterModel] : nullptr;
         return name ? name : "";
     }
+    /** The connected printer's resolution, 203, 300 or 600 dots per inch (VdlModelDotsPerInch); 0 when
+     *  not connected. Every position and size of a label is in these dots. */
+    int dotsPerInch() const noexcept { return connected() ? VdlModelDotsPerInch(gPrinterModel) : 0; }
+    /** Millimetres as dots of the connected printer (dotsFromMillimetres at dotsPerInch(); 203 dpi when
+     *  not connected). */
+    int dots(double millimetres) const noexcept {
+        const int dpi = dotsPerInch();
+        return dotsFromMillimetres(millimetres, dpi > 0 ? dpi : 203);
+    }
 
     /// @name Label content (buffered until print())
     /// @{
@@ -761,9 +780,13 @@ public:
 
     /// @name Bitmaps (written at once)
     /// @{
-    /** The picture of a BMP, JPEG (*.jpg) or GIF (*.gif) file (PrintBitmap); run-length encoded when compress. */
+    /**
+     * The picture of a BMP, JPEG, GIF or PNG file, recognised by its content whatever its name, loaded as
+     * Raster::load loads it (VdlLoadPicture) and sent as printRaster sends it: a BMP, JPEG or GIF gives the
+     * bytes PrintBitmap gives for it under its own extension. Run-length encoded when compress.
+     */
     Done printBitmap(std::string_view path, int x, int y, bool compress = true) noexcept(Policy::nothrow) {
-        return content([&] { return PrintBitmap(detail::cstr(path).c_str(), x, y, compress ? 1 : 0); }, "PrintBitmap");
+        return content([&] { return detail::printPictureFile(detail::cstr(path), x, y, compress); }, "printBitmap");
     }
     /** A raster made by the application (printLCR when compress, else printLD). */
     Done printRaster(const Raster &raster, int x, int y, bool compress = true) noexcept(Policy::nothrow) {

@@ -53,6 +53,23 @@ const char *VELDRIN_DEVICE[VDL_MODEL_SLOTS] = {
 };
 // clang-format on
 
+// The resolution each label printer prints at, slot 151 first. A family's
+// "-x06" or "-x20" model is its 300 dpi one, "-x30" its 600 dpi one; the
+// desktop VRT printers come in 203 ("-x12") and 300 ("-x14"), the VRD in
+// 203 ("-220", "-260") and 300 ("-240", "-280"); mobile printers (VRM) and
+// the VRQ print at 203.
+constexpr short kDotsPerInch[] = {
+    /* 151 */ 203, 300, 203, 203, 300,  // VRL-204 VRL-206 VRL-208 VRL-304 VRL-306
+    /* 156 */ 203, 203, 300, 203, 203,  // VRL-308 VRL-404 VRL-406 VRL-408 VRL-604
+    /* 161 */ 300, 203, 203, 203, 300,  // VRL-606 VRL-608 VRX-410 VRX-410-RF VRX-420
+    /* 166 */ 600, 203, 300, 600, 203,  // VRX-430 VRX-610 VRX-620 VRX-630 VRT-212
+    /* 171 */ 300, 203, 300, 203, 300,  // VRT-214 VRT-312 VRT-314 VRT-412 VRT-414
+    /* 176 */ 203, 300, 203, 203, 203,  // VRD-220 VRD-240 VRM-310 VRM-320 VRM-330
+    /* 181 */ 203, 203, 203, 203, 300,  // VRM-410 VRM-320-BT VRM-330-BT VRX-610-HC VRX-620-HC
+    /* 186 */ 600, 203, 203, 300, 203,  // VRX-630-HC VRQ-50LT VRD-260 VRD-280 VRM-310-WF
+};
+static_assert(sizeof kDotsPerInch / sizeof kDotsPerInch[0] == 190 - 151 + 1, "one resolution a label printer");
+
 namespace vdl {
 
 int findModel(const char *text, int firstSlot) {
@@ -67,3 +84,8 @@ int findModel(const char *text, int firstSlot) {
 }  // namespace vdl
 
 extern "C" int getModel(const char *reply) { return vdl::findModel(reply, vdl::kFirstLabelPrinterSlot); }
+
+extern "C" int VdlModelDotsPerInch(int model) {
+    if (model < vdl::kFirstLabelPrinterSlot || model > vdl::kLastLabelPrinterSlot) return 0;
+    return kDotsPerInch[model - vdl::kFirstLabelPrinterSlot];
+}

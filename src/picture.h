@@ -42,6 +42,7 @@ constexpr Status kSuccess{0, nullptr};
 namespace message {
 constexpr const char kOpenFailed[] = "Failed to open image file.";
 constexpr const char kNotBmp[] = "This is not BMP file.";
+constexpr const char kNotPicture[] = "This is not a picture the library reads.";
 constexpr const char kUnsupportedDepth[] = "This is not supported bit image.";
 constexpr const char kInvalidHeader[] = "Invalid BMP header.";
 constexpr const char kInvalidSize[] = "Invalid image size.";
@@ -77,6 +78,18 @@ using Bytes = std::unique_ptr<unsigned char, FreeDeleter>;
 
 inline Bytes allocateBytes(std::size_t size) { return Bytes(static_cast<unsigned char *>(std::malloc(size ? size : 1))); }
 inline Bytes allocateZeroed(std::size_t size) { return Bytes(static_cast<unsigned char *>(std::calloc(size ? size : 1, 1))); }
+
+// A 1-bit raster as the loaders hand it out: rows of rasterRowBytes(width)
+// bytes, top row first, most significant bit leftmost, 1 = black.
+struct Raster {
+    Bytes bytes;
+    int width = 0;
+    int height = 0;
+    uint32_t rowBytes() const { return rasterRowBytes(uint32_t(width)); }
+    bool black(int x, int y) const {
+        return (bytes.get()[std::size_t(y) * rowBytes() + std::size_t(x / 8)] >> (7 - x % 8) & 1) != 0;
+    }
+};
 
 struct ByteView {
     const unsigned char *data;
@@ -114,10 +127,16 @@ inline unsigned char overWhite(unsigned channel, unsigned alpha) {
 Status decodeJpeg(ByteView file, RowSink &sink);
 Status decodeGif(ByteView file, RowSink &sink);
 
-// loadImage and loadImage1 on an image file already in memory; name is the
-// file's name, which decides what is converted as a path's would. The
+// PNG goes straight to one bit by its own rule (laid over white, darker than
+// mid grey prints), so it has no sink: the raster is filled in place.
+bool isPng(ByteView file);
+Status decodePng(ByteView file, Raster &raster);
+
+// loadImage, loadImage1 and VdlLoadPicture (ByContent) on an image file
+// already in memory; name is the file's name, which decides what loadImage
+// and loadImage1 convert as a path's would (ByContent takes no name). The
 // loaders read the file and go on from here; the fuzz targets start here.
-enum class ImageLoader { LoadImage, LoadImage1 };
+enum class ImageLoader { LoadImage, LoadImage1, ByContent };
 int loadImageBytes(ImageLoader which, const char *name, ByteView file, unsigned char **image, BITMAPINFOHEADER *info,
                    int targetWidth);
 

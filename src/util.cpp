@@ -88,16 +88,6 @@ Status readImageFile(const char *path, FileBytes &file) {
 // Reduction to one bit per pixel
 // ---------------------------------------------------------------------------
 
-struct Raster {
-    Bytes bytes;
-    int width = 0;
-    int height = 0;
-    uint32_t rowBytes() const { return rasterRowBytes(uint32_t(width)); }
-    bool black(int x, int y) const {
-        return (bytes.get()[std::size_t(y) * rowBytes() + std::size_t(x / 8)] >> (7 - x % 8) & 1) != 0;
-    }
-};
-
 Status allocateRaster(Raster &raster, int width, int height) {
     raster.width = width;
     raster.height = height;
@@ -324,6 +314,9 @@ struct LoaderRules {
 };
 constexpr LoaderRules kLoadImage{"loadImage", true, Conversion::TrueColour, ColourTableAt::AfterInfoHeader};
 constexpr LoaderRules kLoadImage1{"loadImage1", false, Conversion::Monochrome, ColourTableAt::Offset54};
+// VdlLoadPicture reads a file as loadImage reads it under the name its
+// content calls for: "photo.JPG" and "logo.jpeg" are JPEG pictures.
+constexpr LoaderRules kLoadPicture{"VdlLoadPicture", true, Conversion::TrueColour, ColourTableAt::AfterInfoHeader};
 
 // The header a converted picture reports: that of the uncompressed BMP file
 // the conversion stands for (24 bits for true colour, 1 bit for monochrome).
@@ -339,15 +332,27 @@ BITMAPINFOHEADER convertedHeader(int width, int height, Conversion conversion) {
     return info;
 }
 
-// The converter: decodes by content, whatever the name says, as an image
-// tool would. JPEG, GIF and BMP of 1, 4, 8, 24 or 32 bits.
-Status convertPicture(ByteView file, RowSink &sink) {
+// What a file holds, by its first bytes.
+enum class Content { Jpeg, Gif, Bmp, Png, Other };
+
+Content contentOf(ByteView file) {
     auto startsWith = [&](const char *magic, std::size_t n) {
         return file.size >= n && std::memcmp(file.data, magic, n) == 0;
     };
-    if (startsWith("\xFF\xD8\xFF", 3)) return decodeJpeg(file, sink);
-    if (startsWith("GIF8", 4)) return decodeGif(file, sink);
-    if (startsWith("BM", 2)) {
+    if (startsWith("\xFF\xD8\xFF", 3)) return Content::Jpeg;
+    if (startsWith("GIF8", 4)) return Content::Gif;
+    if (startsWith("BM", 2)) return Content::Bmp;
+    if (isPng(file)) return Content::Png;
+    return Content::Other;
+}
+
+// The converter: decodes by content, whatever the name says, as an image
+// tool would. JPEG, GIF and BMP of 1, 4, 8, 24 or 32 bits.
+Status convertPicture(ByteView file, RowSink &sink) {
+    const Content content = contentOf(file);
+    if (content == Content::Jpeg) return decodeJpeg(file, sink);
+    if (content == Content::Gif) return decodeGif(file, sink);
+    if (content == Content::Bmp) {
         BmpReader bmp;
         const Status opened = bmp.open(file, BmpDepths::Widened, ColourTableAt::AfterInfoHeader);
         return opened.ok() ? bmp.sendRows(sink) : opened;
@@ -382,6 +387,25 @@ public:
         return traced(rules_.traceName, reduced);
     }
 
+    // The picture in path by what the file holds rather than its name; PNG too.
+    Status loadByContent(const char *path) {
+        FileBytes file;
+        const Status read = readImageFile(path, file);
+        if (!read.ok()) return traced(rules_.traceName, read);
+        return loadByContent(file.view());
+    }
+
+    Status loadByContent(ByteView file) {
+        switch (contentOf(file)) {
+        case Content::Jpeg: return load(NamedAs::Jpg, file);
+        case Content::Gif: return load(NamedAs::Gif, file);
+        case Content::Bmp: return load(NamedAs::Bmp, file);
+        case Content::Png: return traced(rules_.traceName, readPng(file));
+        case Content::Other: break;
+        }
+        return traced(rules_.traceName, refused(message::kNotPicture));
+    }
+
     Raster &raster() { return raster_; }
 
 private:
@@ -392,6 +416,12 @@ private:
         if (!opened.ok()) return opened;
         TrueColourReduction reduction(raster_);
         return bmp.sendRows(reduction);
+    }
+
+    Status readPng(ByteView file) {
+        const Status decoded = decodePng(file, raster_);
+        if (decoded.ok()) info_ = convertedHeader(raster_.width, raster_.height, Conversion::TrueColour);
+        return decoded;
     }
 
     Status readConverted(ByteView file) {
@@ -624,6 +654,9 @@ namespace vdl {
 
 int loadImageBytes(ImageLoader which, const char *name, ByteView file, unsigned char **image, BITMAPINFOHEADER *info,
                    int targetWidth) {
+    if (which == ImageLoader::ByContent)
+        return loadWith(kLoadPicture, true, image, info, targetWidth,
+                        [&](Loader &loader) { return loader.loadByContent(file); });
     const LoaderRules &rules = which == ImageLoader::LoadImage ? kLoadImage : kLoadImage1;
     return loadWith(rules, name != nullptr, image, info, targetWidth,
                     [&](Loader &loader) { return loader.load(namedAs(name), file); });
@@ -639,6 +672,11 @@ extern "C" int loadImage(const char *path, unsigned char **image, BITMAPINFOHEAD
 extern "C" int loadImage1(const char *path, unsigned char **image, BITMAPINFOHEADER *info) {
     return vdl::loadWith(vdl::kLoadImage1, path != nullptr, image, info, 0,
                          [&](vdl::Loader &loader) { return loader.load(path); });
+}
+
+extern "C" int VdlLoadPicture(const char *path, unsigned char **image, BITMAPINFOHEADER *info, int targetWidth) {
+    return vdl::loadWith(vdl::kLoadPicture, path != nullptr, image, info, targetWidth,
+                         [&](vdl::Loader &loader) { return loader.loadByContent(path); });
 }
 
 extern "C" int GetImageBit(const char *path) { return vdl::imageBitCount(path); }

@@ -15,6 +15,7 @@ from emulator import Emulator  # noqa: E402
 CLI = os.environ["VDL_LABEL"]
 BUILD = os.path.dirname(CLI)
 LOGO = os.path.join(HERE, "..", "examples", "logo.bmp")
+LOGO_PNG = os.path.join(HERE, "..", "examples", "logo.png")
 COMPLETION = os.path.join(HERE, "..", "tools", "cli", "vdl-label.bash")
 
 
@@ -94,14 +95,14 @@ class CliTest(unittest.TestCase):
                    VDL_LIBRARY=os.path.join(BUILD, "libVdlLabelAPI.so.1"))
         python = [sys.executable, os.path.join(HERE, "..", "examples", "shipping_csv.py"), PORT]
         sanitized = os.environ.get("VDL_SANITIZED") == "1"  # a Python process cannot load the sanitized library
-        for program in [example("shipping_csv") + [csv, LOGO]] + ([] if sanitized else [python + [csv, LOGO]]):
+        for program in [example("shipping_csv") + [csv, LOGO_PNG]] + ([] if sanitized else [python + [csv, LOGO_PNG]]):
             with self.subTest(program=program[0]), Emulator() as emulator:
                 command = [a.replace(PORT, emulator.port_name) for a in program]
                 result = run(*command, env=env)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 for skipped in ("Zoë Dupré", "Short Row"):  # a weight "x", and too few fields
                     self.assertIn("skipped " + skipped, result.stderr.decode())
-                emulator.log("label-0020.png")
+                self.assertEqual(emulator.log("label-0020.png").count("LCR compressed bitmap"), 20)  # the PNG logo
                 codes = run("zbarimg", "--raw", "-q", "--nodbus", *(emulator.preview(n) for n in range(1, 21)))
                 expected = [f"PKG{n:09d}" for n in range(1, 21)]
                 self.assertEqual(sorted(codes.stdout.decode().split()),

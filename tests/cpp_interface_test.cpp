@@ -106,6 +106,8 @@ const std::vector<Row> &table() {
         row("print", [](auto &p) { return p.print(2, 3); }, [] { return Prints(2, 3); }),
         row("bitmap file", [](auto &p) { return p.printBitmap(VDL_TEST_LOGO, 5, 6, false); },
             [] { return PrintBitmap(VDL_TEST_LOGO, 5, 6, 0); }),
+        row("PNG file of the same black and white logo", [](auto &p) { return p.printBitmap(VDL_TEST_LOGO_PNG, 5, 6); },
+            [] { return PrintBitmap(VDL_TEST_LOGO, 5, 6, 1); }),
         row("raster",
             [](auto &p) {
                 Raster r(9, 3);

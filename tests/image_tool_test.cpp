@@ -1,11 +1,14 @@
 // Files written by an independent tool, ImageMagick's convert: BMP3 at 1, 4,
-// 8, 24 and 32 bits, JPEG and GIF. Each load is checked pixel by pixel
+// 8, 24 and 32 bits, JPEG, GIF and PNG. Each load is checked pixel by pixel
 // against the picture the tool was given (or, for JPEG, the picture the tool
 // decodes). convert is a test dependency only; the library runs no program.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <map>
 #include <tuple>
 
 #include "image_files.h"
@@ -160,6 +163,90 @@ TEST_F(ImageToolTest, NamesAreJustNamesAndNoFileIsLeftBehind) {
     EXPECT_EQ(load(dir.file("one bit.bmp")).code, 0);  // converted: 1 bit per pixel
     EXPECT_EQ(load1(dir.file(name)).code, 0);
     EXPECT_EQ(dir.names(), before);
+}
+
+// ---------------------------------------------------------------------------
+// VdlLoadPicture: any of the four formats by its content
+// ---------------------------------------------------------------------------
+
+// A PNG file of signature and header only, its CRC right: what a bomb sends.
+std::string pngHeader(uint32_t width, uint32_t height) {
+    std::string ihdr = "IHDR";
+    for (uint32_t value : {width, height})
+        for (int shift = 24; shift >= 0; shift -= 8) ihdr += char(value >> shift & 0xFF);
+    ihdr += std::string{1, 0, 0, 0, 0};  // 1-bit grey, not interlaced
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(ihdr.data()), uInt(ihdr.size()));
+    std::string png = "\x89PNG\r\n\x1a\n" + std::string{0, 0, 0, 13} + ihdr;
+    for (int shift = 24; shift >= 0; shift -= 8) png += char(crc >> shift & 0xFF);
+    return png;
+}
+
+// Every kind of PNG the tool writes reduces by the PNG rule, whatever the
+// file is named: laid over white, darker than mid grey prints. Near-white
+// colours stay white here, where loadImage's true-colour rule prints them.
+TEST_F(ImageToolTest, VdlLoadPictureReadsEveryKindOfPngByItsRule) {
+    const std::vector<uint32_t> colours = {kWhite,     kBlack,     0x00000000, 0xFF400000, 0xFFFFFF80,
+                                           0x40000000, 0xC0000000, 0xFF2060A0, 0xFFE0E0E0};
+    const std::vector<uint32_t> greys = {kWhite, kBlack, 0x00000000, 0xFF404040, 0xFFC0C0C0, 0x40000000, 0xC0000000};
+    const std::vector<uint32_t> opaque = {kWhite, kBlack, 0xFF400000, 0xFFFFFF80, 0xFF2060A0, 0xFFE0E0E0};
+    const struct {
+        const char *what;
+        std::vector<uint32_t> colours;
+        std::vector<std::string> options;
+        const char *name;
+    } cases[] = {
+        {"RGBA", colours, {}, "PNG32:logo.png"},
+        {"RGBA named *.jpg", colours, {}, "PNG32:logo.jpg"},
+        {"16 bits a channel", colours, {}, "PNG64:logo"},
+        {"interlaced", colours, {"-interlace", "PNG"}, "PNG32:logo.PNG"},
+        {"grey with alpha", greys, {}, "PNG:grey.png"},
+        {"palette", opaque, {}, "PNG8:palette.png"},
+        {"1-bit grey", {kWhite, kBlack}, {"-type", "Bilevel"}, "PNG:bits.png"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const Picture picture = randomPicture(37, 11, c.colours, 21);
+        const std::string name = c.name;
+        const std::string path = converted(picture, c.options, name.substr(name.find(':') + 1), name.substr(0, name.find(':') + 1));
+        const Loaded loaded = loadByContent(path);
+        ASSERT_EQ(loaded.code, 0);
+        EXPECT_EQ(loaded.art(), pngArt(picture));
+    }
+}
+
+// JPEG, GIF and BMP load as loadImage loads them under their own extension,
+// whatever theirs; what is none of the four, or damaged, is refused.
+TEST_F(ImageToolTest, VdlLoadPictureGoesByContentAndRefusesWhatItCannotRead) {
+    const Picture picture = randomPicture(29, 13, {kWhite, kBlack, 0xFFFEFFFF, 0xFF3070F0}, 22);
+    const std::string jpeg = readFile(converted(picture, {"-quality", "95"}, "p.jpg"));
+    const std::string gif = readFile(converted(picture, {}, "p.gif"));
+    const std::string bmp = readFile(converted(picture, {"-type", "Bilevel"}, "p.bmp", "BMP3:"));
+    const std::string png = readFile(converted(picture, {}, "p.png"));
+    const std::pair<const char *, const std::string &> asNamed[] = {
+        {"photo.JPG", jpeg}, {"photo.jpeg", jpeg}, {"anim.GIF", gif}, {"bits.png", bmp}, {"bits", bmp}};
+    const std::map<const std::string *, std::string> ownName = {{&jpeg, "p.jpg"}, {&gif, "p.gif"}, {&bmp, "p.bmp"}};
+    for (const auto &[name, content] : asNamed) {
+        const Loaded loaded = loadByContent(dir.write(name, content));
+        ASSERT_EQ(loaded.code, 0) << name;
+        EXPECT_EQ(loaded.art(), load(dir.file(ownName.at(&content))).art()) << name;
+    }
+    EXPECT_EQ(loadByContent(dir.file("p.png"), 58).info.biWidth, 58);  // rescaled as loadImage rescales
+    ASSERT_EQ(mkdir(dir.file("folder.png").c_str(), 0700), 0);
+    const std::tuple<const char *, std::string, int> refused[] = {
+        {"text.png", "not a picture at all", VDL_ERR_IMAGE_FORMAT},
+        {"empty.png", "", VDL_ERR_IMAGE_FORMAT},
+        {"cut.png", png.substr(0, png.size() / 2), VDL_ERR_IMAGE_FORMAT},
+        {"header.png", png.substr(0, 33), VDL_ERR_IMAGE_FORMAT},
+        {"wide.png", pngHeader(524281, 1), VDL_ERR_IMAGE_FORMAT},        // refused by its header,
+        {"huge.png", pngHeader(65536, 65536), VDL_ERR_IMAGE_FORMAT},     // before any row is made
+        {"tall.png", pngHeader(8, 65536), VDL_ERR_IMAGE_FORMAT},
+        {"cut.jpeg", jpeg.substr(0, 200), VDL_ERR_IMAGE_OPEN},  // as loadImage says of a JPEG it cannot decode
+    };
+    for (const auto &[name, content, code] : refused) EXPECT_EQ(loadByContent(dir.write(name, content)).code, code) << name;
+    for (const char *name : {"missing.png", "folder.png"}) EXPECT_EQ(loadByContent(dir.file(name)).code, VDL_ERR_IMAGE_OPEN) << name;
+    unsigned char *image = nullptr;
+    EXPECT_EQ(VdlLoadPicture(dir.file("p.png").c_str(), &image, nullptr, 0), VDL_ERR_IMAGE_FORMAT);
+    EXPECT_EQ(image, nullptr);
 }
 
 // loadImage1 dithers what it converts: flat greys come out as a share of

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -59,6 +60,24 @@ TEST(GetModel, FindsTheLowestLabelPrinterSlotNamedAnywhereInTheReply) {
                  {name(187), 187}, {name(170) + " " + name(160), 160}, {name(3), 0}, {"", 0}};
     for (const auto &c : cases) EXPECT_EQ(getModel(c.reply.c_str()), c.model) << c.reply;
     EXPECT_EQ(getModel(nullptr), 0);
+}
+
+// Every label printer has one of the three resolutions, and nothing else has
+// one; a family's variants print as their plain model does.
+TEST(ModelDotsPerInch, EveryLabelPrinterHasItsResolutionAndNothingElseHasOne) {
+    std::map<int, int> count;
+    for (int slot = -1; slot <= VDL_MODEL_SLOTS; ++slot) {
+        const int dpi = VdlModelDotsPerInch(slot);
+        const bool labelPrinter = slot >= 151 && slot <= 190;
+        EXPECT_EQ(dpi != 0, labelPrinter) << slot;
+        if (labelPrinter) ++count[dpi];
+    }
+    EXPECT_EQ(count, (std::map<int, int>{{203, 25}, {300, 12}, {600, 3}}));
+    const std::pair<const char *, int> named[] = {{"VRL-408", 203}, {"VRL-406", 300}, {"VRX-430", 600},
+                                                  {"VRX-630-HC", 600}, {"VRT-414", 300}, {"VRM-320-BT", 203}};
+    for (const auto &[name, dpi] : named) EXPECT_EQ(VdlModelDotsPerInch(getModel(name)), dpi) << name;
+    for (const auto &[plain, variant] : {std::pair{163, 164}, {167, 184}, {168, 185}, {169, 186}, {178, 190}})
+        EXPECT_EQ(VdlModelDotsPerInch(plain), VdlModelDotsPerInch(variant)) << VELDRIN_DEVICE[variant];
 }
 
 }  // namespace

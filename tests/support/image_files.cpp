@@ -32,6 +32,17 @@ std::vector<uint8_t> expectedRaster(const Picture &picture) {
     return raster;
 }
 
+std::string pngArt(const Picture &picture) {
+    Picture reduced = picture;
+    for (uint32_t &p : reduced.argb) {
+        const unsigned alpha = p >> 24;
+        auto overWhite = [&](unsigned channel) { return (channel * alpha + 255 * (255 - alpha)) / 255.0; };
+        const double grey = 0.299 * overWhite(p >> 16 & 0xFF) + 0.587 * overWhite(p >> 8 & 0xFF) + 0.114 * overWhite(p & 0xFF);
+        p = grey < 128 ? kBlack : kWhite;
+    }
+    return art(reduced);
+}
+
 std::string rasterArt(const std::vector<uint8_t> &raster, int width, int height) {
     const int rowBytes = (width + 7) / 8;
     if (width < 0 || height < 0 || raster.size() < std::size_t(rowBytes) * height) return "(no raster)";
@@ -108,16 +119,27 @@ std::set<std::string> TempDir::names() const {
     return names;
 }
 
-Loaded load(const std::string &path, int targetWidth, bool monochrome) {
+namespace {
+enum class Loader { TrueColour, Monochrome, ByContent };
+
+Loaded loadWith(const std::string &path, int targetWidth, Loader loader) {
     unsigned char *image = reinterpret_cast<unsigned char *>(1);  // must be replaced
     Loaded loaded;
-    loaded.code = monochrome ? loadImage1(path.c_str(), &image, &loaded.info)
-                             : loadImage(path.c_str(), &image, &loaded.info, targetWidth);
+    loaded.code = loader == Loader::Monochrome ? loadImage1(path.c_str(), &image, &loaded.info)
+                  : loader == Loader::ByContent ? VdlLoadPicture(path.c_str(), &image, &loaded.info, targetWidth)
+                                                    : loadImage(path.c_str(), &image, &loaded.info, targetWidth);
     if (loaded.code != 0 && image != nullptr) loaded.code = -1000;
     if (loaded.code != 0) return loaded;
     loaded.raster.assign(image, image + std::size_t((loaded.info.biWidth + 7) / 8) * loaded.info.biHeight);
     std::free(image);
     return loaded;
 }
+}  // namespace
+
+Loaded load(const std::string &path, int targetWidth, bool monochrome) {
+    return loadWith(path, targetWidth, monochrome ? Loader::Monochrome : Loader::TrueColour);
+}
+
+Loaded loadByContent(const std::string &path, int targetWidth) { return loadWith(path, targetWidth, Loader::ByContent); }
 
 }  // namespace vdltest

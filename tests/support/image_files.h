@@ -43,6 +43,10 @@ inline std::string art(const Picture &picture) {
     return rasterArt(expectedRaster(picture), picture.width, picture.height);
 }
 
+// A PNG's rule: a pixel laid over white prints when its grey is below mid
+// grey. (Pictures of the tests keep their greys far from 128.)
+std::string pngArt(const Picture &picture);
+
 // How a BMP file is written.
 struct BmpLayout {
     int bitCount;
@@ -83,6 +87,8 @@ struct Loaded {
     std::string art() const { return rasterArt(raster, info.biWidth, info.biHeight); }
 };
 Loaded load(const std::string &path, int targetWidth = 0, bool monochrome = false);
+// The same through VdlLoadPicture, which goes by the file's content.
+Loaded loadByContent(const std::string &path, int targetWidth = 0);
 inline Loaded load1(const std::string &path) { return load(path, 0, true); }
 
 }  // namespace vdltest

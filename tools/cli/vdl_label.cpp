@@ -27,7 +27,6 @@
 
 #include "VdlLabelAPI.hpp"
 #include "VdlZpl.h"
-#include "png_raster.h"
 
 namespace {
 
@@ -362,14 +361,6 @@ private:
     bool done_ = false;
 };
 
-// A PNG's raster through the library's bitmap commands. (vdl::Raster holds
-// rows of at most 65535 pixels; the commands take rows of 65535 bytes.)
-void sendRaster(const PngRaster &raster, int x, int y, bool compress) {
-    const int result = compress ? printLCR(raster.bits.data(), &raster.info, x, y)
-                                : printLD(raster.bits.data(), &raster.info, x, y);
-    if (result < 0) throw vdl::Error(std::error_code(result, vdl::category()), compress ? "printLCR" : "printLD");
-}
-
 int runImage(const Invocation &in) {
     const std::string &file = in.operands[0];
     const int x = in.number("x", 0), y = in.number("y", 0);
@@ -377,21 +368,11 @@ int runImage(const Invocation &in) {
         std::cerr << "vdl-label: cannot read " << file << ": " << std::strerror(errno) << "\n";
         return kFailed;
     }
-    // PNG is read here, not by the library: reduced to one bit and sent as a raster.
-    std::optional<PngRaster> png;
-    if (isPngFile(file)) {
-        std::string problem;
-        png = readPngRaster(file, problem);
-        if (!png) {
-            std::cerr << "vdl-label: " << file << ": " << problem << "\n";
-            return kFailed;
-        }
-    }
     vdl::Printer printer(in.port);
     {
         ProgressTicker ticker(in.has("progress") || isatty(STDERR_FILENO), "sending " + file);
-        if (png) sendRaster(*png, x, y, in.has("compress"));
-        else printer.printBitmap(file, x, y, in.has("compress"));
+        // Any picture by its content, PNG and a JPEG named *.jpeg included.
+        printer.printBitmap(file, x, y, in.has("compress"));
     }
     if (in.has("no-print")) {
         std::cout << "image " << file << " sent, not printed\n";

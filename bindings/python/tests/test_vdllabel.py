@@ -43,6 +43,8 @@ LEFT_OUT = {**dict.fromkeys(("openCheck", "modelCheck", "getModel", "writeData",
                             "a transport, opened by connect() from the port name"),
             **dict.fromkeys(("loadImage1", "GetImageBit", "strToUpper", "compressData"),
                             "a step of print_bitmap, print_raster and Raster.load"),
+            "loadImage": "Raster.load reads by content through VdlLoadPicture, as loadImage reads each format",
+            "VdlModelDotsPerInch": "read by Printer.dots_per_inch, checked against the emulator's model",
             "PrintRasterLabel": "print_raster then print_label send the same bytes; the one-write form is for "
                                 "servers paced per label (the printer application)",
             "VdlErrorCategory": "the C++ interface's error category, a C++ object",
@@ -50,6 +52,7 @@ LEFT_OUT = {**dict.fromkeys(("openCheck", "modelCheck", "getModel", "writeData",
 CONNECTION = {"ConnectToPrinter": "connect", "DisconnectPrinter": "disconnect"}  # tested by the connection rules
 
 LOGO = os.path.join(SOURCE, "examples", "logo.bmp")
+LOGO_PNG = os.path.join(SOURCE, "examples", "logo.png")  # the same black and white logo
 RASTER = Raster(9, 3)
 for y, row in ((0, b"\xff\xff\xff"), (1, b"\x12"), (3, b"\xff")):  # bits past the width and rows outside: ignored
     RASTER.set_row(y, row)
@@ -95,9 +98,10 @@ SAME_BYTES = [
     ("print_gs1_databar", ("D", 1, 2, 3, 4, 2, 6, 8, Rotation.R90), "PrintGS1DataBar", (b"D", 1, 2, 3, 4, 2, 6, 8, 1)),
     ("print_label", (2, 3), "Prints", (2, 3)),
     ("print_bitmap", (LOGO, 5, 6, False), "PrintBitmap", (os.fsencode(LOGO), 5, 6, 0)),
+    ("print_bitmap", (LOGO_PNG, 5, 6), "PrintBitmap", (os.fsencode(LOGO), 5, 6, 1)),
     ("print_raster", (RASTER, 5, 6), "printLCR", lambda c: c.printLCR(*c_raster(), 5, 6)),
     ("print_raster", (RASTER, 5, 6, False), "printLD", lambda c: c.printLD(*c_raster(), 5, 6)),
-    ("print_raster", lambda: (Raster.load(LOGO), 5, 6), "loadImage",  # as PrintBitmap prints the file
+    ("print_raster", lambda: (Raster.load(LOGO), 5, 6), "VdlLoadPicture",  # as PrintBitmap prints the file
      lambda c: c.PrintBitmap(os.fsencode(LOGO), 5, 6, 1)),
     ("print_raster", lambda: (Raster.load(LOGO).rescaled(50), 5, 6), "resizeImage",  # as loadImage rescales
      lambda c: c.printLCR(*c_raster(Raster.load(LOGO, 50)), 5, 6)),
@@ -322,6 +326,7 @@ class SameBytes(unittest.TestCase):
                     call(printer, method, args)
                 self.assertEqual((refused.exception.code, refused.exception.meaning), (NOT_CONNECTED, "not connected"))
             self.assertIsNone(printer.model)
+            self.assertIsNone(printer.dots_per_inch)
 
         never = Printer(self.fake.port_name)
         self.assertEqual(self.sent_by(lambda: refused_everywhere(never)), b"")  # another Printer holds it
@@ -433,7 +438,7 @@ class BindingTest(unittest.TestCase):
 
     def test_a_label_goes_out_as_the_library_composes_it(self):
         with Printer(self.emulator.port_name) as printer:
-            self.assertEqual(printer.model, "VRL-408")
+            self.assertEqual((printer.model, printer.dots_per_inch, printer.dots(25.4)), ("VRL-408", 203, 203))
             printer.set_speed(15)
             printer.print_device_font("SHIP TO", 10, 20, bold=True)
             printer.print_device_font("한", 10, 60, font=DeviceFont.a)

@@ -122,6 +122,8 @@ SIGNATURES: Dict[str, List[Any]] = {
     "printLD": _RASTER,
     "printLCR": _RASTER,
     "loadImage": [_STR, _c.POINTER(_c.POINTER(_c.c_ubyte)), _c.POINTER(BITMAPINFOHEADER), _INT],
+    "VdlLoadPicture": [_STR, _c.POINTER(_c.POINTER(_c.c_ubyte)), _c.POINTER(BITMAPINFOHEADER), _INT],
+    "VdlModelDotsPerInch": [_INT],
     "resizeImage": [_c.POINTER(_c.c_ubyte), _c.POINTER(_c.POINTER(_c.c_ubyte)), _INT, _c.POINTER(BITMAPINFOHEADER)],
 }
 

@@ -174,6 +174,21 @@ class Printer:
         name = table[number] if 0 <= number < MODEL_SLOTS else None
         return name.decode("ascii") if name else None
 
+    @property
+    def dots_per_inch(self) -> Optional[int]:
+        """The connected printer's resolution, 203, 300 or 600 dots per inch (VdlModelDotsPerInch); None
+        while this Printer is not connected. Every position and size of a label is in these dots."""
+        with _Connection.lock:
+            if not self.connected:
+                return None
+            number = ctypes.c_int.in_dll(self._lib, "gPrinterModel").value
+            return self._lib.VdlModelDotsPerInch(number) or None
+
+    def dots(self, millimetres: float) -> int:
+        """Millimetres as dots of the connected printer (dots_from_mm at dots_per_inch; 203 dpi while not
+        connected)."""
+        return dots_from_mm(millimetres, self.dots_per_inch or 203)
+
     # --- label content, buffered until print_label() --------------------------
 
     def label(self, copies: int = 1, sets: int = 1) -> ContextManager[None]:
@@ -322,9 +337,21 @@ class Printer:
     # --- pictures, sent at once -------------------------------------------------
 
     def print_bitmap(self, path: Path, x: int, y: int, compress: bool = True) -> None:
-        """A picture from a BMP, JPEG (*.jpg) or GIF (*.gif) file (PrintBitmap): white stays white, every other
-        pixel prints; run-length encoded when compress."""
-        self._call("PrintBitmap", os.fsencode(path), x, y, compress)
+        """A picture from a BMP, JPEG, GIF or PNG file, recognised by its content whatever its name, loaded as
+        Raster.load loads it and sent as print_raster sends it (a BMP, JPEG or GIF gives the bytes PrintBitmap
+        gives for it under its own extension); run-length encoded when compress. A file that cannot be loaded
+        raises VdlError and sends nothing."""
+        with _Connection.lock:
+            try:
+                self._require_connection("PrintBitmap")
+                raster = Raster.load(path, library=self._lib)
+            except VdlError as error:  # fails the label as a failed content call does
+                if _Connection.in_label and _Connection.label_failure is None:
+                    _Connection.label_failure = error
+                if error.code != NOT_CONNECTED:
+                    self._discard_label()
+                raise
+            self.print_raster(raster, x, y, compress)
 
     def print_raster(self, raster: Raster, x: int, y: int, compress: bool = True) -> None:
         """A picture the application made or Raster.load loaded (printLCR when compress, else printLD)."""

@@ -34,11 +34,13 @@ class Raster:
 
     @classmethod
     def load(cls, path: Path, target_width: int = 0, library: Optional[ctypes.CDLL] = None) -> Raster:
-        """The picture of an image file as Printer.print_bitmap prints it, loaded by the library (loadImage:
-        BMP, JPEG named *.jpg, GIF named *.gif; every pixel that is not pure white is black). A target_width
-        above 0 rescales it as rescaled() does. Failures raise VdlError: the file cannot be opened (-118), is
+        """The picture of an image file as Printer.print_bitmap prints it, loaded by the library by its content
+        whatever its name (VdlLoadPicture): BMP, JPEG and GIF with every pixel that is not pure white black, PNG
+        laid over white with every pixel darker than mid grey black. A target_width above 0 rescales it as
+        rescaled() does. Failures raise VdlError: the file cannot be opened (-118), is
         not a supported picture (-119), or memory ran out (-120)."""
-        return cls._made_by(library, "loadImage", lambda made, info: [os.fsencode(path), made, info, target_width])
+        return cls._made_by(library, "VdlLoadPicture",
+                            lambda made, info: [os.fsencode(path), made, info, target_width])
 
     def rescaled(self, target_width: int, library: Optional[ctypes.CDLL] = None) -> Raster:
         """This picture rescaled by the library to target_width pixels (resizeImage: nearest neighbour, the
