@@ -145,6 +145,16 @@ extern VDL_API int gPrinterModel;
  */
 extern VDL_API const char *VELDRIN_DEVICE[VDL_MODEL_SLOTS];
 
+/**
+ * The resolution a label printer of the model table prints at, in dots per
+ * inch: 203, 300 or 600 (8, 12 or 24 dots a millimetre). Every position and
+ * size of a label is in dots of this resolution; after a connect,
+ * VdlModelDotsPerInch(gPrinterModel) is the connected printer's.
+ * @return the dots per inch, or 0 for a number that is not a label printer's
+ *         slot (151-190).
+ */
+VDL_API int VdlModelDotsPerInch(int model);
+
 /* ------------------------------------------------------------------------- */
 /* Command buffer and job commands                                           */
 /* ------------------------------------------------------------------------- */
@@ -419,6 +429,26 @@ typedef struct BITMAPINFOHEADER {
  *         VDL_ERR_IMAGE_FORMAT or VDL_ERR_NO_MEMORY; then nothing was sent.
  */
 VDL_API int PrintBitmap(const char *path, int x, int y, unsigned char compress);
+
+/**
+ * Loads a picture for printLCR or printLD (or a label of its own) by what the
+ * file holds, whatever its name: BMP, JPEG and GIF read exactly as loadImage
+ * reads them under their own extension ("photo.JPG" and "logo.jpeg" are JPEG;
+ * every pixel that is not pure white is black), and PNG, laid over white,
+ * where a pixel darker than mid grey is black (a drawn logo keeps its
+ * anti-aliased edges where they were drawn). The raster has rows of
+ * (width + 7) / 8 bytes, top row first, 1 = black, and is released with
+ * free(); info holds its width and height. A targetWidth above 0 and other
+ * than the picture's width rescales it as loadImage does. The trace says
+ * "VdlLoadPicture".
+ * @return VDL_OK with *image set; otherwise *image is null and the result is
+ *         VDL_ERR_IMAGE_OPEN (no such regular file, or unreadable; a JPEG
+ *         or GIF that cannot be decoded, as with loadImage),
+ *         VDL_ERR_IMAGE_FORMAT (none of the four formats, a damaged PNG,
+ *         a size past the loader's limits, a null argument) or
+ *         VDL_ERR_NO_MEMORY.
+ */
+VDL_API int VdlLoadPicture(const char *path, unsigned char **image, BITMAPINFOHEADER *info, int targetWidth);
 
 /* ------------------------------------------------------------------------- */
 /* The C++ interface's error category                                         */
