@@ -3,6 +3,7 @@ fault, played with emulators behind a misbehaving relay, and what must come
 of it: labels printed in order and none twice, the jobs' and the printer's
 states, and every other request answered at once. Each row is bounded in time."""
 
+import json
 import os
 import pathlib
 import random
@@ -477,6 +478,79 @@ class FaultTest(ServerTestCase):
         time.sleep(6)
         self.assertNotIn("none", self.reasons("quiet"))
 
+    def printer_with_service(self, name, *options):
+        """An emulator logging JSON lines, its status set through its render service, added as printer name."""
+        emulator = Emulator("--json", "--no-preview", "--http", "0", *options)
+        self.addCleanup(emulator.__exit__)
+        self.added.append(name)
+        added = self.server.app("add", "-d", name, "-m", "veldrin_203dpi", "-v", f"vdl://{emulator.port_name}")
+        self.assertEqual(added.returncode, 0, added.stderr)
+        return emulator
+
+    @staticmethod
+    def set_status(emulator, status):
+        request = urllib.request.Request(f"{emulator.http_url}/status", data=json.dumps({"status": status}).encode(),
+                                         headers={"Content-Type": "application/json"}, method="POST")
+        urllib.request.urlopen(request, timeout=10).read()
+
+    @staticmethod
+    def logged(emulator, *texts):
+        """The emulator's JSON log as (code, received, fields) of each command."""
+        lines = [json.loads(line) for line in emulator.log(*texts).splitlines() if line.startswith("{")]
+        return [(c.get("code"), c.get("received"), c.get("fields", {})) for c in lines if "code" in c]
+
+    def paper_empty_after_the_label(self):
+        """A confirmation that says paper empty: the label went out (the last
+        answer, a second old, said ready), and the printer stopped before it
+        printed. The job waits for the printer, not `completed`, and is
+        confirmed once the printer answers ready, its message saying that the
+        printer stopped."""
+        emulator = self.printer_with_service("emptied")
+        self.ended("emptied", self.submit("emptied", 41))
+        self.set_status(emulator, "paper-empty")
+        job_id = self.submit("emptied", 42)
+        state = eventually(lambda: (lambda s: "Waiting for the printer: paper empty" in s.get("job-state-message", "")
+                                    and s)(self.job("emptied", job_id)), "the job to wait for paper", 20)
+        self.assertEqual((state["job-state"], state["job-state-reasons"]), ("processing", "printer-stopped"))
+        self.assertEqual([f["first"] for code, _, f in self.logged(emulator, '"first":42') if code == "P"], [41, 42])
+        self.set_status(emulator, 0)
+        ended = self.ended("emptied", job_id, 20)
+        self.assertEqual(ended["job-state"], "completed")
+        self.assertIn("the printer stopped after it took the job (paper empty)", ended["job-state-message"])
+
+    def label_after_a_pause(self):
+        """Labels 2 s and 6 s after the last job go out at once: the printer's
+        answer is kept younger than five seconds for a minute after a job, so
+        no status query stands between the submission and the label."""
+        emulator = self.printer_with_service("paused")
+        self.ended("paused", self.submit("paused", 51))
+        for pause, label in ((2, 52), (6, 53)):
+            time.sleep(pause)
+            self.ended("paused", self.submit("paused", label))
+            commands = self.logged(emulator, f'"first":{label}')
+            [(_, arrived)] = [(c, r) for c, r, f in commands if c == "P" and f["first"] == label]
+            queries = [r for c, r, _ in commands if c == "^cu" and arrived - 1.0 < r < arrived]
+            self.assertEqual(queries, [], f"a status query just before label {label}")
+
+    def cancelled_while_waiting_freed(self):
+        """A picture job cancelled while it waits for a printer in error: its
+        raster job's record is freed (PAPPL ends no raster job whose start
+        failed), seen by the sanitizers' leak check when the server stops."""
+        with tempfile.TemporaryDirectory() as state:
+            server = Server(state)
+            self.addCleanup(lambda: server.process.poll() is None and server.stop())
+            emulator = Emulator("--status", "cover-open")
+            self.addCleanup(emulator.__exit__)
+            added = server.app("add", "-d", "covered", "-m", "veldrin_203dpi", "-v", f"vdl://{emulator.port_name}")
+            self.assertEqual(added.returncode, 0, added.stderr)
+            job_id = server.ipp("covered", "Print-Job", (self.noise, "image/png"))["job-id"]
+            eventually(lambda: "Waiting for the printer: cover open" in self.job("covered", job_id, server).get(
+                "job-state-message", ""), "the job to wait", 20)
+            server.app("cancel", "-j", job_id, printer="covered")
+            self.assertEqual(self.ended("covered", job_id, 10, server)["job-state"], "canceled")
+            server.stop()
+            self.assertNotIn("rasterStartJob", server.standard_error())
+
     FAULTS = [  # (fault, scenario, seconds it may take at most)
         ("slow link", slow_link, 120),
         ("printer killed mid-job and restarted", killed_mid_job, 90),
@@ -498,6 +572,9 @@ class FaultTest(ServerTestCase):
         ("first status request after a quiet spell", status_after_quiet, 30),
         ("state directory on a full disk, server killed", full_disk, 60),
         ("state file unreadable at start", unreadable_state, 30),
+        ("confirmation that says paper empty", paper_empty_after_the_label, 40),
+        ("labels 2 s and 6 s after a job", label_after_a_pause, 40),
+        ("picture job cancelled while it waits for its printer, server stopped", cancelled_while_waiting_freed, 40),
     ]
 
     def test_faults(self):

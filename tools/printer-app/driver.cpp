@@ -288,13 +288,18 @@ Settings settingsFor(pappl_job_t *job, const pappl_pr_options_t *options) {
     return s;
 }
 
-// Whether the printer said it was ready so lately that asking again would
-// tell nothing new: a job that follows another closely starts without a
-// status query (the last one confirmed the job before).
+// Whether the printer said it was ready within the age promised for its
+// status: a job then starts without a query of its own. The worker keeps the
+// answer that young for a minute after each job (Worker::jobEnded), so a job
+// that follows another within a minute goes out at once.
 bool answeredReadyLately(const DeviceLink *link) {
     const Snapshot last = link->worker->last();
-    return last.known && last.answer.ok() && last.answer.status == 0 && last.age < kStatusFresh;
+    return last.known && last.answer.ok() && last.answer.status == 0 && last.age < kStatusPromised;
 }
+
+// The error bits the printer reported while it held a job's labels, for
+// showEnd; a job runs on one thread from its start to its end.
+thread_local std::uint32_t stoppedWithLabels = 0;
 
 // A printer in error or out of reach does not get the job: the job waits,
 // trying again every few seconds, until the printer takes its settings or the
@@ -304,6 +309,8 @@ bool answeredReadyLately(const DeviceLink *link) {
 bool startJob(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link) {
     pappl_printer_t *printer = papplJobGetPrinter(job);
     holdJobsBehind(printer, papplJobGetID(job));
+    link->worker->jobStarting();
+    stoppedWithLabels = 0;
     const Settings settings = settingsFor(job, options);
     bool askFirst = !answeredReadyLately(link);
     for (;;) {
@@ -333,10 +340,26 @@ bool startJob(pappl_job_t *job, pappl_pr_options_t *options, DeviceLink *link) {
     }
 }
 
-// A job is done when the printer has taken all of it and answers: a printer
-// that stops answering right after a job may have printed none of it.
+// A job is done when the printer has taken all of it and answers ready: a
+// printer that stops answering right after a job may have printed none of
+// it, and one that answers with an error that holds labels back (paper
+// empty, cover open, ...) has not printed them yet. The job then waits, as a
+// job waits before it starts, and is confirmed once the printer is ready
+// again; nothing more of it is sent meanwhile.
 bool confirmJob(pappl_job_t *job, DeviceLink *link) {
-    const Answer answer = ask(job, link, Request::confirm, nullptr, 0, kConfirmTimeout);
+    Answer answer = ask(job, link, Request::confirm, nullptr, 0, kConfirmTimeout);
+    while (answer.ok() && holdsLabelsBack(answer.status)) {
+        stoppedWithLabels |= answer.status;
+        papplLogJob(job, PAPPL_LOGLEVEL_WARN, "The printer took the job and stopped: %s.",
+                    messageFor(answer.status).c_str());
+        showWaiting(job, answer);
+        if (!pauseBeforeRetry(job)) return false;
+        answer = ask(job, link, Request::confirm, nullptr, 0, kConfirmTimeout);
+    }
+    if (answer.ok()) {
+        papplJobSetReasons(job, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
+        setJobMessage(job, "%s", kPrinting);
+    }
     if (answer.ok() || answer.result == kCancelled) return answer.ok();
     papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
     setJobMessage(job, "Not confirmed: the printer stopped answering after the job was sent (%s); "
@@ -370,11 +393,23 @@ DeviceLink *jobLink(pappl_job_t *job, pappl_device_t *device) {
 // The job ends (printed or not): the next in line may start.
 void endJob(pappl_job_t *job) { releaseNextJob(papplJobGetPrinter(job), papplJobGetID(job)); }
 
+// A job that reached its printer's worker ends: the worker keeps the
+// printer's state fresh for the next one.
+void endJob(pappl_job_t *job, DeviceLink *link) {
+    link->worker->jobEnded(link->port);
+    endJob(job);
+}
+
+// PAPPL calls no end of job after a start that failed (a job cancelled while
+// it waited for its printer): the job's record goes here.
 bool rasterStartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
-    RasterJob *raster = new RasterJob;
+    auto raster = std::make_unique<RasterJob>();
     raster->link = jobLink(job, device);
-    papplJobSetData(job, raster);
-    if (!startJob(job, options, raster->link)) return false;
+    if (!startJob(job, options, raster->link)) {
+        endJob(job, raster->link);
+        return false;
+    }
+    papplJobSetData(job, raster.release());
     // The print command makes the copies. PAPPL's image filter draws a picture
     // once a copy, reading the count after this call: told of one, it spares
     // the drawing of copies that would only be dropped (a millisecond each).
@@ -434,9 +469,9 @@ bool rasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
     raster->ended = true;
     const bool started = raster->pagesStarted > 0 && !papplJobIsCanceled(job);
     const bool confirmed = started && confirmJob(job, raster->link);
+    endJob(job, raster->link);
     delete raster;
     papplJobSetData(job, nullptr);
-    endJob(job);
     // PAPPL ends a job whose raster it found bad before this call.
     showEnd(job, confirmed && papplJobGetState(job) != IPP_JSTATE_ABORTED);
     return confirmed || !started;
@@ -510,7 +545,7 @@ bool printCommands(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t
     DeviceLink *link = jobLink(job, device);
     const bool printed = startJob(job, options, link) && sendCopies(job, options, link, writeCopy) && confirmJob(job, link);
     if (printed) papplJobSetImpressionsCompleted(job, 1);  // the last copy
-    endJob(job);
+    endJob(job, link);
     showEnd(job, printed);
     return printed;
 }
@@ -547,7 +582,7 @@ bool printZpl(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
     }
     DeviceLink *link = jobLink(job, device);
     const bool printed = startJob(job, options, link) && sendZplLabels(job, options, link, labels);
-    endJob(job);
+    endJob(job, link);
     showEnd(job, printed);
     return printed;
 }
@@ -625,8 +660,13 @@ void setMedia(pappl_media_col_t &media, const char *name) {
 }  // namespace
 
 bool showEnd(pappl_job_t *job, bool printed) {
+    const std::uint32_t stopped = std::exchange(stoppedWithLabels, 0);
     if (papplJobIsCanceled(job))
         setJobMessage(job, "Canceled: the rest of the job was not sent to the printer.");
+    else if (printed && stopped != 0)
+        setJobMessage(job, "Printed: the printer stopped after it took the job (%s) and answered ready later; "
+                           "see that its labels came out.",
+                      messageFor(stopped).c_str());
     else if (printed)
         setJobMessage(job, "Printed: the printer took the whole job and answered after it.");
     else if (saysWhyItFailed(job))

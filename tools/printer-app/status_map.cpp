@@ -38,4 +38,11 @@ pappl_preason_t reasonsWeSet() {
 
 std::string messageFor(std::uint32_t statusBits) { return vdl::to_string(vdl::Status{std::uint8_t(statusBits)}); }
 
+bool holdsLabelsBack(std::uint32_t statusBits) {
+    vdl::Status status{std::uint8_t(statusBits)};
+    for (const ReasonOfBit &r : kReasons)
+        if (r.bit != vdl::StatusBit::paper_presence && status.has(r.bit)) return true;
+    return false;
+}
+
 }  // namespace vdlapp

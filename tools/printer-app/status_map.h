@@ -14,6 +14,9 @@ pappl_preason_t reasonsFor(std::uint32_t statusBits);
 pappl_preason_t reasonsWeSet();
 // What the bits mean in words, for the log and the job's message ("cover open, ...").
 std::string messageFor(std::uint32_t statusBits);
+// Whether the bits say that labels the printer took have not come out (paper
+// empty, cover open, ...): every error but a label waiting at the peeler.
+bool holdsLabelsBack(std::uint32_t statusBits);
 
 }  // namespace vdlapp
 

@@ -78,16 +78,15 @@ vdl::Raster rasterOf(const PageHeader &header, const unsigned char *rows) {
 
 }  // namespace
 
-// One label: the picture once as a compressed bitmap, then the print
-// command with the number of copies.
+// One label: the picture once as a compressed bitmap and the print command
+// with the number of copies, in one paced write.
 ReplyHeader Connection::page(const std::vector<char> &payload) {
     PageHeader header;
     std::memcpy(&header, payload.data(), sizeof header);
     const vdl::Raster raster =
         rasterOf(header, reinterpret_cast<const unsigned char *>(payload.data() + sizeof header));
     return reply(apply([&](vdl::NothrowPrinter &p) {
-        if (std::error_code e = p.printRaster(raster, 0, 0, true)) return e;
-        return p.print(header.copies < 1 ? 1 : header.copies, 1);
+        return p.printRasterLabel(raster, 0, 0, true, header.copies < 1 ? 1 : header.copies, 1);
     }));
 }
 

@@ -1,5 +1,6 @@
 #include "worker_client.h"
 
+#include <algorithm>
 #include <csignal>
 #include <map>
 #include <poll.h>
@@ -8,6 +9,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "VdlLabelAPI.hpp"
@@ -20,6 +22,12 @@ namespace {
 
 constexpr int kSliceMs = 250;            // how often a waiting call looks at its cancel
 constexpr int kRefreshTimeoutSeconds = 60;  // a Bluetooth connect retries for a while
+// After a job the state is kept younger than the five seconds past which a
+// job asks the printer before it sends anything: refreshed at four seconds
+// (a query takes about 150 ms), for a minute. An idle printer after that is
+// not queried at all.
+constexpr auto kRefreshAfterJobAge = std::chrono::seconds(4);
+constexpr auto kKeepFreshAfterJob = std::chrono::seconds(60);
 
 std::atomic<bool> serverExiting{false};
 
@@ -177,6 +185,42 @@ void Worker::refreshInBackground(const std::string &port) {
         self->busy_ = false;  // call() sets it again for as long as it runs
         self->call(Request::connect, port.data(), port.size(), kRefreshTimeoutSeconds);
     }).detach();
+}
+
+void Worker::jobStarting() {
+    const std::lock_guard<std::mutex> lock(stateMutex_);
+    inJob_ = true;
+}
+
+void Worker::jobEnded(const std::string &port) {
+    {
+        const std::lock_guard<std::mutex> lock(stateMutex_);
+        inJob_ = false;
+        jobEndedAt_ = std::chrono::steady_clock::now();
+        if (retired_ || std::exchange(keeping_, true)) return;
+    }
+    std::thread([self = shared_from_this(), port] { self->keepFreshAfterJob(port); }).detach();
+}
+
+// On a thread of its own until a minute after the last job, or the worker's
+// retirement: each answer (the job's, a client's refresh, its own) sets the
+// time of the next query.
+void Worker::keepFreshAfterJob(const std::string &port) {
+    std::unique_lock<std::mutex> lock(stateMutex_);
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        const auto until = jobEndedAt_ + kKeepFreshAfterJob;
+        if (retired_ || now >= until) break;
+        const auto due = inJob_ ? now + kRefreshAfterJobAge : lastAt_ + kRefreshAfterJobAge;
+        if (inJob_ || now < due) {
+            remembered_.wait_until(lock, std::min(due, until));
+            continue;
+        }
+        lock.unlock();
+        call(Request::connect, port.data(), port.size(), kRefreshTimeoutSeconds);
+        lock.lock();
+    }
+    keeping_ = false;
 }
 
 void Worker::retire() {

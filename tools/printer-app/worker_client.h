@@ -73,6 +73,11 @@ public:
     // Kills the process and refuses every later request (a deleted printer,
     // a server that stops).
     void retire();
+    // A job of the printer starts, or ends. For a minute after a job the
+    // state is refreshed on port whenever it turns four seconds old, so that
+    // a job that comes within that minute starts without a query of its own.
+    void jobStarting();
+    void jobEnded(const std::string &port);
 
     // The device URI it serves.
     const std::string &deviceUri() const { return name_; }
@@ -87,6 +92,7 @@ private:
     bool exchange(Request type, const void *payload, std::size_t length, int timeoutSeconds,
                   const std::function<bool()> &cancelled, Answer &answer);
     void remember(const Answer &answer);
+    void keepFreshAfterJob(const std::string &port);
 
     const std::string name_;  // the device URI, shown in ps as the worker's argument
     std::mutex callMutex_;    // one request at a time: the job's and the status refresh's
@@ -100,6 +106,9 @@ private:
     std::chrono::steady_clock::time_point lastAt_{};
     std::chrono::steady_clock::time_point askedAt_{};
     std::atomic<bool> busy_{false};
+    bool inJob_ = false;    // a job's own answers keep the state fresh meanwhile
+    bool keeping_ = false;  // keepFreshAfterJob runs
+    std::chrono::steady_clock::time_point jobEndedAt_{};
 };
 
 // The worker of one printer (by PAPPL's printer ID, never given to another
