@@ -81,7 +81,7 @@ inline Bytes allocateZeroed(std::size_t size) { return Bytes(static_cast<unsigne
 
 // A 1-bit raster as the loaders hand it out: rows of rasterRowBytes(width)
 // bytes, top row first, most significant bit leftmost, 1 = black.
-struct Raster {
+struct LoadedRaster {
     Bytes bytes;
     int width = 0;
     int height = 0;
@@ -130,7 +130,7 @@ Status decodeGif(ByteView file, RowSink &sink);
 // PNG goes straight to one bit by its own rule (laid over white, darker than
 // mid grey prints), so it has no sink: the raster is filled in place.
 bool isPng(ByteView file);
-Status decodePng(ByteView file, Raster &raster);
+Status decodePng(ByteView file, LoadedRaster &raster);
 
 // loadImage, loadImage1 and VdlLoadPicture (ByContent) on an image file
 // already in memory; name is the file's name, which decides what loadImage

@@ -113,7 +113,7 @@ bool readRows(Reader &r, int passes, unsigned char *raster, png_byte *row) {
 
 bool isPng(ByteView file) { return file.size >= 8 && png_sig_cmp(file.data, 0, 8) == 0; }
 
-Status decodePng(ByteView file, Raster &picture) {
+Status decodePng(ByteView file, LoadedRaster &picture) {
     Reader r(file);
     if (!r.made()) return noMemory(message::kNoMemoryForRows);
     int passes = 1;

@@ -88,7 +88,7 @@ Status readImageFile(const char *path, FileBytes &file) {
 // Reduction to one bit per pixel
 // ---------------------------------------------------------------------------
 
-Status allocateRaster(Raster &raster, int width, int height) {
+Status allocateRaster(LoadedRaster &raster, int width, int height) {
     raster.width = width;
     raster.height = height;
     raster.bytes = allocateZeroed(std::size_t(height) * raster.rowBytes());
@@ -152,7 +152,7 @@ struct PaletteRule {
 
 class TrueColourReduction final : public RowSink {
 public:
-    explicit TrueColourReduction(Raster &raster) : raster_(raster) {}
+    explicit TrueColourReduction(LoadedRaster &raster) : raster_(raster) {}
     Status begin(int width, int height) override { return allocateRaster(raster_, width, height); }
     void row(const unsigned char *bgr) override {
         if (unsigned char *out = nextRow()) reduceRow(bgr, raster_.width, out);
@@ -170,7 +170,7 @@ private:
         return next_ < raster_.height ? raster_.bytes.get() + std::size_t(next_++) * raster_.rowBytes() : nullptr;
     }
 
-    Raster &raster_;
+    LoadedRaster &raster_;
     int next_ = 0;
     const Palette *rulesFor_ = nullptr;
     PaletteRule rule_;
@@ -182,7 +182,7 @@ private:
 // always come out as they are.
 class MonochromeReduction final : public RowSink {
 public:
-    explicit MonochromeReduction(Raster &raster) : raster_(raster) {}
+    explicit MonochromeReduction(LoadedRaster &raster) : raster_(raster) {}
 
     Status begin(int width, int height) override {
         // Two rows of errors, each with a spare cell at either end.
@@ -222,7 +222,7 @@ public:
     }
 
 private:
-    Raster &raster_;
+    LoadedRaster &raster_;
     Bytes errors_;
     Bytes colours_;
     int next_ = 0;
@@ -238,7 +238,7 @@ private:
 // the printers' own tools have always computed them; results must match
 // them to the pixel.
 template <typename Source>
-Status resample(const Source &source, int width, int height, int targetWidth, Raster &resized) {
+Status resample(const Source &source, int width, int height, int targetWidth, LoadedRaster &resized) {
     const float scale = float(targetWidth) / float(width);
     const float heightProduct = scale * float(height);
     // An empty result (height 0) is allowed; any other must fit a command.
@@ -406,7 +406,7 @@ public:
         return traced(rules_.traceName, refused(message::kNotPicture));
     }
 
-    Raster &raster() { return raster_; }
+    LoadedRaster &raster() { return raster_; }
 
 private:
     Status readAsStored(ByteView file) {
@@ -442,7 +442,7 @@ private:
 
     const LoaderRules &rules_;
     BITMAPINFOHEADER &info_;
-    Raster raster_;
+    LoadedRaster raster_;
 };
 
 // Runs a loader on the picture that `read` hands it, then rescales and hands
@@ -465,12 +465,12 @@ int loadWith(const LoaderRules &rules, bool named, unsigned char **image, BITMAP
     const Status loaded = read(loader);
     if (!loaded.ok()) return loaded.code;
 
-    Raster &raster = loader.raster();
+    LoadedRaster &raster = loader.raster();
     // A negative target width is taken as 0: no rescaling.
     if (targetWidth > 0 && targetWidth != raster.width) {
         printDebugLog(rules.traceName, "pixel index : %d", raster.width * raster.height);
         printDebugLog(rules.traceName, "resize image.");
-        Raster resized;
+        LoadedRaster resized;
         const Status rescaled = resample(raster, raster.width, raster.height, targetWidth, resized);
         if (!rescaled.ok()) return rescaled.code;
         raster = std::move(resized);
@@ -501,7 +501,7 @@ int resizePixels(const unsigned char *pixels, unsigned char **resized, int targe
         printDebugLog(kResizeImage, "%s", message::kInvalidArgument);
         return VDL_ERR_IMAGE_FORMAT;
     }
-    Raster result;
+    LoadedRaster result;
     const Status status =
         resample(PixelBytes{pixels, info->biWidth}, info->biWidth, info->biHeight, targetWidth, result);
     if (!status.ok()) return status.code;
