@@ -36,6 +36,8 @@ packages+=(poppler-utils)
 packages+=(dpkg-dev file lintian)
 # The image paths under valgrind's memcheck.
 packages+=(valgrind)
+# The printer application's benchmark runs LPrint beside it.
+packages+=(lprint)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
