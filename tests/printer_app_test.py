@@ -50,12 +50,12 @@ def eventually(probe, what, limit=30):
     raise AssertionError(f"gave up waiting for {what}")
 
 
-def rendered_text(url, directory):
+def rendered_text(url, directory, *flags):
     """The text of a page as headless Chromium renders it (its DOM, tags dropped)."""
     dom = subprocess.run(
         ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-sync",
          "--disable-background-networking", "--disable-component-update", f"--user-data-dir={directory}/chromium",
-         "--dump-dom", url], capture_output=True, text=True, timeout=120).stdout
+         *flags, "--dump-dom", url], capture_output=True, text=True, timeout=120).stdout
     return re.sub(r"\s+", " ", re.sub(r"<[^>]*>", " ", dom))
 
 
@@ -750,11 +750,11 @@ def request_over_socket(path, body):
 
 
 def raw_http(port, request):
-    """The status line of the answer to a request sent as it is."""
+    """The status line of the answer to a request sent as it is (PAPPL may keep the connection open after it)."""
     with socket.create_connection(("127.0.0.1", port), timeout=30) as connection:
         connection.sendall(request)
         answer = b""
-        while chunk := connection.recv(65536):
+        while b"\r\n" not in answer and (chunk := connection.recv(65536)):
             answer += chunk
     return answer.split(b"\r\n")[0].decode()
 
@@ -820,6 +820,44 @@ class AdministrationTest(ServerTestCase):
         self.assertNotIn("spare", listed)
         self.assertNotIn("intruder", listed)
         self.assertIn("P print: first=3", self.emulator.log("first=3"))
+
+    def test_a_request_for_another_host_name_is_refused_before_it_is_served(self):
+        """A page of another site whose name resolves to 127.0.0.1 (DNS rebinding) reaches the server as its user:
+        only the server's own names, and its own port, are served."""
+        server = self.servers[0]
+        port = server.port
+        get_printers = ipp_request(0x0B, ("printer-uri", f"ipp://localhost:{port}/ipp/print/kept"))
+        for host, expected in [("localhost", 200), (f"localhost:{port}", 200), (f"127.0.0.1:{port}", 200),
+                               (f"[::1]:{port}", 200), ("1.attacker.example", 400),
+                               (f"7f000001.c0a80001.rbndr.us:{port}", 400), (f"rebind.example:{port}", 400),
+                               ("localhost:80", 400), (f"127.0.0.1:{port + 1}", 400), ("printer.local", 400),
+                               (f"localhost.attacker.example:{port}", 400), (f"[::1]x:{port}", 400), (None, 400)]:
+            header = b"" if host is None else b"Host: %s\r\n" % host.encode()
+            for method, request in [("GET", b"GET / HTTP/1.1\r\n%sConnection: close\r\n\r\n" % header),
+                                    ("POST", b"POST /ipp/print/kept HTTP/1.1\r\n%sContent-Type: application/ipp\r\n"
+                                     b"Content-Length: %d\r\nConnection: close\r\n\r\n%s" % (
+                                         header, len(get_printers), get_printers))]:
+                with self.subTest(host=host, method=method):
+                    self.assertTrue(raw_http(port, request).startswith(f"HTTP/1.1 {expected} "))
+        # ipptool names the host and port it was given: through a relay on another port, the port is not the server's.
+        relay = Relay(port, "pass", 10 ** 9)
+        self.addCleanup(relay.close)
+        for uri, expected in [(f"{server.uri}/ipp/print/kept", "[PASS]"), (f"ipp://{relay.port_name}/ipp/print/kept",
+                                                                           "[FAIL]")]:
+            with tempfile.NamedTemporaryFile("w", suffix=".test") as test:
+                test.write(IPP_REQUEST.format(operation="Get-Printer-Attributes", operation_attributes="",
+                                              attributes="", file=""))
+                test.flush()
+                out = subprocess.run(["ipptool", "-t", uri, test.name], capture_output=True, text=True,
+                                     timeout=60).stdout
+            self.assertIn(expected, out, uri)
+        # A browser told that rebind.example is 127.0.0.1, as a rebinding DNS server would.
+        pages = {host: rendered_text(f"http://{host}:{port}/", self.directory.name,
+                                     "--host-resolver-rules=MAP rebind.example 127.0.0.1")
+                 for host in ("localhost", "rebind.example")}
+        self.assertIn("kept", pages["localhost"])
+        self.assertNotIn("kept", pages["rebind.example"])
+        self.assertIn("400", pages["rebind.example"])
 
     def test_only_a_jobs_owner_changes_it_and_other_users_see_no_job_name(self):
         """The owner is who the kernel says sent the job, whatever requesting-user-name claims; ipptool as either."""
