@@ -1,7 +1,9 @@
 // The printer application's PNG and JPEG decoding, thresholding and error
 // diffusion on arbitrary files. Beyond never crashing or reading past the
 // file, it checks:
-// - a decoded picture has width x height pixels, within the pixel limit;
+// - a decoded picture has width x height pixels, within the pixel limit the
+//   input picks (as a job's memory bound is what its file leaves of 128 MiB,
+//   the decoders meet many limits, and refuse by the header what passes them);
 // - every row thresholds to the same dots as the rule written out one pixel
 //   at a time (black where the grey is no lighter than the threshold at
 //   x % 16), whatever thresholds the input picks, with nothing written past
@@ -9,7 +11,8 @@
 // - every row diffuses to dots black where the grey is 0 and white where it
 //   is 255, with nothing written past the row's bytes.
 //
-// Input: byte 0 picks the thresholds' seed, the rest is the PNG or JPEG file.
+// Input: byte 0 picks the thresholds' seed and the pixel limit, the rest is
+// the PNG or JPEG file.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -19,7 +22,8 @@
 
 namespace {
 
-constexpr std::size_t kMaxPixels = 1u << 20;  // a large label; keeps each run short
+// A large label at most, which keeps each run short; down to 1/128 of it.
+std::size_t pixelLimit(unsigned choice) { return std::size_t(1) << (20 - (choice & 7)); }
 
 unsigned char expectedByte(const vdlapp::GrayPicture &picture, int y, int firstX, const unsigned char *thresholds) {
     unsigned char byte = 0;
@@ -66,12 +70,13 @@ void checkDiffusion(const vdlapp::GrayPicture &picture) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     if (size < 1) return 0;
+    const std::size_t maxPixels = pixelLimit(data[0]);
     vdlapp::GrayPicture picture;
-    if (!vdlapp::decodePng(data + 1, size - 1, kMaxPixels, picture) &&
-        !vdlapp::decodeJpeg(data + 1, size - 1, kMaxPixels, picture))
+    if (!vdlapp::decodePng(data + 1, size - 1, maxPixels, picture) &&
+        !vdlapp::decodeJpeg(data + 1, size - 1, maxPixels, picture))
         return 0;
     if (picture.width < 1 || picture.height < 1 ||
-        std::size_t(picture.width) * std::size_t(picture.height) > kMaxPixels ||
+        std::size_t(picture.width) * std::size_t(picture.height) > maxPixels ||
         picture.pixels.size() != std::size_t(picture.width) * std::size_t(picture.height))
         std::abort();
     checkThresholds(picture, data[0]);
