@@ -159,6 +159,57 @@ class FaultTest(ServerTestCase):
 
     # -- the faults -----------------------------------------------------------
 
+    def private_server_left_idle(self):
+        """A private server (one a sub-command starts when none runs) ends once it has had no job, no queued job
+        and no request for its idle time (shortened here to 2 s), its workers with it, its state saved; a job
+        waiting on a printer out of reach keeps it running."""
+        with tempfile.TemporaryDirectory() as state:
+            server = Server(state, options=("-o", "private-server=true", "-o", "idle-timeout=2"))
+            self.addCleanup(lambda: server.process.poll() is None and server.stop())
+            emulator, relay = self.printer("idle", server=server)
+            self.assertEqual(self.ended("idle", self.submit("idle", 41, server), server=server)["job-state"],
+                             "completed")
+            added = server.app("add", "-d", "unreachable-idle", "-m", "veldrin_203dpi", "-v", "vdl://127.0.0.1:9")
+            self.assertEqual(added.returncode, 0, added.stderr)
+            waiting = self.submit("unreachable-idle", 42, server)
+            time.sleep(6)  # three idle times with a job waiting
+            self.assertIsNone(server.process.poll())
+            server.ipp("unreachable-idle", "Cancel-Job", operation_attributes=[("job-id", ("integer", waiting))])
+            eventually(lambda: server.process.poll() is not None, "the idle server to end")
+            self.assertEqual(server.process.returncode, 0)
+            self.assertEqual(self.workers(relay), [])
+            server.keep_output()
+            self.assertIn("Stopped: no job and no request for 2 s.", server.kept.get("server.log", ""))
+            again = Server(state)
+            self.assertEqual(self.job("unreachable-idle", waiting, again, "job-state")["job-state"], "canceled")
+            self.assertEqual(self.job("idle", 1, again, "job-state")["job-state"], "completed")
+            self.assertEqual(self.printed(emulator), [41])
+            again.stop()
+
+    def stopped_at_any_moment_of_its_start(self):
+        """SIGTERM sent at moments spread over a start (a job waiting on a printer out of reach, which PAPPL's own
+        stop would wait 60 s for): every start ends within seconds."""
+        with tempfile.TemporaryDirectory() as state:
+            server = Server(state)
+            added = server.app("add", "-d", "waiting", "-m", "veldrin_203dpi", "-v", "vdl://127.0.0.1:9")
+            self.assertEqual(added.returncode, 0, added.stderr)
+            self.submit("waiting", 43, server)
+            server.stop()
+            for delay in [n * 0.05 for n in range(30)]:  # 0 to 1.5 s: before, during and after PAPPL starts
+                process = subprocess.Popen([APP, "server", "-o", "server-port=0", "-o", f"state-directory={state}"],
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                time.sleep(delay)
+                process.send_signal(signal.SIGTERM)
+                start = time.monotonic()
+                try:
+                    process.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+                with self.subTest(delay=delay):
+                    self.assertLess(time.monotonic() - start, 5)
+
+
     def slow_link(self):
         """A printer behind a slow link prints every job: slow is not lost."""
         emulator, _ = self.printer("slow", "slow", rate=5000)
@@ -572,6 +623,8 @@ class FaultTest(ServerTestCase):
         ("first status request after a quiet spell", status_after_quiet, 30),
         ("state directory on a full disk, server killed", full_disk, 60),
         ("state file unreadable at start", unreadable_state, 30),
+        ("private server left idle", private_server_left_idle, 60),
+        ("server stopped at any moment of its start", stopped_at_any_moment_of_its_start, 120),
         ("confirmation that says paper empty", paper_empty_after_the_label, 40),
         ("labels 2 s and 6 s after a job", label_after_a_pause, 40),
         ("picture job cancelled while it waits for its printer, server stopped", cancelled_while_waiting_freed, 40),
