@@ -20,7 +20,7 @@ from concurrent.futures import ThreadPoolExecutor
 from functools import partial
 
 from emulator import Emulator
-from printer_app_test import APP, IPP_REQUEST, Server, ServerTestCase, eventually, grey_png, write_file
+from printer_app_test import APP, IPP_REQUEST, Server, ServerTestCase, eventually, free_port, grey_png, write_file
 from relay import Relay
 
 ENDED = ("completed", "aborted", "canceled")
@@ -196,8 +196,9 @@ class FaultTest(ServerTestCase):
             self.submit("waiting", 43, server)
             server.stop()
             for delay in [n * 0.05 for n in range(30)]:  # 0 to 1.5 s: before, during and after PAPPL starts
-                process = subprocess.Popen([APP, "server", "-o", "server-port=0", "-o", f"state-directory={state}"],
-                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                process = subprocess.Popen([APP, "server", "-o", f"server-port={free_port()}", "-o",
+                                            f"state-directory={state}"], stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.DEVNULL)
                 time.sleep(delay)
                 process.send_signal(signal.SIGTERM)
                 start = time.monotonic()
