@@ -128,9 +128,10 @@ Status decodeJpeg(ByteView file, RowSink &sink);
 Status decodeGif(ByteView file, RowSink &sink);
 
 // PNG goes straight to one bit by its own rule (laid over white, darker than
-// mid grey prints), so it has no sink: the raster is filled in place.
+// mid grey prints), so it has no sink: the raster is filled in place. A
+// damaged file's fault, in libpng's words, is traced under traceName.
 bool isPng(ByteView file);
-Status decodePng(ByteView file, LoadedRaster &raster);
+Status decodePng(ByteView file, LoadedRaster &raster, const char *traceName);
 
 // loadImage, loadImage1 and VdlLoadPicture (ByContent) on an image file
 // already in memory; name is the file's name, which decides what loadImage

@@ -419,7 +419,7 @@ private:
     }
 
     Status readPng(ByteView file) {
-        const Status decoded = decodePng(file, raster_);
+        const Status decoded = decodePng(file, raster_, rules_.traceName);
         if (decoded.ok()) info_ = convertedHeader(raster_.width, raster_.height, Conversion::TrueColour);
         return decoded;
     }

@@ -2,10 +2,14 @@
 // either row order, what the name decides and the codes of refusals, the
 // size limits, the rescaler, and the small utilities of the image module.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <tuple>
 
@@ -197,6 +201,89 @@ TEST_F(ImageLoadTest, UnopenableFilesGiveTheOpenCode) {
     EXPECT_EQ(loadImage1(nullptr, &image, &info), VDL_ERR_IMAGE_OPEN);
     EXPECT_EQ(info.biWidth, 0);
     EXPECT_EQ(loadImage(dir.file("missing.bmp").c_str(), &image, nullptr, 0), VDL_ERR_IMAGE_FORMAT);
+}
+
+// VdlLoadPicture's PNG refusals say why: a size past the limits is too large
+// whatever limit of libpng's it also passes, and a damaged file's fault is
+// traced in libpng's words before the refusal.
+TEST_F(ImageLoadTest, VdlLoadPictureTellsWhyAPngIsRefused) {
+    const std::string smallRows = pngZeroRows(1, 2);
+    const std::string end = pngChunk("IDAT", smallRows) + pngChunk("IEND", "");  // libpng reads up to the data
+    std::string badCrc = pngChunk("IDAT", smallRows) + pngChunk("IEND", "");
+    badCrc[badCrc.size() - 13] ^= 1;
+    const struct {
+        const char *what;
+        std::string content;
+        const char *reason;  // traced before the refusal; none when the refusal is the reason
+        const char *refusal;
+    } cases[] = {
+        {"rows past 65535 bytes", pngHeader(524281, 1) + end, nullptr, "Image too large."},
+        {"past libpng's own width limit", pngHeader(1000001, 1) + end, nullptr, "Image too large."},
+        {"past 65535 rows", pngHeader(8, 65536) + end, nullptr, "Image too large."},
+        {"no width", pngHeader(0, 1) + end, "libpng: Invalid IHDR data", "This is not a picture the library reads."},
+        {"image data with a wrong CRC", pngHeader(8, 2) + badCrc, "libpng: IDAT: CRC error",
+         "This is not a picture the library reads."},
+        {"cut inside the image data", pngHeader(8, 2) + pngChunk("IDAT", smallRows).substr(0, 10), "libpng: ",
+         "This is not a picture the library reads."},
+    };
+    gWriteLog = 1;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::size_t logged = log().size();
+        EXPECT_EQ(loadByContent(dir.write("picture.png", c.content)).code, VDL_ERR_IMAGE_FORMAT);
+        const std::string traced = log().substr(logged);
+        const std::size_t refusal = traced.find(traceLine("VdlLoadPicture", c.refusal));
+        EXPECT_NE(refusal, std::string::npos) << traced;
+        if (c.reason == nullptr) continue;
+        const std::string reason = traceLine("VdlLoadPicture", c.reason);
+        EXPECT_LT(traced.find(reason.substr(0, reason.size() - 1)), refusal) << traced;  // a line that begins so
+    }
+}
+
+// The peak memory of loading a file, in a child process of its own so that
+// the test program's earlier peaks do not hide it (MiB beyond the child's
+// memory at the start; -1 when the load failed).
+long loadPeakMebibytes(const std::string &path) {
+    const pid_t child = fork();
+    if (child == 0) {
+        long pages = 0, resident = 0;
+        std::FILE *statm = std::fopen("/proc/self/statm", "r");
+        if (statm == nullptr || std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) _exit(255);
+        std::fclose(statm);
+        const long startKib = resident * (sysconf(_SC_PAGESIZE) / 1024);
+        unsigned char *image = nullptr;
+        BITMAPINFOHEADER info{};
+        if (VdlLoadPicture(path.c_str(), &image, &info, 0) != VDL_OK) _exit(254);
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        _exit(int(std::min((usage.ru_maxrss - startKib) / 1024, 253L)));
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -2;
+    return WEXITSTATUS(status) >= 254 ? -1 : WEXITSTATUS(status);
+}
+
+// A PNG takes the file, the raster and one row: a bomb (a small file of a
+// large picture) no more than its raster, chunks of text or of unknown kinds
+// nothing, however large (libpng would keep two copies of a text).
+TEST_F(ImageLoadTest, APngTakesItsFileItsRasterAndOneRow) {
+    const std::string end = pngChunk("IEND", "");
+    const std::string pixels = pngChunk("IDAT", pngZeroRows(1, 2));
+    const std::string text(16 << 20, 'x');
+    const struct {
+        const char *what;
+        std::string content;
+        long mebibytes;  // the file and the raster
+    } cases[] = {
+        {"a bomb of 4 MiB", pngHeader(65535, 512) + pngChunk("IDAT", pngZeroRows(8192, 512)) + end, 4},
+        {"16 MiB of text", pngHeader(8, 2) + pngChunk("tEXt", "Comment" + std::string(1, '\0') + text) + pixels + end, 16},
+        {"16 MiB of a chunk libpng does not know", pngHeader(8, 2) + pngChunk("vpAg", text) + pixels + end, 16},
+    };
+    for (const auto &c : cases) {
+        const long peak = loadPeakMebibytes(dir.write("picture.png", c.content));
+        EXPECT_GE(peak, 0) << c.what;
+        EXPECT_LE(peak, c.mebibytes + 8) << c.what;
+    }
 }
 
 // The bit count is the last thing GetImageBit reads: a file that ends right

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <map>
@@ -168,18 +167,6 @@ TEST_F(ImageToolTest, NamesAreJustNamesAndNoFileIsLeftBehind) {
 // ---------------------------------------------------------------------------
 // VdlLoadPicture: any of the four formats by its content
 // ---------------------------------------------------------------------------
-
-// A PNG file of signature and header only, its CRC right: what a bomb sends.
-std::string pngHeader(uint32_t width, uint32_t height) {
-    std::string ihdr = "IHDR";
-    for (uint32_t value : {width, height})
-        for (int shift = 24; shift >= 0; shift -= 8) ihdr += char(value >> shift & 0xFF);
-    ihdr += std::string{1, 0, 0, 0, 0};  // 1-bit grey, not interlaced
-    const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(ihdr.data()), uInt(ihdr.size()));
-    std::string png = "\x89PNG\r\n\x1a\n" + std::string{0, 0, 0, 13} + ihdr;
-    for (int shift = 24; shift >= 0; shift -= 8) png += char(crc >> shift & 0xFF);
-    return png;
-}
 
 // Every kind of PNG the tool writes reduces by the PNG rule, whatever the
 // file is named: laid over white, darker than mid grey prints. Near-white

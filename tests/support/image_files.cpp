@@ -1,6 +1,7 @@
 #include "image_files.h"
 
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -41,6 +42,47 @@ std::string pngArt(const Picture &picture) {
         p = grey < 128 ? kBlack : kWhite;
     }
     return art(reduced);
+}
+
+std::string pngChunk(const std::string &type, const std::string &data) {
+    std::string chunk;
+    auto put = [&](uint32_t value) {
+        for (int shift = 24; shift >= 0; shift -= 8) chunk += char(value >> shift & 0xFF);
+    };
+    put(uint32_t(data.size()));
+    const std::string body = type + data;
+    chunk += body;
+    put(uint32_t(crc32(0, reinterpret_cast<const Bytef *>(body.data()), uInt(body.size()))));
+    return chunk;
+}
+
+std::string pngHeader(uint32_t width, uint32_t height, int bitDepth, int colourType) {
+    std::string ihdr;
+    for (uint32_t value : {width, height})
+        for (int shift = 24; shift >= 0; shift -= 8) ihdr += char(value >> shift & 0xFF);
+    ihdr += std::string{char(bitDepth), char(colourType), 0, 0, 0};
+    return "\x89PNG\r\n\x1a\n" + pngChunk("IHDR", ihdr);
+}
+
+std::string pngZeroRows(std::size_t rowBytes, uint32_t rows) {
+    z_stream z{};
+    deflateInit(&z, Z_BEST_COMPRESSION);
+    const std::string row(rowBytes + 1, '\0');  // the filter byte, then the row
+    std::string out(64 * 1024, '\0');
+    std::string data;
+    for (uint32_t y = 0; y <= rows; ++y) {
+        const bool last = y == rows;
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(row.data()));
+        z.avail_in = last ? 0 : uInt(row.size());
+        do {
+            z.next_out = reinterpret_cast<Bytef *>(out.data());
+            z.avail_out = uInt(out.size());
+            deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+            data.append(out.data(), out.size() - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    return data;
 }
 
 std::string rasterArt(const std::vector<uint8_t> &raster, int width, int height) {

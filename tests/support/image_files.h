@@ -61,6 +61,14 @@ struct BmpLayout {
 std::string bmpFile(int width, int height, const std::vector<uint32_t> &pixels, const BmpLayout &layout);
 void put32(std::string &bytes, std::size_t at, uint32_t value);
 
+// PNG files written here, chunk by chunk. pngHeader: the signature and the
+// IHDR chunk (not interlaced); pngChunk: a chunk of a type and its data, the
+// length and CRC filled in; pngZeroRows: image data of rows of zero bytes,
+// compressed as they are made so that a large picture costs little here.
+std::string pngHeader(uint32_t width, uint32_t height, int bitDepth = 1, int colourType = 0);
+std::string pngChunk(const std::string &type, const std::string &data);
+std::string pngZeroRows(std::size_t rowBytes, uint32_t rows);
+
 // A PAM file with alpha, convert's input.
 std::string pamFile(const Picture &picture);
 
