@@ -711,15 +711,16 @@ def printers_by_socket(state):
                           timeout=60).stdout.split()
 
 
-def ipptool_as(user, uri, operation, *attributes, document=None):
+def ipptool_as(user, uri, operation, *attributes, document=None, group=""):
     """ipptool's verbose answer to one request run as user (a dict of user= etc. for subprocess), as its
-    (name, value) lines in order; attributes are ipptool ATTR lines, document a (path, format)."""
+    (name, value) lines in order; attributes are ipptool ATTR lines (group: lines of another group), document a
+    (path, format)."""
     with tempfile.TemporaryDirectory() as directory:
         os.chmod(directory, 0o755)
         test = write_file(directory, "request.test", IPP_REQUEST.format(
             operation=operation, operation_attributes="\n  ".join(
                 [*attributes, *([f"ATTR mimeMediaType document-format {document[1]}"] if document else [])]),
-            attributes="", file="FILE $filename" if document else "").encode())
+            attributes=group, file="FILE $filename" if document else "").encode())
         options = ["-f", document[0]] if document else []
         out = subprocess.run(["ipptool", "-tv", *options, uri, test], capture_output=True, text=True, timeout=60,
                              **user).stdout
@@ -873,7 +874,14 @@ class AdministrationTest(ServerTestCase):
             answer = dict(ipptool_as(user, uri, "Print-Job", f"ATTR name job-name {name}",
                                      document=(label, "application/vnd.veldrin-commands")))
             return int(answer["job-id"])
+        subscription = dict(ipptool_as(NOBODY, uri, "Create-Printer-Subscriptions", group=(
+            "GROUP subscription-attributes-tag\n  ATTR keyword notify-pull-method ippget\n"
+            "  ATTR keyword notify-events job-created")))["notify-subscription-id"]
         roots, nobodys = submit(ROOT, "root-secret"), submit(NOBODY, "nobody-label")
+        # Job-created events name the job to subscribers: nobody's own only.
+        events = ipptool_as(NOBODY, uri, "Get-Notifications", f"ATTR integer notify-subscription-ids {subscription}",
+                            "ATTR boolean notify-wait false")
+        self.assertEqual([value for name, value in events if name == "job-name"], ["(hidden)", "nobody-label"])
         # Over the domain socket, root's peer credentials name the owner.
         http, status, _ = request_over_socket(os.path.join(self.states[0], "run", "vdl-printer-app.sock"), ipp_request(
             0x02, ("printer-uri", uri), (0x42, "requesting-user-name", "nobody"), (0x42, "job-name", "by-socket"),

@@ -162,11 +162,13 @@ bool listsJobs(ipp_op_t operation) {
     return operation == IPP_OP_GET_JOBS || operation == IPP_OP_GET_JOB_ATTRIBUTES;
 }
 
-// In each job of the answer that is not the requester's, the names a user
-// gives a job are hidden.
+// In each job of the answer that is not the requester's, and in each event
+// that tells of one (PAPPL names the job and its owner in job-created
+// events), the names a user gives a job are hidden.
 void hideOtherUsersJobNames(ipp_t *response) {
     bool othersJob = false;
     ipp_attribute_t *jobName = nullptr, *documentName = nullptr;
+    ipp_tag_t group = IPP_TAG_ZERO;
     auto closeJob = [&] {
         if (othersJob && jobName) ippSetString(response, &jobName, 0, kHiddenJobName);
         if (othersJob && documentName) ippSetString(response, &documentName, 0, kHiddenJobName);
@@ -175,11 +177,12 @@ void hideOtherUsersJobNames(ipp_t *response) {
     };
     for (ipp_attribute_t *attr = ippFirstAttribute(response); attr; attr = ippNextAttribute(response)) {
         const char *name = ippGetName(attr);
-        if (!name) {  // the separator between two jobs
+        if (!name || ippGetGroupTag(attr) != group) {  // a separator, or another group: the job before ends
             closeJob();
-            continue;
+            group = ippGetGroupTag(attr);
+            if (!name) continue;
         }
-        if (ippGetGroupTag(attr) != IPP_TAG_JOB) continue;
+        if (group != IPP_TAG_JOB && group != IPP_TAG_EVENT_NOTIFICATION) continue;
         if (std::strcmp(name, "job-name") == 0) jobName = attr;
         if (std::strcmp(name, "document-name-supplied") == 0) documentName = attr;
         if (std::strcmp(name, "job-originating-user-name") == 0) {
