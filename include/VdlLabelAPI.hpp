@@ -408,7 +408,9 @@ public:
      * (VdlLoadPicture): BMP, JPEG and GIF as PrintBitmap prints them (every
      * pixel that is not pure white is black), PNG laid over white with every
      * pixel darker than mid grey black. A targetWidth above 0 rescales it as
-     * rescaled() does. On failure error is vdl::Errc::image_open,
+     * rescaled() does. While it loads, the picture is held twice (the
+     * library's raster and its copy here); printBitmap() holds it once. On
+     * failure error is vdl::Errc::image_open,
      * image_format (also when the rescaled picture would have no row) or
      * no_memory, and the raster is one white pixel.
      */

@@ -27,7 +27,7 @@ def _signature(function: Any) -> str:
     signature = inspect.signature(function)
     parts = []
     for parameter in signature.parameters.values():
-        if parameter.name == "self":
+        if parameter.name in ("self", "cls"):
             continue
         text = ("*" if parameter.kind is parameter.VAR_POSITIONAL else "") + parameter.name
         if parameter.annotation is not parameter.empty:
@@ -50,6 +50,8 @@ def _members(cls: type) -> List[str]:
             continue
         if isinstance(member, property):
             lines += [f"### `{name}` (property)", ""] + _doc(member)
+        elif isinstance(member, (classmethod, staticmethod)) and member.__func__.__doc__:  # Raster.load
+            lines += [f"### `{cls.__name__}.{name}{_signature(member.__func__)}`", ""] + _doc(member.__func__)
         elif inspect.isfunction(member) and member.__doc__:
             lines += [f"### `{cls.__name__ if name == '__init__' else name}{_signature(member)}`", ""] + _doc(member)
     return lines

@@ -7,12 +7,14 @@ import os
 import re
 import shutil
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 import unittest
+import zlib
 from unittest import mock
 
 import vdllabel
@@ -427,6 +429,47 @@ class ZplTest(unittest.TestCase):
         with self.assertRaises(VdlError) as unconnected:
             Printer(fake.port_name).print_zpl(zpl)
         self.assertEqual(unconnected.exception.code, NOT_CONNECTED)
+
+
+def white_png(path, width, height):
+    """A white one-bit grey PNG written here (ImageMagick takes long for large ones): a small file of a large
+    picture."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    packer, row = zlib.compressobj(9), bytes(1 + (width + 7) // 8)
+    rows = b"".join(packer.compress(row) for _ in range(height)) + packer.flush()
+    with open(path, "wb") as file:
+        file.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 1, 0, 0, 0, 0))
+                   + chunk(b"IDAT", rows) + chunk(b"IEND", b""))
+
+
+class PictureMemory(unittest.TestCase):
+    """A picture of 32 MiB (65535 x 4096 dots) from a file of a few hundred kilobytes: print_bitmap sends it
+    from where the library loaded it, Raster.load holds the library's raster and its one copy while it loads.
+    Each peak is measured in a process of its own, beyond what it held before the call."""
+
+    RASTER_MIB = 32
+    PEAK = ("import resource, sys, vdllabel\n"
+            "vdllabel.load_library()\n"
+            "before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss\n"
+            "{call}\n"
+            "print((resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) // 1024)\n")
+
+    def peak_mebibytes(self, call: str) -> int:
+        with tempfile.TemporaryDirectory() as directory:
+            picture = os.path.join(directory, "bomb.png")
+            white_png(picture, 65535, self.RASTER_MIB * 1024 * 1024 // 8192)
+            script = self.PEAK.format(call=call.format(picture=picture))
+            result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            return int(result.stdout)
+
+    def test_print_bitmap_holds_the_picture_once_and_raster_load_twice(self):
+        fake = FakePrinter()
+        self.addCleanup(fake.close)
+        printed = f"with vdllabel.Printer({fake.port_name!r}) as p: p.print_bitmap({{picture!r}}, 0, 0)"
+        self.assertLessEqual(self.peak_mebibytes(printed), self.RASTER_MIB + 8)
+        self.assertLessEqual(self.peak_mebibytes("vdllabel.Raster.load({picture!r})"), 2 * self.RASTER_MIB + 8)
 
 
 class BindingTest(unittest.TestCase):

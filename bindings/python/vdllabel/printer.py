@@ -14,7 +14,7 @@ from .enums import (Alignment, BlockOption, CodablockMode, CodePage, DeviceFont,
                     PrintingType, RfidWrite, Rotation, Status, Symbology, VectorFont)
 from .library import (BLUETOOTH_MISSING, BUSY, NOT_CONNECTED, Buffer, Text, VdlError, c_arguments,
                       is_bluetooth_address, load_libbluetooth, load_library, raw_bytes)
-from .raster import Path, Raster
+from .raster import Path, Raster, loaded_picture
 from .zpl import Zpl, ZplResult, print_zpl
 
 #: The most bytes one reply of direct_io holds.
@@ -340,18 +340,18 @@ class Printer:
         """A picture from a BMP, JPEG, GIF or PNG file, recognised by its content whatever its name, loaded as
         Raster.load loads it and sent as print_raster sends it (a BMP, JPEG or GIF gives the bytes PrintBitmap
         gives for it under its own extension); run-length encoded when compress. A file that cannot be loaded
-        raises VdlError and sends nothing."""
-        with _Connection.lock:
+        raises VdlError and sends nothing. The picture is sent from where the library loaded it, never copied."""
+        with _Connection.lock, contextlib.ExitStack() as held:
             try:
                 self._require_connection("PrintBitmap")
-                raster = Raster.load(path, library=self._lib)
+                bits, info = held.enter_context(loaded_picture(path, self._lib))
             except VdlError as error:  # fails the label as a failed content call does
                 if _Connection.in_label and _Connection.label_failure is None:
                     _Connection.label_failure = error
                 if error.code != NOT_CONNECTED:
                     self._discard_label()
                 raise
-            self.print_raster(raster, x, y, compress)
+            self._call("printLCR" if compress else "printLD", bits, ctypes.byref(info), x, y)
 
     def print_raster(self, raster: Raster, x: int, y: int, compress: bool = True) -> None:
         """A picture the application made or Raster.load loaded (printLCR when compress, else printLD)."""
