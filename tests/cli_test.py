@@ -133,8 +133,13 @@ class CliTest(unittest.TestCase):
             self.assertIn("x2=490 y2=340", emulator.log("x2=490"))
 
     def test_failures_are_said_in_words(self):
-        with Emulator("--model", "VRP-110") as other_printer:
+        not_a_picture = os.path.join(self.pictures.name, "notes.png")
+        with open(not_a_picture, "w", encoding="ascii") as file:
+            file.write("not a picture")
+        with Emulator("--model", "VRP-110") as other_printer, Emulator() as printer:
             cases = [
+                (["--port", printer.port_name, "image", not_a_picture],  # the file named, not the call
+                 f"vdl-label: {not_a_picture}: the image file is not a supported picture (-119)", 1),
                 (["--port", "printer.local:9100", "feed"], "the port name is not valid", 1),
                 (["--port", "127.0.0.1:1", "status"], "the TCP connection was refused", 1),
                 (["--port", other_printer.port_name, "feed"], "is not a supported label printer (-101)", 1),

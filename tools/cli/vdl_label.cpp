@@ -119,8 +119,8 @@ const std::vector<Command> &commands() {
          {{"progress", nullptr, "show progress on standard error even when it is not a terminal"}}, runSend,
          "FILE, or - for standard input"},
         {"image", "image FILE [--x N] [--y N] [--compress] [--no-print]",
-         "Print a label of a picture at x, y: BMP, JPEG or GIF (by their .jpg and .gif names), or PNG (pixels "
-         "darker than mid grey print black, transparent ones stay white).",
+         "Print a label of a picture at x, y: BMP, JPEG, GIF or PNG, known by its content whatever the file's "
+         "name (PNG: pixels darker than mid grey print black, transparent ones stay white).",
          {{"x", "N", "left edge in dots, 0 to 65535 (default 0)"},
           {"y", "N", "top edge in dots, 0 to 65535 (default 0)"},
           {"compress", nullptr, "send it run-length encoded (faster over slow lines)"},
@@ -372,7 +372,13 @@ int runImage(const Invocation &in) {
     {
         ProgressTicker ticker(in.has("progress") || isatty(STDERR_FILENO), "sending " + file);
         // Any picture by its content, PNG and a JPEG named *.jpeg included.
-        printer.printBitmap(file, x, y, in.has("compress"));
+        try {
+            printer.printBitmap(file, x, y, in.has("compress"));
+        } catch (const vdl::Error &error) {  // said of the file, not of the call
+            std::cerr << "vdl-label: " << file << ": " << error.code().message() << " (" << error.code().value()
+                      << ")\n";
+            return kFailed;
+        }
     }
     if (in.has("no-print")) {
         std::cout << "image " << file << " sent, not printed\n";
