@@ -409,12 +409,12 @@ bool rasterStartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
         endJob(job, raster->link);
         return false;
     }
-    papplJobSetData(job, raster.release());
     // The print command makes the copies. PAPPL's image filter draws a picture
     // once a copy, reading the count after this call: told of one, it spares
     // the drawing of copies that would only be dropped (a millisecond each).
     raster->copies = std::max(1, options->copies);
     options->copies = 1;
+    papplJobSetData(job, raster.release());
     return true;
 }
 
