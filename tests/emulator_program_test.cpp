@@ -38,7 +38,7 @@ protected:
         arguments.insert(arguments.end(), options.begin(), options.end());
         emulator = std::make_unique<ChildProcess>(arguments);
         ASSERT_TRUE(emulator->started());
-        const std::string said = emulator->waitForError("listening on", kWaitMs);
+        said = emulator->waitForError("listening on", kWaitMs);
         port = std::atoi(said.substr(said.find(':', said.find("listening on")) + 1).c_str());
         ASSERT_GT(port, 0) << said;
     }
@@ -74,6 +74,7 @@ protected:
 
     TempDirectory directory;
     std::unique_ptr<ChildProcess> emulator;
+    std::string said;  // what it said on standard error when it started
     int port = 0;
 };
 
@@ -104,6 +105,25 @@ TEST_F(EmulatorProgram, KeepsServingThroughGarbageTruncationAndDisconnects) {
               {"1.1 UNKNOWN no command starts with these bytes; 10 bytes \"\\x00\\x01garbage\\x0D\"", "1.2 SS speed: speed=3",
                "1.3 TRUNCATED B2 two-dimensional barcode: the connection ended inside the command", "2.1 ^cu status query: | answer: 0x40",
                "2.2 TRUNCATED LCR compressed bitmap", "3.1 ^PI0 model query: | answer: " + model});
+}
+
+// A model prints at its own resolution unless --dpi says otherwise: its
+// previews and its 4 x 6 inch paper are in its dots.
+TEST_F(EmulatorProgram, TakesTheModelsResolution) {
+    const std::pair<std::vector<std::string>, const char *> cases[] = {
+        {{}, "as VRL-408, status 0x00, paper 812x1218 dots at 203 dpi"},
+        {{"--model", "VRL-406"}, "as VRL-406, status 0x00, paper 1200x1800 dots at 300 dpi"},
+        {{"--model", "166"}, "as VRX-430, status 0x00, paper 2400x3600 dots at 600 dpi"},
+        {{"--model", "VRX-430", "--dpi", "203"}, "as VRX-430, status 0x00, paper 812x1218 dots at 203 dpi"},
+        {{"--dpi", "300", "--model", "VRX-430"}, "as VRX-430, status 0x00, paper 1200x1800 dots at 300 dpi"},
+        {{"--model", "VRP-110"}, "as VRP-110, status 0x00, paper 812x1218 dots at 203 dpi"},  // not a label printer
+    };
+    for (const auto &[options, expected] : cases) {
+        start(options);
+        EXPECT_NE(said.find(expected), std::string::npos) << said;
+        EXPECT_EQ(emulator->stop(), 0);
+        emulator.reset();
+    }
 }
 
 // The preview: the paper's size, and the printed QR code read back.

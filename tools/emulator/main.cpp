@@ -52,6 +52,7 @@ struct Options {
     vdlemu::LogFormat logFormat = vdlemu::LogFormat::Text;
     double paperWidthInches = 4;
     double paperHeightInches = 6;
+    bool dpiGiven = false;  // else the model's own resolution, as the library's model table has it
     vdlemu::PrinterConfig printer;
     // render
     bool render = false;
@@ -81,7 +82,8 @@ void usage(std::FILE *to, const char *program) {
                  "  --preview-dir DIR    directory for the label previews (default .)\n"
                  "  --no-preview         decode and log only\n"
                  "  --capture DIR        save each connection's bytes as DIR/connection-N.prn\n"
-                 "  --dpi N              dots per inch of the previews, 50-1200 (default 203)\n"
+                 "  --dpi N              dots per inch of the previews, 50-1200 (default: the model's\n"
+                 "                       resolution, 203, 300 or 600)\n"
                  "  --paper WxH          paper size in inches until a paper command sets it (default 4x6)\n"
                  "  --code-page N        code page 0-8 for text that is not UTF-8 and whose font names none\n"
                  "  --once               exit when the first connection ends\n"
@@ -126,7 +128,7 @@ bool parseFlag(const std::string &arg, Options &o) {
 }
 
 bool parseValue(const std::string &arg, const std::string &value, Options &o) {
-    if (arg == "--dpi") return vdlemu::parseDotsPerInch(value, o.printer.dotsPerInch);
+    if (arg == "--dpi") return o.dpiGiven = vdlemu::parseDotsPerInch(value, o.printer.dotsPerInch);
     if (arg == "--paper") return vdlemu::parsePaperInches(value, o.paperWidthInches, o.paperHeightInches);
     if (arg == "--code-page") {
         o.port.parser.fallbackCodePage = std::atoi(value.c_str());
@@ -167,6 +169,8 @@ bool parseArguments(int argc, char **argv, Options &o) {
         if (i + 1 >= argc || !parseValue(arg, argv[i + 1], o)) return false;
         ++i;
     }
+    const int modelDotsPerInch = VdlModelDotsPerInch(getModel(o.printer.modelName.c_str()));
+    if (!o.dpiGiven && modelDotsPerInch > 0) o.printer.dotsPerInch = modelDotsPerInch;
     o.printer.paper = vdlemu::paperInDots(o.paperWidthInches, o.paperHeightInches, o.printer.dotsPerInch);
     if (o.render) return !o.input.empty() && !o.outputDirectory.empty();
     return o.port.port != kNoPort || o.httpPort != kNoPort;
