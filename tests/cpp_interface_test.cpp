@@ -333,6 +333,11 @@ TEST_F(CppInterface, ALabelThatFailedPrintsNothing) {
              p = std::move(moved);
          },
          Errc::block_option, "CB\r"},
+        {"a picture that cannot be loaded", [&] { p.printCircle(1, 2), (void)p.printBitmap("/nonexistent/logo.png", 0, 0); },
+         Errc::image_open, "CB\r"},
+        {"a file that is no picture, after a bitmap",
+         [&] { p.printRaster(vdl::Raster(8, 1), 0, 0, false), (void)p.printBitmap(__FILE__, 0, 0); }, Errc::image_format,
+         std::string("LD\0\0\0\0\1\0\1\0\0\r", 12) + "CB\r"},
         {"a whole label", [&] { p.printCircle(1, 2); }, {}, "CD1,2,2,1\rP2,1\r"},
     };
     for (const auto &c : cases) {
