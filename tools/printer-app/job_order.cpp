@@ -165,7 +165,9 @@ bool printing(const std::vector<QueuedJob> &jobs) {
 // an idle printer starts as soon as its document is in (a PWG or Apple
 // raster stream straight from its client).
 void lineUpNewJob(pappl_system_t *system, pappl_printer_t *printer, pappl_job_t *job, pappl_event_t event, void *) {
-    if (event != PAPPL_EVENT_JOB_CREATED || !printer || !job) return;
+    // Jobs restored at start-up are announced too, while PAPPL still fills
+    // them in from the state file: resumeQueue puts those in line.
+    if (event != PAPPL_EVENT_JOB_CREATED || !printer || !job || !papplSystemIsRunning(system)) return;
     if (!isBusy(printer) && !papplPrinterIsHoldingNewJobs(printer)) return;
     if (papplJobGetReasons(job) & PAPPL_JREASON_JOB_HOLD_UNTIL_SPECIFIED) return;  // its client holds it
     std::thread([system, printerId = papplPrinterGetID(printer), jobId = papplJobGetID(job)] {
