@@ -93,6 +93,7 @@ bool askForGreyRows(Reader &r, int &passes) {
     if (setjmp(png_jmpbuf(r.png()))) return false;
     png_set_expand(r.png());  // palettes and depths below 8 bits to 8-bit grey or colour, tRNS to alpha
     png_set_scale_16(r.png());
+    // libpng's own weights, those of sRGB (red 0.2126, green 0.7152, blue 0.0722): the file's cHRM is skipped.
     png_set_rgb_to_gray_fixed(r.png(), PNG_ERROR_ACTION_NONE, -1, -1);
     passes = png_set_interlace_handling(r.png());
     png_read_update_info(r.png(), r.info());

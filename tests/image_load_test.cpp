@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <zlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -237,6 +238,42 @@ TEST_F(ImageLoadTest, VdlLoadPictureTellsWhyAPngIsRefused) {
         if (c.reason == nullptr) continue;
         const std::string reason = traceLine("VdlLoadPicture", c.reason);
         EXPECT_LT(traced.find(reason.substr(0, reason.size() - 1)), refusal) << traced;  // a line that begins so
+    }
+}
+
+// A PNG pixel laid over white prints when its grey, red, green and blue
+// weighed as sRGB weighs them, is below mid grey; the primaries a file
+// claims (cHRM) change nothing.
+TEST_F(ImageLoadTest, APngPixelPrintsWhenItsGreyIsBelowMidGrey) {
+    const struct {
+        uint8_t red, green, blue, alpha;
+        bool black;
+    } pixels[] = {
+        {0, 180, 0, 255, false},  // 128.7 (weighed 0.299, 0.587, 0.114 it would be 105.7)
+        {0, 170, 0, 255, true},   {127, 127, 127, 255, true}, {128, 128, 128, 255, false},
+        {255, 0, 0, 255, true},   {0, 0, 255, 255, true},     {0, 0, 0, 128, true},
+        {0, 0, 0, 127, false},    {0, 0, 0, 0, false},        {255, 120, 0, 255, false},
+        {0, 120, 255, 255, true},
+    };
+    std::string row(1, '\0');  // filter: none
+    for (const auto &p : pixels) row += std::string{char(p.red), char(p.green), char(p.blue), char(p.alpha)};
+    uLongf size = compressBound(uLong(row.size()));
+    std::string data(size, '\0');
+    ASSERT_EQ(compress(reinterpret_cast<Bytef *>(&data[0]), &size, reinterpret_cast<const Bytef *>(row.data()), uLong(row.size())), Z_OK);
+    data.resize(size);
+    const std::string header = pngHeader(uint32_t(std::size(pixels)), 1, 8, 6);
+    const std::string rest = pngChunk("IDAT", data) + pngChunk("IEND", "");
+    std::string expected;
+    for (const auto &p : pixels) expected += p.black ? '#' : '.';
+    // Primaries of another space (sRGB's blue and red exchanged), which would weigh red and blue the other way.
+    std::string primaries;
+    for (uint32_t value : {31270u, 32900u, 15000u, 6000u, 30000u, 60000u, 64000u, 33000u})
+        for (int shift = 24; shift >= 0; shift -= 8) primaries += char(value >> shift & 0xFF);
+    const std::string colours = pngChunk("cHRM", primaries);
+    for (const std::string &file : {header + rest, header + colours + rest}) {
+        const Loaded loaded = loadByContent(dir.write("colours.png", file));
+        ASSERT_EQ(loaded.code, 0);
+        EXPECT_EQ(loaded.art(), expected + "\n");
     }
 }
 

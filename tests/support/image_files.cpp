@@ -38,7 +38,7 @@ std::string pngArt(const Picture &picture) {
     for (uint32_t &p : reduced.argb) {
         const unsigned alpha = p >> 24;
         auto overWhite = [&](unsigned channel) { return (channel * alpha + 255 * (255 - alpha)) / 255.0; };
-        const double grey = 0.299 * overWhite(p >> 16 & 0xFF) + 0.587 * overWhite(p >> 8 & 0xFF) + 0.114 * overWhite(p & 0xFF);
+        const double grey = 0.2126 * overWhite(p >> 16 & 0xFF) + 0.7152 * overWhite(p >> 8 & 0xFF) + 0.0722 * overWhite(p & 0xFF);
         p = grey < 128 ? kBlack : kWhite;
     }
     return art(reduced);

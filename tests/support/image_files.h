@@ -43,7 +43,8 @@ inline std::string art(const Picture &picture) {
     return rasterArt(expectedRaster(picture), picture.width, picture.height);
 }
 
-// A PNG's rule: a pixel laid over white prints when its grey is below mid
+// A PNG's rule: a pixel laid over white prints when its grey (red, green and
+// blue weighed 0.2126, 0.7152, 0.0722, as libpng weighs them) is below mid
 // grey. (Pictures of the tests keep their greys far from 128.)
 std::string pngArt(const Picture &picture);
 
