@@ -90,6 +90,12 @@ class _Connection:
 os.register_at_fork(after_in_child=_Connection.after_fork_in_child)
 
 
+def _fail_label(error: Exception) -> None:
+    """Inside label(), any failure fails the label: the first one is what the block raises at its end."""
+    if _Connection.in_label and _Connection.label_failure is None:
+        _Connection.label_failure = error
+
+
 class Printer:
     """One printer connection; also a context manager that connects and disconnects.
 
@@ -345,9 +351,8 @@ class Printer:
             try:
                 self._require_connection("PrintBitmap")
                 bits, info = held.enter_context(loaded_picture(path, self._lib))
-            except VdlError as error:  # fails the label as a failed content call does
-                if _Connection.in_label and _Connection.label_failure is None:
-                    _Connection.label_failure = error
+            except VdlError as error:  # as a failed content call: the label fails and is discarded
+                _fail_label(error)
                 if error.code != NOT_CONNECTED:
                     self._discard_label()
                 raise
@@ -513,8 +518,7 @@ class Printer:
             try:
                 return self._call_locked(name, function, arguments)
             except (VdlError, RuntimeError) as error:
-                if _Connection.in_label and _Connection.label_failure is None:  # any failure fails the label
-                    _Connection.label_failure = error
+                _fail_label(error)
                 raise
 
     def _call_locked(self, name: str, function: Callable[..., int], arguments: List[Any]) -> int:
