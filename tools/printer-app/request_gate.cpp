@@ -245,8 +245,8 @@ extern "C" http_status_t httpUpdate(http_t *http) {
     vdlapp::lastRequest = std::time(nullptr);
     if (!vdlapp::namesThisServer(http)) {
         const char *host = httpGetField(http, HTTP_FIELD_HOST);
-        papplLog(vdlapp::gateSystem, PAPPL_LOGLEVEL_WARN, "Refused a request for the host '%s': not a name of this server.",
-                 host ? host : "");
+        papplLog(vdlapp::gateSystem, PAPPL_LOGLEVEL_WARN,
+                 "Refused a request for the host '%s': not a name of this server.", host ? host : "");
         current.http = nullptr;
         return HTTP_STATUS_BAD_REQUEST;
     }

@@ -115,7 +115,8 @@ enum class StopCause { signal, request, idle };
 int activeJobs(pappl_system_t *system) {
     int count = 0;
     papplSystemIteratePrinters(
-        system, [](pappl_printer_t *printer, void *n) { *static_cast<int *>(n) += papplPrinterGetNumberOfActiveJobs(printer); },
+        system,
+        [](pappl_printer_t *printer, void *n) { *static_cast<int *>(n) += papplPrinterGetNumberOfActiveJobs(printer); },
         &count);
     return count;
 }
