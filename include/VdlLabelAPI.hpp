@@ -338,15 +338,23 @@ struct FreeBytes {
 };
 using LibraryBytes = std::unique_ptr<unsigned char, FreeBytes>;
 
-// A picture file by its content, sent at once as one bitmap command.
-inline int printPictureFile(const std::string &path, int x, int y, bool compress) {
-    unsigned char *raster = nullptr;
-    BITMAPINFOHEADER info{};
-    const int loaded = VdlLoadPicture(path.c_str(), &raster, &info, 0);
-    const LibraryBytes owned(raster);
-    if (loaded != VDL_OK) return loaded;
-    return compress ? printLCR(raster, &info, x, y) : printLD(raster, &info, x, y);
-}
+// A picture file by its content (VdlLoadPicture), held as the library made
+// it, or why it could not be loaded; print() sends it as one bitmap command.
+class LoadedPicture {
+public:
+    explicit LoadedPicture(const std::string &path) noexcept
+        : loaded_(VdlLoadPicture(path.c_str(), &made_, &info_, 0)), raster_(made_) {}
+    int print(int x, int y, bool compress) const noexcept {
+        if (loaded_ != VDL_OK) return loaded_;
+        return compress ? printLCR(raster_.get(), &info_, x, y) : printLD(raster_.get(), &info_, x, y);
+    }
+
+private:
+    unsigned char *made_ = nullptr;
+    BITMAPINFOHEADER info_{};
+    int loaded_;
+    LibraryBytes raster_;
+};
 
 }  // namespace detail
 /** @endcond */
@@ -788,7 +796,10 @@ public:
      * bytes PrintBitmap gives for it under its own extension. Run-length encoded when compress.
      */
     Done printBitmap(std::string_view path, int x, int y, bool compress = true) noexcept(Policy::nothrow) {
-        return content([&] { return detail::printPictureFile(detail::cstr(path), x, y, compress); }, "printBitmap");
+        // Loaded before the connection's lock is taken: a large picture takes
+        // seconds, and the labels of other threads go out meanwhile.
+        const detail::LoadedPicture picture(detail::cstr(path));
+        return content([&] { return picture.print(x, y, compress); }, "printBitmap");
     }
     /** A raster made by the application (printLCR when compress, else printLD). */
     Done printRaster(const Raster &raster, int x, int y, bool compress = true) noexcept(Policy::nothrow) {

@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <thread>
 
 #include "VdlLabelAPI.hpp"
 #include "VdlZpl.hpp"
@@ -233,6 +234,27 @@ TEST_F(CppInterface, EachCallSendsTheBytesOfItsCFunction) {
         const std::string fromC = bytesOf([&] { row.c(); });
         EXPECT_EQ(bytesOf([&] { EXPECT_FALSE(row.quiet(p)) << row.what; }), fromC) << row.what;
     }
+}
+
+// printBitmap loads its file without the connection's lock, which another
+// thread can take meanwhile: a large picture takes seconds to load, and the
+// labels of other threads go out in that time.
+TEST_F(CppInterface, APictureLoadsWithoutTheConnectionsLock) {
+    vdl::Printer p(printer.portName());
+    std::vector<bool> lockFreeWhileLoading;
+    vdltest::openWatcher() = [&](const char *path) {
+        if (std::string(path) != VDL_TEST_LOGO_PNG) return;
+        std::thread([&] {
+            pthread_mutex_t &mutex = vdl::detail::connection().mutex;
+            const bool free = pthread_mutex_trylock(&mutex) == 0;
+            if (free) pthread_mutex_unlock(&mutex);
+            lockFreeWhileLoading.push_back(free);
+        }).join();
+    };
+    const std::string sent = bytesOf([&] { p.printBitmap(VDL_TEST_LOGO_PNG, 5, 6); });
+    vdltest::openWatcher() = nullptr;
+    EXPECT_EQ(lockFreeWhileLoading, std::vector<bool>{true});
+    EXPECT_EQ(sent, bytesOf([] { PrintBitmap(VDL_TEST_LOGO, 5, 6, 1); }));
 }
 
 TEST_F(CppInterface, OnlyTheObjectHoldingTheConnectionSends) {

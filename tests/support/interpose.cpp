@@ -173,6 +173,7 @@ extern "C" int open(const char *path, int flags, ...) {
     const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(args, int)) : 0;
     va_end(args);
     if (vdltest::isDeviceNode(path)) return vdltest::openDeviceNode(path, flags, mode, realOpen);
+    if (vdltest::openWatcher()) vdltest::openWatcher()(path);
     return realOpen(path, flags, mode);
 }
 

@@ -8,7 +8,8 @@
 // send:   can replay a script of results (nothing taken, part taken, errors)
 //         for one descriptor before passing calls through.
 // open:   the transports' device nodes never reach the system; the test maps
-//         the nodes it wants to fake devices (see DeviceNodes).
+//         the nodes it wants to fake devices (see DeviceNodes); other opens
+//         can be watched (openWatcher).
 // ioctl:  answers the printer-class device-ID request for mapped nodes.
 // socket, bind, connect: Bluetooth sockets are fakes (see BluetoothSockets).
 // socket, setsockopt, cfsetispeed, tcsetattr: can fail on request (CallFaults).
@@ -19,6 +20,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -98,6 +100,10 @@ inline DeviceNodes &deviceNodes() { static DeviceNodes nodes; return nodes; }
 void resetDeviceNodes();
 // The paths of deviceNodes().opened, in order.
 std::vector<std::string> openedPaths();
+
+// When set, called with the path of every open that is not a device node's,
+// before the file is opened.
+inline std::function<void(const char *)> &openWatcher() { static std::function<void(const char *)> watcher; return watcher; }
 
 class FakePrinter;
 

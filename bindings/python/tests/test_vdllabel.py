@@ -529,6 +529,29 @@ class BindingTest(unittest.TestCase):
                 expected += sent + [f"MARK {number}", "P"]
         self.assertEqual(printed(self.emulator.log(f"MARK {len(LABEL_CASES) - 1}")), expected)
 
+    def test_a_picture_loads_while_other_threads_print(self):
+        """print_bitmap loads its file without the connection's lock: a label of another thread goes out while
+        a picture is still loading (here, a load that waits for that label)."""
+        load, loading, label_printed = vdllabel.printer.loaded_picture, threading.Event(), threading.Event()
+        waited = []
+
+        def slow_load(path, library):
+            loading.set()
+            waited.append(label_printed.wait(10))  # False: the label could not go out meanwhile
+            return load(path, library)
+
+        with Printer(self.emulator.port_name) as printer, \
+                mock.patch.object(vdllabel.printer, "loaded_picture", slow_load):
+            loader = threading.Thread(target=printer.print_bitmap, args=(LOGO_PNG, 5, 6))
+            loader.start()
+            loading.wait(10)
+            with printer.label():
+                printer.print_device_font("MEANWHILE", 10, 10)
+            label_printed.set()
+            loader.join()
+        self.assertEqual(waited, [True])
+        self.assertIn("LCR compressed bitmap", self.emulator.log("LCR"))
+
     def test_threads_sharing_a_printer_print_whole_labels_in_their_own_order(self):
         def print_labels(name):
             for number in range(200):

@@ -347,14 +347,16 @@ class Printer:
         Raster.load loads it and sent as print_raster sends it (a BMP, JPEG or GIF gives the bytes PrintBitmap
         gives for it under its own extension); run-length encoded when compress. A file that cannot be loaded
         raises VdlError and sends nothing. The picture is sent from where the library loaded it, never copied."""
-        with _Connection.lock, contextlib.ExitStack() as held:
+        with contextlib.ExitStack() as held:
             try:
                 self._require_connection("PrintBitmap")
+                # Outside the connection's lock: a large picture takes seconds, other threads' labels go on.
                 bits, info = held.enter_context(loaded_picture(path, self._lib))
             except VdlError as error:  # as a failed content call: the label fails and is discarded
-                _fail_label(error)
-                if error.code != NOT_CONNECTED:
-                    self._discard_label()
+                with _Connection.lock:
+                    _fail_label(error)
+                    if error.code != NOT_CONNECTED:
+                        self._discard_label()
                 raise
             self._call("printLCR" if compress else "printLD", bits, ctypes.byref(info), x, y)
 
