@@ -69,9 +69,9 @@ while read -r package needs; do
     grep -qxF "$need" <<<"$depends" || fail "$package does not depend on $need: $(dpkg-deb -f "$deb" Depends)"
   done
 done <<'TABLE'
-libvdllabelapi1 libc6 libstdc++6 libjpeg62-turbo libgif7
+libvdllabelapi1 libc6 libstdc++6 libjpeg62-turbo libgif7 libpng16-16
 libvdllabelapi-dev libvdllabelapi1
-vdl-label libvdllabelapi1 libstdc++6 libpng16-16 libbluetooth3
+vdl-label libvdllabelapi1 libstdc++6 libbluetooth3
 python3-vdllabel libvdllabelapi1 python3 libbluetooth3
 vdl-printer-app libvdllabelapi1 libstdc++6 libpng16-16 libpappl1 libcups2
 TABLE
