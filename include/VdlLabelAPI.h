@@ -442,11 +442,12 @@ VDL_API int PrintBitmap(const char *path, int x, int y, unsigned char compress);
  * than the picture's width rescales it as loadImage does. The trace says
  * "VdlLoadPicture".
  * @return VDL_OK with *image set; otherwise *image is null and the result is
- *         VDL_ERR_IMAGE_OPEN (no such regular file, or unreadable; a JPEG
- *         or GIF that cannot be decoded, as with loadImage),
- *         VDL_ERR_IMAGE_FORMAT (none of the four formats, a damaged PNG,
- *         a size past the loader's limits, a null argument) or
- *         VDL_ERR_NO_MEMORY.
+ *         VDL_ERR_IMAGE_OPEN (a null path, no such regular file, or
+ *         unreadable; a JPEG or GIF that cannot be decoded, as with
+ *         loadImage), VDL_ERR_IMAGE_FORMAT (none of the four formats, a
+ *         damaged PNG, a size past the loader's limits, a null image or
+ *         info) or VDL_ERR_NO_MEMORY. A PNG's refusal is traced with its
+ *         reason ("Image too large.", or libpng's words for the damage).
  */
 VDL_API int VdlLoadPicture(const char *path, unsigned char **image, BITMAPINFOHEADER *info, int targetWidth);
 
