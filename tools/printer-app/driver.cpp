@@ -394,9 +394,11 @@ DeviceLink *jobLink(pappl_job_t *job, pappl_device_t *device) {
 void endJob(pappl_job_t *job) { releaseNextJob(papplJobGetPrinter(job), papplJobGetID(job)); }
 
 // A job that reached its printer's worker ends: the worker keeps the
-// printer's state fresh for the next one.
+// printer's state fresh for the next one. A deleted printer gets no next
+// one: its worker is retired, or (a job PAPPL still ran on it) a stand-in
+// that must not go on connecting to the printer.
 void endJob(pappl_job_t *job, DeviceLink *link) {
-    link->worker->jobEnded(link->port);
+    if (!papplPrinterIsDeleted(papplJobGetPrinter(job))) link->worker->jobEnded(link->port);
     endJob(job);
 }
 
