@@ -344,6 +344,7 @@ class LoadedPicture {
 public:
     explicit LoadedPicture(const std::string &path) noexcept
         : loaded_(VdlLoadPicture(path.c_str(), &made_, &info_, 0)), raster_(made_) {}
+    bool loaded() const noexcept { return loaded_ == VDL_OK; }
     int print(int x, int y, bool compress) const noexcept {
         if (loaded_ != VDL_OK) return loaded_;
         return compress ? printLCR(raster_.get(), &info_, x, y) : printLD(raster_.get(), &info_, x, y);
@@ -793,13 +794,17 @@ public:
     /**
      * The picture of a BMP, JPEG, GIF or PNG file, recognised by its content whatever its name, loaded as
      * Raster::load loads it (VdlLoadPicture) and sent as printRaster sends it: a BMP, JPEG or GIF gives the
-     * bytes PrintBitmap gives for it under its own extension. Run-length encoded when compress.
+     * bytes PrintBitmap gives for it under its own extension. Run-length encoded when compress. A file that
+     * cannot be loaded is named in the failure's words ("printBitmap logo.png: the image file is not a
+     * supported picture") and sends nothing.
      */
     Done printBitmap(std::string_view path, int x, int y, bool compress = true) noexcept(Policy::nothrow) {
         // Loaded before the connection's lock is taken: a large picture takes
         // seconds, and the labels of other threads go out meanwhile.
         const detail::LoadedPicture picture(detail::cstr(path));
-        return content([&] { return picture.print(x, y, compress); }, "printBitmap");
+        // A picture that cannot be loaded is named in the failure: "printBitmap logo.png: ...".
+        const std::string operation = picture.loaded() ? "printBitmap" : "printBitmap " + std::string(path);
+        return content([&] { return picture.print(x, y, compress); }, operation.c_str());
     }
     /** A raster made by the application (printLCR when compress, else printLD). */
     Done printRaster(const Raster &raster, int x, int y, bool compress = true) noexcept(Policy::nothrow) {

@@ -309,6 +309,13 @@ TEST_F(CppInterface, FailuresCarryTheLibraryCodeAndItsWords) {
     EXPECT_EQ(p.printBlock(0, 0, 1, 1, vdl::BlockOption(5)), Errc::block_option);
     EXPECT_EQ(vdl::category().message(-105), vdl::describe(VDL_ERR_WRITE));
     EXPECT_EQ(vdl::category().message(-1), "unexpected result -1");
+    p.disconnect();
+    try {
+        vdl::Printer(printer.portName()).printBitmap(__FILE__, 0, 0);
+        ADD_FAILURE() << "a source file printed as a picture";
+    } catch (const vdl::Error &e) {  // the file named, not only the call
+        EXPECT_EQ(std::string(e.what()), "printBitmap " __FILE__ ": the image file is not a supported picture");
+    }
 }
 
 // A library of the application's, built without exceptions, made these codes
