@@ -390,7 +390,8 @@ LABEL_CASES = [
     (label_of(lambda p: p.label().__enter__()), RuntimeError, []),
     (label_of(lambda p: (text("NO")(p), p.print_label())), RuntimeError, ["CB"]),  # a label prints once
     (label_of(caught(lambda p: Printer("127.0.0.1:1").feed(), text("NO"))), "label discarded", ["CB"]),
-    (label_of(lambda p: (text("NO")(p), p.print_bitmap("/nonexistent.png", 0, 0))), "cannot be opened", ["CB"]),
+    (label_of(lambda p: (text("NO")(p), p.print_bitmap("/nonexistent.png", 0, 0))),
+     "VdlLoadPicture /nonexistent.png: the image file cannot be opened", ["CB"]),  # the file named
     (label_of(caught(lambda p: p.print_bitmap(__file__, 0, 0), text("NO"))), "label discarded", ["CB"]),  # no picture
     (caught(lambda p: (text("NO")(p), unconvertible(p))), None, ["CB"]),  # outside a block: discarded, not printed
     (caught(lambda p: (text(LONG)(p), text("NO")(p), unconvertible(p))), None, [LONG, "CB"]),

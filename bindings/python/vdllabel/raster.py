@@ -42,7 +42,8 @@ class Raster:
         Printer.print_bitmap holds it once. Failures raise VdlError: the file cannot be opened (-118), is
         not a supported picture (-119), or memory ran out (-120)."""
         return cls._made_by(library, "VdlLoadPicture",
-                            lambda made, info: [os.fsencode(path), made, info, target_width])
+                            lambda made, info: [os.fsencode(path), made, info, target_width],
+                            operation=_loading(path))
 
     def rescaled(self, target_width: int, library: Optional[ctypes.CDLL] = None) -> Raster:
         """This picture rescaled by the library to target_width pixels (resizeImage: nearest neighbour, the
@@ -129,9 +130,9 @@ class Raster:
 
     @classmethod
     def _made_by(cls, library: Optional[ctypes.CDLL], name: str, arguments: Callable[[Any, Any], List[Any]],
-                 info: Optional[BITMAPINFOHEADER] = None) -> Raster:
+                 info: Optional[BITMAPINFOHEADER] = None, operation: Optional[str] = None) -> Raster:
         """The raster a loader of the library allocates and describes in info, copied once."""
-        with library_raster(library, name, arguments, info) as (made, made_info):
+        with library_raster(library, name, arguments, info, operation) as (made, made_info):
             size = (made_info.biWidth + 7) // 8 * made_info.biHeight
             bits = bytearray(size)
             ctypes.memmove((ctypes.c_char * size).from_buffer(bits), made, size)
@@ -140,19 +141,20 @@ class Raster:
 
 @contextlib.contextmanager
 def library_raster(library: Optional[ctypes.CDLL], name: str, arguments: Callable[[Any, Any], List[Any]],
-                   info: Optional[BITMAPINFOHEADER] = None) -> Iterator[Tuple[Any, BITMAPINFOHEADER]]:
+                   info: Optional[BITMAPINFOHEADER] = None,
+                   operation: Optional[str] = None) -> Iterator[Tuple[Any, BITMAPINFOHEADER]]:
     """The raster a loader of the library (name) allocates with malloc and describes in info, as the
     library's pointer, freed on leaving: what printLCR and printLD take, without a copy. A failure raises
-    VdlError, and so does a picture without a row."""
+    VdlError naming operation (else name), and so does a picture without a row."""
     made = ctypes.POINTER(ctypes.c_ubyte)()
     info = info or BITMAPINFOHEADER()
     function: Callable[..., int] = getattr(library or load_library(), name)
     result = function(*c_arguments(name, arguments(ctypes.byref(made), ctypes.byref(info))))
     try:
         if result < 0:
-            raise VdlError(name, result)
+            raise VdlError(operation or name, result)
         if not made or info.biWidth < 1 or info.biHeight < 1:
-            raise VdlError(name, _IMAGE_FORMAT)
+            raise VdlError(operation or name, _IMAGE_FORMAT)
         yield made, info
     finally:
         _libc.free(made)
@@ -160,4 +162,10 @@ def library_raster(library: Optional[ctypes.CDLL], name: str, arguments: Callabl
 
 def loaded_picture(path: Path, library: ctypes.CDLL) -> ContextManager[Tuple[Any, BITMAPINFOHEADER]]:
     """The picture of an image file as VdlLoadPicture loads it (Raster.load), held by the library."""
-    return library_raster(library, "VdlLoadPicture", lambda made, info: [os.fsencode(path), made, info, 0])
+    return library_raster(library, "VdlLoadPicture", lambda made, info: [os.fsencode(path), made, info, 0],
+                          operation=_loading(path))
+
+
+def _loading(path: Path) -> str:
+    """What a refused picture's VdlError names: the loader and the file, as in "VdlLoadPicture logo.png"."""
+    return f"VdlLoadPicture {os.fsdecode(path)}"
