@@ -619,24 +619,33 @@ class ZplTest(ServerTestCase):
 
 
 class AutoAddTest(ServerTestCase):
-    def test_a_usb_printer_the_library_accepts_is_added(self):
-        state, emulator = self.enterContext(tempfile.TemporaryDirectory()), self.enterContext(Emulator())
+    def test_a_usb_printer_the_library_accepts_is_added_at_its_resolution(self):
+        for model, dpi in [("VRL-408", 203), ("VRX-430", 600)]:
+            with self.subTest(model):
+                self.added_and_printed(model, dpi)
+
+    def added_and_printed(self, model, dpi):
+        state, emulator = self.enterContext(tempfile.TemporaryDirectory()), self.enterContext(Emulator("--model", model))
         # The server and its sub-commands see one USB printer node, whose printer is the emulator.
         environment = dict(os.environ, LD_PRELOAD=os.environ["VDL_FAKE_USB_NODE"],
                            VDL_FAKE_USB_PORT=emulator.port_name.split(":")[1],
-                           VDL_FAKE_USB_ID="MFG:VELDRIN;MDL:VRL-408;CMD:VDL;")
+                           VDL_FAKE_USB_ID=f"MFG:VELDRIN;MDL:{model};CMD:VDL;")
         server = Server(state, environment)
         self.addCleanup(server.stop)
         self.assertIn("vdl://usb", server.app("devices").stdout)
         self.assertEqual(server.app("autoadd").returncode, 0)
         printers = server.app("printers")
-        self.assertIn("VELDRIN VRL-408 (USB)", printers.stdout, printers.stderr)
-        submitted = server.app("submit", "-d", "VELDRIN VRL-408 (USB)",
-                               "-o", "document-format=application/vnd.veldrin-commands",
+        name = f"VELDRIN {model} (USB)"
+        self.assertIn(name, printers.stdout, printers.stderr)
+        submitted = server.app("submit", "-d", name, "-o", "document-format=application/vnd.veldrin-commands",
                                write_file(state, "raw.vdl", b"CB\rP1,1\r"))
         self.assertEqual(submitted.returncode, 0, submitted.stderr)
-        eventually(lambda: "completed" in server.app("jobs", "-d", "VELDRIN VRL-408 (USB)").stdout, "the job")
+        eventually(lambda: "completed" in server.app("jobs", "-d", name).stdout, "the job")
         self.assertIn("P print", emulator.log("P print"))
+        printer = name.replace(" ", "_")  # PAPPL's resource path: spaces become underscores
+        got = server.ipp(printer, "Get-Printer-Attributes",
+                         operation_attributes=[("requested-attributes", ("keyword", "printer-resolution-default"))])
+        self.assertEqual(got.get("printer-resolution-default"), f"{dpi}dpi", got)
 
     def test_the_add_printer_page_lists_a_usb_printer_in_use_without_opening_it(self):
         """While a job prints on the USB printer, the add-printer page lists that printer from what its

@@ -812,9 +812,16 @@ bool unknownFormatFilter(pappl_job_t *job, pappl_device_t *, void *) {
     return false;
 }
 
+// The driver of the resolution the printer's model prints at (the model its
+// device ID names, in the library's model table); 203 dpi for a model the
+// table does not know.
 const char *autoAddCallback(const char *, const char *deviceUri, const char *deviceId, void *) {
     const bool ours = std::strncmp(deviceUri, "vdl:", 4) == 0 && deviceId && std::strstr(deviceId, "MFG:VELDRIN;");
-    return ours ? kDrivers[0].name : nullptr;
+    if (!ours) return nullptr;
+    const int dpi = VdlModelDotsPerInch(getModel(deviceId));
+    for (int i = 0; i < kDriverCount; ++i)
+        if (kDotsPerInch[i] == dpi) return kDrivers[i].name;
+    return kDrivers[0].name;
 }
 
 }  // namespace vdlapp
