@@ -185,21 +185,27 @@ TEST_F(BitmapCommandTest, RasterLabelIsBitmapAndPrintCommandInOneWrite) {
     const Picture picture = randomPicture(203, 41, {kWhite, kWhite, kBlack, 0xFF808080}, 9);
     const std::vector<uint8_t> rasterBytes = expectedRaster(picture);
     const unsigned char *raster = rasterBytes.data();
-    BITMAPINFOHEADER info{};
-    info.biWidth = 203;
-    info.biHeight = 41;
-    // compress, x, y, buffered content, first, second
-    const std::tuple<unsigned char, int, int, std::string, int, int> cases[] = {
-        {1, 12, 34, "", 1, 1},
-        {0, 12, 34, "", 3, 2},
-        {1, -5, 70000, "T10,10,'text'\r", 1, 1},
-        {2, 0, 0, std::string(3000, 'x'), INT32_MIN, INT32_MAX},
+    // width and rows (a part of the picture's raster), compress, x, y,
+    // buffered content, first, second. A full buffer has no room for the
+    // print command: Prints sends the content on its own first.
+    const std::tuple<int, int, unsigned char, int, int, std::string, int, int> cases[] = {
+        {203, 41, 1, 12, 34, "", 1, 1},
+        {203, 41, 0, 12, 34, "", 3, 2},
+        {203, 41, 1, -5, 70000, "T10,10,'text'\r", 1, 1},
+        {203, 41, 2, 0, 0, std::string(3000, 'x'), INT32_MIN, INT32_MAX},
+        {0, 41, 1, 1, 1, "T1,1,'a'\r", 1, 1},
+        {9, 0, 0, 1, 1, "", 2, 1},
+        {1, 1, 1, 0, 0, std::string(vdl::kBufferCapacity, 'y'), 1, 1},
+        {17, 3, 0, 0, 0, std::string(vdl::kBufferCapacity - 4, 'z'), 12, 1},
     };
     const auto forgetReceived = [&] {
         (void)printer.received();  // takes in what is on its way
         printer.clearReceived();
     };
-    for (const auto &[compress, x, y, content, first, second] : cases) {
+    for (const auto &[width, height, compress, x, y, content, first, second] : cases) {
+        BITMAPINFOHEADER info{};
+        info.biWidth = width;
+        info.biHeight = height;
         const auto fill = [&, content = content] {
             initDataBuffer();
             std::memcpy(gPrintData, content.data(), content.size());
