@@ -883,9 +883,9 @@ class AdministrationTest(ServerTestCase):
             answer = dict(ipptool_as(user, uri, "Print-Job", f"ATTR name job-name {name}",
                                      document=(label, "application/vnd.veldrin-commands")))
             return int(answer["job-id"])
-        subscription = dict(ipptool_as(NOBODY, uri, "Create-Printer-Subscriptions", group=(
+        subscription, roots_subscription = (int(dict(ipptool_as(user, uri, "Create-Printer-Subscriptions", group=(
             "GROUP subscription-attributes-tag\n  ATTR keyword notify-pull-method ippget\n"
-            "  ATTR keyword notify-events job-created")))["notify-subscription-id"]
+            "  ATTR keyword notify-events job-created")))["notify-subscription-id"]) for user in (NOBODY, ROOT))
         roots, nobodys = submit(ROOT, "root-secret"), submit(NOBODY, "nobody-label")
         # Job-created events name the job to subscribers: nobody's own only.
         events = ipptool_as(NOBODY, uri, "Get-Notifications", f"ATTR integer notify-subscription-ids {subscription}",
@@ -909,17 +909,22 @@ class AdministrationTest(ServerTestCase):
         self.assertEqual(owners, {roots: "root", nobodys: "nobody", by_socket: "root"})
         printer = ("printer-uri", uri)
         refused, done = (403, -1), (200, 0)
-        # Operations: 0x08 Cancel-Job, 0x0C Hold-Job, 0x0D Release-Job.
-        for what, user, operation, job, claimed, expected in [
-                ("cancel another's", NOBODY, 0x08, roots, "nobody", refused),
-                ("cancel another's, claiming to be its owner", NOBODY, 0x08, roots, "root", refused),
-                ("hold another's", NOBODY, 0x0C, by_socket, "root", refused),
-                ("release another's", NOBODY, 0x0D, roots, "root", refused),
-                ("cancel one's own", NOBODY, 0x08, nobodys, "nobody", done),
-                ("cancel as the server's user", ROOT, 0x08, roots, "nobody", done),
-                ("cancel as the server's user", ROOT, 0x08, by_socket, "nobody", done)]:
-            with self.subTest(what=what, job=job):
-                body = ipp_request(operation, printer, (0x21, "job-id", job), (0x42, "requesting-user-name", claimed))
+        # Operations: 0x08 Cancel-Job, 0x0C Hold-Job, 0x0D Release-Job, 0x1A Renew-Subscription,
+        # 0x1B Cancel-Subscription.
+        for what, user, operation, target, claimed, expected in [
+                ("cancel another's", NOBODY, 0x08, ("job-id", roots), "nobody", refused),
+                ("cancel another's, claiming to be its owner", NOBODY, 0x08, ("job-id", roots), "root", refused),
+                ("hold another's", NOBODY, 0x0C, ("job-id", by_socket), "root", refused),
+                ("release another's", NOBODY, 0x0D, ("job-id", roots), "root", refused),
+                ("renew another's", NOBODY, 0x1A, ("notify-subscription-id", roots_subscription), "root", refused),
+                ("cancel another's", NOBODY, 0x1B, ("notify-subscription-id", roots_subscription), "root", refused),
+                ("cancel one's own", NOBODY, 0x08, ("job-id", nobodys), "nobody", done),
+                ("renew one's own", NOBODY, 0x1A, ("notify-subscription-id", subscription), "nobody", done),
+                ("cancel one's own", NOBODY, 0x1B, ("notify-subscription-id", subscription), "nobody", done),
+                ("cancel as the server's user", ROOT, 0x08, ("job-id", roots), "nobody", done),
+                ("cancel as the server's user", ROOT, 0x08, ("job-id", by_socket), "nobody", done)]:
+            with self.subTest(what=what, target=target):
+                body = ipp_request(operation, printer, (0x21, *target), (0x42, "requesting-user-name", claimed))
                 self.assertEqual(send(uri.replace("ipp:", "http:"), body, "", **user), expected)
         eventually(lambda: all(server.job_state("waiting", job, "job-state").get("job-state") == "canceled"
                                for job in (roots, nobodys, by_socket)), "the cancelled jobs to end")

@@ -39,12 +39,12 @@ constexpr ipp_op_t kPrintingOperations[] = {
     IPP_OP_GET_NOTIFICATIONS,
 };
 
-// What PAPPL checks on a job: its owner's business, or an administrator's.
-// Reading its attributes stays open; another user's job names are hidden in
+// What PAPPL checks on a job or a subscription: its owner's business, or an
+// administrator's. Reading stays open; another user's job names are hidden in
 // the answer (request_gate.h).
 constexpr ipp_op_t kOwnersOperations[] = {
     IPP_OP_CANCEL_JOB, IPP_OP_HOLD_JOB, IPP_OP_RELEASE_JOB, IPP_OP_SEND_DOCUMENT, IPP_OP_CLOSE_JOB,
-    IPP_OP_CREATE_JOB_SUBSCRIPTIONS,
+    IPP_OP_CREATE_JOB_SUBSCRIPTIONS, IPP_OP_RENEW_SUBSCRIPTION, IPP_OP_CANCEL_SUBSCRIPTION,
 };
 
 bool isOwnersOperation(pappl_client_t *client) {
@@ -53,12 +53,28 @@ bool isOwnersOperation(pappl_client_t *client) {
                                 ippGetOperation(request)) != std::end(kOwnersOperations);
 }
 
+// The subscription a request names (Renew-Subscription, Cancel-Subscription).
+pappl_subscription_t *subscriptionOf(pappl_client_t *client) {
+    ipp_attribute_t *id = ippFindAttribute(papplClientGetRequest(client), "notify-subscription-id", IPP_TAG_INTEGER);
+    return id ? papplSystemFindSubscription(papplClientGetSystem(client), ippGetInteger(id, 0)) : nullptr;
+}
+
+bool ownedByOthers(const char *owner) { return !owner || currentRequester().name != owner; }
+
 // A job the request is about that belongs to someone else than its requester.
 bool isOthersJob(pappl_client_t *client) {
     pappl_job_t *job = papplClientGetJob(client);
-    const char *owner = job ? papplJobGetUsername(job) : nullptr;
-    return job && isOwnersOperation(client) && (!owner || currentRequester().name != owner);
+    return job && isOwnersOperation(client) && ownedByOthers(papplJobGetUsername(job));
 }
+
+// A subscription the request changes that someone else made: PAPPL lets any
+// user renew or cancel any subscription, CUPS' own among them.
+bool isOthersSubscription(pappl_client_t *client) {
+    pappl_subscription_t *subscription = isOwnersOperation(client) ? subscriptionOf(client) : nullptr;
+    return subscription && ownedByOthers(papplSubscriptionGetUsername(subscription));
+}
+
+bool isOthers(pappl_client_t *client) { return isOthersJob(client) || isOthersSubscription(client); }
 
 bool isPrinting(pappl_client_t *client) {
     ipp_t *request = papplClientGetRequest(client);  // none for a web page
@@ -239,13 +255,14 @@ http_status_t authorize(pappl_client_t *client, const char *groupName, gid_t gro
         if (authenticate(client, service, credentials) != HTTP_STATUS_CONTINUE) return HTTP_STATUS_UNAUTHORIZED;
         if (group != kNoGroup && !isMember(credentials->user, group)) return HTTP_STATUS_FORBIDDEN;
     }
-    if (group == kNoGroup && isPrinting(client) && !isOthersJob(client)) return HTTP_STATUS_CONTINUE;
+    if (group == kNoGroup && isPrinting(client) && !isOthers(client)) return HTTP_STATUS_CONTINUE;
     if (currentRequester().administrator) return HTTP_STATUS_CONTINUE;
     if (!service) {
         papplLogClient(client, PAPPL_LOGLEVEL_INFO,
-                       isOthersJob(client) ? "Refused: the job is another user's."
-                                           : "Refused: only the server's own user and root change the server "
-                                             "(-o auth-service admits others).");
+                       isOthersJob(client)            ? "Refused: the job is another user's."
+                       : isOthersSubscription(client) ? "Refused: the subscription is another user's."
+                                                      : "Refused: only the server's own user and root change the "
+                                                        "server (-o auth-service admits others).");
         return HTTP_STATUS_FORBIDDEN;
     }
     std::optional<Credentials> credentials;
