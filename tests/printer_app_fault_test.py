@@ -570,6 +570,26 @@ class FaultTest(ServerTestCase):
         self.assertEqual(ended["job-state"], "completed")
         self.assertIn("the printer stopped after it took the job (paper empty)", ended["job-state-message"])
 
+    def cancelled_while_its_confirmation_waits(self):
+        """A job cancelled while its confirmation waits for paper: the whole
+        job reached the printer, so its end says that its labels may still
+        print (not that the rest was held back), and the next job goes out
+        once the printer is ready, the cancelled one not again."""
+        emulator = self.printer_with_service("held")
+        self.ended("held", self.submit("held", 61))
+        self.set_status(emulator, "paper-empty")
+        job_id = self.submit("held", 62)
+        eventually(lambda: "Waiting for the printer: paper empty" in self.job("held", job_id).get(
+            "job-state-message", ""), "the job to wait for paper", 20)
+        self.server.app("cancel", "-j", job_id, printer="held")
+        ended = self.ended("held", job_id, 20)
+        self.assertEqual(ended["job-state"], "canceled")
+        self.assertIn("the whole job was sent", ended["job-state-message"])
+        self.set_status(emulator, 0)
+        self.ended("held", self.submit("held", 63), 20)
+        printed = [f["first"] for code, _, f in self.logged(emulator, '"first":63') if code == "P"]
+        self.assertEqual(printed, [61, 62, 63])
+
     def label_after_a_pause(self):
         """Labels 2 s and 6 s after the last job go out at once: the printer's
         answer is kept younger than five seconds for a minute after a job, so
@@ -628,6 +648,7 @@ class FaultTest(ServerTestCase):
         ("private server left idle", private_server_left_idle, 60),
         ("server stopped at any moment of its start", stopped_at_any_moment_of_its_start, 120),
         ("confirmation that says paper empty", paper_empty_after_the_label, 40),
+        ("job cancelled while its confirmation waits for paper", cancelled_while_its_confirmation_waits, 40),
         ("labels 2 s and 6 s after a job", label_after_a_pause, 40),
         ("picture job cancelled while it waits for its printer, server stopped", cancelled_while_waiting_freed, 40),
     ]

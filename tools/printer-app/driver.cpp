@@ -663,7 +663,13 @@ void setMedia(pappl_media_col_t &media, const char *name) {
 
 bool showEnd(pappl_job_t *job, bool printed) {
     const std::uint32_t stopped = std::exchange(stoppedWithLabels, 0);
-    if (papplJobIsCanceled(job))
+    // A job cancelled while its confirmation waited had reached the printer
+    // whole: its labels may still come out.
+    if (papplJobIsCanceled(job) && stopped != 0)
+        setJobMessage(job, "Canceled: the whole job was sent and the printer stopped (%s) before it confirmed it; "
+                           "its labels may print once the printer is ready.",
+                      messageFor(stopped).c_str());
+    else if (papplJobIsCanceled(job))
         setJobMessage(job, "Canceled: the rest of the job was not sent to the printer.");
     else if (printed && stopped != 0)
         setJobMessage(job, "Printed: the printer stopped after it took the job (%s) and answered ready later; "
