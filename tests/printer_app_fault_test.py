@@ -186,6 +186,22 @@ class FaultTest(ServerTestCase):
             self.assertEqual(self.printed(emulator), [41])
             again.stop()
 
+    def subcommands_at_once_without_a_server(self):
+        """Sub-commands run at the same moment with no server each start a private server: one serves, the others
+        find the state directory taken and leave without a word, and every sub-command succeeds, silent."""
+        with tempfile.TemporaryDirectory() as state:
+            # Into files: the private server that serves keeps its sub-command's output open.
+            outputs = [tempfile.TemporaryFile("w+") for _ in range(3)]
+            commands = [subprocess.Popen([APP, "printers", "-o", f"state-directory={state}"], stdout=output,
+                                         stderr=subprocess.STDOUT) for output in outputs]
+            self.addCleanup(subprocess.run, [APP, "shutdown", "-o", f"state-directory={state}"], capture_output=True,
+                            timeout=30)
+            for command, output in zip(commands, outputs):
+                command.wait(timeout=30)
+                output.seek(0)
+                self.assertEqual((command.returncode, output.read()), (0, ""))
+                output.close()
+
     def stopped_at_any_moment_of_its_start(self):
         """SIGTERM sent at moments spread over a start (a job waiting on a printer out of reach, which PAPPL's own
         stop would wait 60 s for): every start ends within seconds."""
@@ -646,6 +662,7 @@ class FaultTest(ServerTestCase):
         ("state directory on a full disk, server killed", full_disk, 60),
         ("state file unreadable at start", unreadable_state, 30),
         ("private server left idle", private_server_left_idle, 60),
+        ("sub-commands at once with no server running", subcommands_at_once_without_a_server, 30),
         ("server stopped at any moment of its start", stopped_at_any_moment_of_its_start, 120),
         ("confirmation that says paper empty", paper_empty_after_the_label, 40),
         ("job cancelled while its confirmation waits for paper", cancelled_while_its_confirmation_waits, 40),

@@ -106,6 +106,9 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
     // jobs again and save over the first one's state.
     static const int lock = ::open((dir + "/" + kName + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        // A private server leaves without a word: the sub-command that started
+        // it reaches the server that holds the lock, and its user has nothing to mend.
+        if (lock >= 0 && cupsGetOption("private-server", count, options)) ::_exit(0);
         std::fprintf(stderr, "%s: another server uses the state directory %s\n", kName, dir.c_str());
         return nullptr;
     }
