@@ -909,9 +909,14 @@ class AdministrationTest(ServerTestCase):
                          {roots: "root-secret", nobodys: "nobody-label", by_socket: "by-socket"})
         self.assertEqual({job: listed["nobody"][job].get("job-name") for job in (roots, nobodys, by_socket)},
                          {roots: "(hidden)", nobodys: "nobody-label", by_socket: "(hidden)"})
+        # A claim that is no name (an integer) is replaced all the same: the job is nobody's, not guest's.
+        self.assertEqual(send(uri.replace("ipp:", "http:"), ipp_request(
+            0x02, ("printer-uri", uri), (0x21, "requesting-user-name", 5),
+            (0x49, "document-format", "application/vnd.veldrin-commands"), document=b"P1,1\r"), "", **NOBODY), (200, 0))
+        typed = max(jobs_listed(ipptool_as(ROOT, uri, "Get-Jobs", "ATTR keyword which-jobs not-completed")))
         owners = {job: dict(ipptool_as(ROOT, uri, "Get-Job-Attributes", f"ATTR integer job-id {job}"))[
-            "job-originating-user-name"] for job in (roots, nobodys, by_socket)}
-        self.assertEqual(owners, {roots: "root", nobodys: "nobody", by_socket: "root"})
+            "job-originating-user-name"] for job in (roots, nobodys, by_socket, typed)}
+        self.assertEqual(owners, {roots: "root", nobodys: "nobody", by_socket: "root", typed: "nobody"})
         printer = ("printer-uri", uri)
         refused, done = (403, -1), (200, 0)
         # Operations: 0x08 Cancel-Job, 0x0C Hold-Job, 0x0D Release-Job, 0x1A Renew-Subscription,

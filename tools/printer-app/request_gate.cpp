@@ -133,15 +133,14 @@ Requester requesterOf(http_t *http) {
 
 // The owner of each job is who the server knows submitted it. The name goes
 // among the operation attributes, which PAPPL wants first: a request without
-// one has its attributes put in again after it.
+// one, or with one that is no single name (an integer, which PAPPL passes
+// over to make the job guest's), has its attributes put in again after it.
 void replaceRequestingUser(ipp_t *request) {
     const char *name = current.requester.name.c_str();
     ipp_attribute_t *claimed = ippFindAttribute(request, "requesting-user-name", IPP_TAG_ZERO);
-    if (claimed && ippGetGroupTag(claimed) == IPP_TAG_OPERATION) {
-        ippSetValueTag(request, &claimed, IPP_TAG_NAME);
-        ippSetString(request, &claimed, 0, name);
+    if (claimed && ippGetGroupTag(claimed) == IPP_TAG_OPERATION && ippGetCount(claimed) == 1 &&
+        ippSetValueTag(request, &claimed, IPP_TAG_NAME) && ippSetString(request, &claimed, 0, name))
         return;
-    }
     if (claimed) ippDeleteAttribute(request, claimed);
     ipp_t *copy = ippNew();
     ippCopyAttributes(copy, request, 0, nullptr, nullptr);
