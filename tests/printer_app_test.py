@@ -751,12 +751,12 @@ def jobs_listed(lines):
     return {int(group["job-id"]): group for group in groups if "job-id" in group}
 
 
-def request_over_socket(path, body):
+def request_over_socket(path, body, host="localhost:0"):
     """(HTTP status, IPP status, answer) of an IPP request sent through a domain socket, as libcups sends it."""
     with socket.socket(socket.AF_UNIX) as connection:
         connection.connect(path)
-        connection.sendall(b"POST /ipp/print HTTP/1.1\r\nHost: localhost:0\r\nContent-Type: application/ipp\r\n"
-                           b"Content-Length: %d\r\nConnection: close\r\n\r\n" % len(body) + body)
+        connection.sendall(b"POST /ipp/print HTTP/1.1\r\nHost: %s\r\nContent-Type: application/ipp\r\n"
+                           b"Content-Length: %d\r\nConnection: close\r\n\r\n" % (host.encode(), len(body)) + body)
         answer = b""
         while chunk := connection.recv(65536):
             answer += chunk
@@ -854,6 +854,12 @@ class AdministrationTest(ServerTestCase):
                                          header, len(get_printers), get_printers))]:
                 with self.subTest(host=host, method=method):
                     self.assertTrue(raw_http(port, request).startswith(f"HTTP/1.1 {expected} "))
+        # Over the domain socket any port is taken (libcups says localhost:0), but no other name.
+        socket_path = os.path.join(self.states[0], "run", "vdl-printer-app.sock")
+        for host, expected in [("localhost:0", 200), (f"localhost:{port + 1}", 200), ("rebind.example", 400),
+                               (socket_path, 400)]:
+            with self.subTest(host=host, over="the domain socket"):
+                self.assertEqual(request_over_socket(socket_path, get_printers, host)[0], expected)
         # ipptool names the host and port it was given: through a relay on another port, the port is not the server's.
         relay = Relay(port, "pass", 10 ** 9)
         self.addCleanup(relay.close)

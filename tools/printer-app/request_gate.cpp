@@ -102,12 +102,12 @@ bool isDomainSocket(int fd) {
 }
 
 // Over the domain socket, which no browser reaches, libcups names the host
-// "localhost:0" or by the socket's path: the port is not the server's.
+// "localhost:0": the port is not the server's. (A socket's path as the host
+// PAPPL refuses itself: "Bad Host: header".)
 bool namesThisServer(http_t *http) {
     const char *field = httpGetField(http, HTTP_FIELD_HOST);
     std::string name, port;
     const bool domainSocket = isDomainSocket(httpGetFd(http));
-    if (field && domainSocket && field[0] == '/') return true;
     if (!field || !splitHost(field, name, port)) return false;
     if (!domainSocket && !port.empty() && std::stoi(port) != papplSystemGetHostPort(gateSystem)) return false;
     name = lowerCase(name);
