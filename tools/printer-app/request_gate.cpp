@@ -241,14 +241,14 @@ extern "C" http_status_t httpUpdate(http_t *http) {
     const http_status_t status = real(http);
     if (status != HTTP_STATUS_OK || http != current.http || current.headerChecked) return status;
     current.headerChecked = true;
-    vdlapp::lastRequest = std::time(nullptr);
     if (!vdlapp::namesThisServer(http)) {
         const char *host = httpGetField(http, HTTP_FIELD_HOST);
         papplLog(vdlapp::gateSystem, PAPPL_LOGLEVEL_WARN,
                  "Refused a request for the host '%s': not a name of this server.", host ? host : "");
         current.http = nullptr;
-        return HTTP_STATUS_BAD_REQUEST;
+        return HTTP_STATUS_BAD_REQUEST;  // no activity: a page that keeps asking keeps no idle server up
     }
+    vdlapp::lastRequest = std::time(nullptr);
     current.requester = vdlapp::requesterOf(http);
     return status;
 }
