@@ -153,8 +153,8 @@ TEST_F(EmulatorProgram, WritesJsonLines) {
     };
     const double before = clock();
     close(connectAndSend("SS3\rP1,1\r"));
-    const double after = clock();
     const std::string lines = log({"\"closed\""});
+    const double after = clock();  // the bytes arrive once sent, and are logged before this
     const std::string speed = "{\"connection\":1,\"sequence\":1,\"outcome\":\"decoded\",\"code\":\"SS\",\"command\":"
                               "\"speed\",\"fields\":{\"speed\":3},\"received\":";
     expectAll(lines, {speed, "\"code\":\"P\""});
