@@ -824,11 +824,9 @@ public:
         detail::Lock lock;
         if (detail::connection().inLabel()) return Policy::done(failInLabel(kLabelUnderWay), "PrintRasterLabel");
         const BITMAPINFOHEADER info = raster.info();
-        const int result =
-            run([&] { return PrintRasterLabel(raster.bits().data(), &info, x, y, compress ? 1 : 0, copies, sets); });
-        if (result == VDL_OK) detail::connection().labelUnderWay = false;
-        else if (result != kNotConnected) labelFailed(result);
-        return Policy::done(result, "PrintRasterLabel");
+        return Policy::done(
+            endLabel([&] { return PrintRasterLabel(raster.bits().data(), &info, x, y, compress ? 1 : 0, copies, sets); }),
+            "PrintRasterLabel");
     }
     /// @}
 
@@ -1037,8 +1035,13 @@ private:
     static constexpr const char *kTextRefused =
         "text conversion (a character the code page cannot hold; the label was discarded)";
 
-    int printNow(int copies, int sets) noexcept {
-        const int result = run([&] { return Prints(copies, sets); });
+    int printNow(int copies, int sets) noexcept { return endLabel([&] { return Prints(copies, sets); }); }
+
+    // A call that ends the label under way: printed, it is over; failed, it
+    // is discarded.
+    template <typename Call>
+    int endLabel(Call &&call) noexcept {
+        const int result = run(std::forward<Call>(call));
         if (result == VDL_OK) detail::connection().labelUnderWay = false;
         else if (result != kNotConnected) labelFailed(result);
         return result;
