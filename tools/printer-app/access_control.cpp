@@ -47,11 +47,15 @@ constexpr ipp_op_t kOwnersOperations[] = {
     IPP_OP_CREATE_JOB_SUBSCRIPTIONS, IPP_OP_RENEW_SUBSCRIPTION, IPP_OP_CANCEL_SUBSCRIPTION,
 };
 
-bool isOwnersOperation(pappl_client_t *client) {
+// Whether the client's request is one of the operations (a web page is none).
+template <std::size_t Count>
+bool requestIsOneOf(pappl_client_t *client, const ipp_op_t (&operations)[Count]) {
     ipp_t *request = papplClientGetRequest(client);
-    return request && std::find(std::begin(kOwnersOperations), std::end(kOwnersOperations),
-                                ippGetOperation(request)) != std::end(kOwnersOperations);
+    return request && std::find(std::begin(operations), std::end(operations), ippGetOperation(request)) !=
+                          std::end(operations);
 }
+
+bool isOwnersOperation(pappl_client_t *client) { return requestIsOneOf(client, kOwnersOperations); }
 
 // The subscription a request names (Renew-Subscription, Cancel-Subscription).
 pappl_subscription_t *subscriptionOf(pappl_client_t *client) {
@@ -76,11 +80,7 @@ bool isOthersSubscription(pappl_client_t *client) {
 
 bool isOthers(pappl_client_t *client) { return isOthersJob(client) || isOthersSubscription(client); }
 
-bool isPrinting(pappl_client_t *client) {
-    ipp_t *request = papplClientGetRequest(client);  // none for a web page
-    return request && std::find(std::begin(kPrintingOperations), std::end(kPrintingOperations),
-                                ippGetOperation(request)) != std::end(kPrintingOperations);
-}
+bool isPrinting(pappl_client_t *client) { return requestIsOneOf(client, kPrintingOperations); }
 
 // One end of a TCP connection as the kernel's socket diagnostics name it; an
 // IPv4 address mapped into IPv6 is the IPv4 socket it is.
@@ -230,15 +230,16 @@ bool isMember(const std::string &user, gid_t group) {
     return std::find(groups.begin(), groups.begin() + count, group) != groups.begin() + count;
 }
 
-// The requester's user and password checked by the authentication service:
-// CONTINUE with the requester named, or UNAUTHORIZED.
-http_status_t authenticate(pappl_client_t *client, const char *service, std::optional<Credentials> &credentials) {
-    credentials = basicCredentials(client);
+// The requester's user and password checked by the authentication service,
+// and their membership of group (if one is set): CONTINUE with the requester
+// named, UNAUTHORIZED or FORBIDDEN.
+http_status_t authenticate(pappl_client_t *client, const char *service, gid_t group) {
+    const std::optional<Credentials> credentials = basicCredentials(client);
     if (!credentials || !pamAccepts(service, *credentials, papplClientGetHostName(client)))
         return HTTP_STATUS_UNAUTHORIZED;
     papplClientSetUsername(client, credentials->user.c_str());
     setAuthenticatedRequester(credentials->user);
-    return HTTP_STATUS_CONTINUE;
+    return group == kNoGroup || isMember(credentials->user, group) ? HTTP_STATUS_CONTINUE : HTTP_STATUS_FORBIDDEN;
 }
 
 // PAPPL asks this for what needs a printer's users (group: its print group)
@@ -251,9 +252,8 @@ http_status_t authorize(pappl_client_t *client, const char *groupName, gid_t gro
     const char *service = papplSystemGetAuthService(papplClientGetSystem(client));
     // A user who authenticates while printing is the owner of what they print.
     if (service && basicCredentials(client) && isPrinting(client)) {
-        std::optional<Credentials> credentials;
-        if (authenticate(client, service, credentials) != HTTP_STATUS_CONTINUE) return HTTP_STATUS_UNAUTHORIZED;
-        if (group != kNoGroup && !isMember(credentials->user, group)) return HTTP_STATUS_FORBIDDEN;
+        const http_status_t authenticated = authenticate(client, service, group);
+        if (authenticated != HTTP_STATUS_CONTINUE) return authenticated;
     }
     if (group == kNoGroup && isPrinting(client) && !isOthers(client)) return HTTP_STATUS_CONTINUE;
     if (currentRequester().administrator) return HTTP_STATUS_CONTINUE;
@@ -265,10 +265,7 @@ http_status_t authorize(pappl_client_t *client, const char *groupName, gid_t gro
                                                         "server (-o auth-service admits others).");
         return HTTP_STATUS_FORBIDDEN;
     }
-    std::optional<Credentials> credentials;
-    if (authenticate(client, service, credentials) != HTTP_STATUS_CONTINUE) return HTTP_STATUS_UNAUTHORIZED;
-    if (group != kNoGroup && !isMember(credentials->user, group)) return HTTP_STATUS_FORBIDDEN;
-    return HTTP_STATUS_CONTINUE;
+    return authenticate(client, service, group);
 }
 
 }  // namespace
