@@ -601,8 +601,13 @@ class ZplTest(ServerTestCase):
             self.assertEqual(job.get("job-id"), str(number), job)
             eventually(lambda: server.job_state("zpl", number, "job-state").get("job-state") == "completed",
                        f"{document_format} printed")
+        # A raw client that pauses mid-label for longer than the queue's once-a-second look at its jobs:
+        # the job waits for the rest and prints whole, once.
         with socket.create_connection(("127.0.0.1", 9100), timeout=10) as raw, open(label, "rb") as f:
-            raw.sendall(f.read())
+            whole = f.read()
+            raw.sendall(whole[:len(whole) // 2])
+            time.sleep(2.5)
+            raw.sendall(whole[len(whole) // 2:])
         eventually(lambda: server.job_state("zpl", 3, "job-state").get("job-state") == "completed", "the raw job")
         # Bytes that are neither ZPL nor the printer's commands reach no printer, from the socket or over IPP
         # as ZPL that cannot be translated; the job says why, and where.

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstring>
 #include <ctime>
+#include <dlfcn.h>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -40,6 +42,44 @@ bool isBusy(pappl_printer_t *printer) {
     return q.printers.count(papplPrinterGetID(printer)) > 0;
 }
 
+// The jobs (by ID, with their printer's ID) whose document PAPPL has taken
+// in whole. PAPPL names a job's file before it decides, reading the job's
+// reasons without its lock, whether the job is pending or stays held: a job
+// released from line in between could print and end, and that late decision
+// would then make the ended job pending again, where it stays for good. So a
+// document counts as in only once PAPPL's call that takes it has returned.
+struct DocumentsIn {
+    std::mutex mutex;
+    std::map<int, int> printerOfJob;
+};
+DocumentsIn &documentsIn() {
+    static DocumentsIn documents;
+    return documents;
+}
+
+void markDocumentIn(int printerId, int jobId) {
+    DocumentsIn &d = documentsIn();
+    const std::lock_guard<std::mutex> lock(d.mutex);
+    d.printerOfJob[jobId] = printerId;
+}
+
+bool documentIsIn(int jobId) {
+    DocumentsIn &d = documentsIn();
+    const std::lock_guard<std::mutex> lock(d.mutex);
+    return d.printerOfJob.count(jobId) > 0;
+}
+
+// Ended jobs are forgotten: only the printer's active ones are kept.
+template <typename Jobs> void forgetEndedJobs(int printerId, const Jobs &active) {
+    DocumentsIn &d = documentsIn();
+    const std::lock_guard<std::mutex> lock(d.mutex);
+    for (auto i = d.printerOfJob.begin(); i != d.printerOfJob.end();) {
+        const bool ended = i->second == printerId &&
+                           std::none_of(active.begin(), active.end(), [&](const auto &j) { return j.id == i->first; });
+        i = ended ? d.printerOfJob.erase(i) : std::next(i);
+    }
+}
+
 // A job waiting in line is held with job-hold-until-specified, which keeps
 // PAPPL from starting it when its document comes and from releasing it with
 // an administrator's Release-Held-New-Jobs (which would start every waiting
@@ -61,11 +101,24 @@ struct QueuedJob {
     ipp_jstate_t state;
     bool heldByClient;
     bool inLine;
-    // A job made by Create-Job waits in line for its document: until it
-    // comes there is nothing to print, and releasing the job would start it empty.
+    // A job made by Create-Job waits for its document, and one from the raw
+    // socket has its file from the start and is held while its bytes come:
+    // until the document is whole there is nothing to print, and releasing
+    // the job would start it on what came so far.
+    bool hasFile;
     bool hasDocument;
     std::time_t created;
 };
+
+// PAPPL makes a job pending itself once its document is whole (from the raw
+// socket, or a document that came while the job was not in line): from then
+// on it is known to be in, and stays so while the job waits in line again.
+bool documentIsWhole(pappl_job_t *job, ipp_jstate_t state) {
+    if (!papplJobGetFilename(job)) return false;
+    const int printerId = papplPrinterGetID(papplJobGetPrinter(job));
+    if (state == IPP_JSTATE_PENDING || state == IPP_JSTATE_PROCESSING) markDocumentIn(printerId, papplJobGetID(job));
+    return documentIsIn(papplJobGetID(job));
+}
 
 // The printer's active jobs, oldest first. Collected under PAPPL's lock and
 // acted on after it, since holding and releasing take that lock themselves.
@@ -79,7 +132,7 @@ std::vector<QueuedJob> activeJobs(pappl_printer_t *printer) {
             static_cast<std::vector<QueuedJob> *>(data)->push_back(
                 {papplJobGetID(job), state, held && clientHoldsIt(job),
                  held && (papplJobGetReasons(job) & kInLine) == kInLine, papplJobGetFilename(job) != nullptr,
-                 papplJobGetTimeCreated(job)});
+                 documentIsWhole(job, state), papplJobGetTimeCreated(job)});
         },
         &jobs, 1, 0);
     std::sort(jobs.begin(), jobs.end(), [](const QueuedJob &a, const QueuedJob &b) { return a.id < b.id; });
@@ -101,11 +154,12 @@ void releaseFromLine(pappl_printer_t *printer, int jobId) {
 }
 
 // Pending jobs (released by a client, or restored by a restart) and held
-// ones nobody put in line (made while an administrator held new jobs, or by
-// an older server) go in line.
+// ones nobody put in line whose document is in (made while an administrator
+// held new jobs, or by an older server) go in line. A held job whose
+// document is still coming is PAPPL's until it is whole.
 void putInLine(pappl_printer_t *printer, const std::vector<QueuedJob> &jobs, int except) {
     for (const QueuedJob &j : jobs) {
-        const bool unlined = j.state == IPP_JSTATE_HELD && !j.heldByClient && !j.inLine;
+        const bool unlined = j.state == IPP_JSTATE_HELD && !j.heldByClient && !j.inLine && j.hasDocument;
         if ((j.state == IPP_JSTATE_PENDING || unlined) && j.id != except) holdInLine(printer, j.id);
     }
 }
@@ -114,13 +168,14 @@ void putInLine(pappl_printer_t *printer, const std::vector<QueuedJob> &jobs, int
 bool waiting(const QueuedJob &j, int except) { return j.inLine && !j.heldByClient && j.id != except; }
 
 // A job whose document has not come within the timeout is cancelled: its
-// client is gone, or failed to send it.
+// client is gone, or failed to send it. A document on its way from the raw
+// socket is left to PAPPL, which gives up on a silent one itself.
 void expireAwaitingDocuments(pappl_printer_t *printer, const std::vector<QueuedJob> &jobs) {
     const std::time_t now = std::time(nullptr);
     const int timeout = documentTimeout;
     for (const QueuedJob &j : jobs) {
         // Whole seconds on both sides: more than the timeout is sure to have passed.
-        if (j.state != IPP_JSTATE_HELD || j.hasDocument || now - j.created <= timeout) continue;
+        if (j.state != IPP_JSTATE_HELD || j.hasFile || now - j.created <= timeout) continue;
         pappl_job_t *job = papplPrinterFindJob(printer, j.id);
         if (!job) continue;
         papplJobCancel(job);
@@ -196,6 +251,7 @@ void setDocumentTimeout(int seconds) { documentTimeout = std::clamp(seconds, 1, 
 
 void checkQueue(pappl_printer_t *printer) {
     const std::vector<QueuedJob> jobs = activeJobs(printer);
+    forgetEndedJobs(papplPrinterGetID(printer), jobs);
     expireAwaitingDocuments(printer, jobs);
     if (printing(jobs)) return;
     putInLine(printer, jobs, 0);
@@ -203,9 +259,28 @@ void checkQueue(pappl_printer_t *printer) {
 }
 
 void resumeQueue(pappl_printer_t *printer) {
+    // The documents of the jobs the last run left are in their files.
+    papplPrinterIterateActiveJobs(
+        printer,
+        [](pappl_job_t *job, void *) {
+            if (papplJobGetFilename(job)) markDocumentIn(papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job));
+        },
+        nullptr, 1, 0);
     setBusy(printer, true);
     putInLine(printer, activeJobs(printer), 0);
     startNext(printer, 0);
 }
 
 }  // namespace vdlapp
+
+// PAPPL 1.3 takes every job's document through this call of its own (from
+// Print-Job, Send-Document, the raw socket and its web pages), and makes it
+// through the dynamic linker, so the program's definition stands in for it
+// here, the way request_gate stands in for libcups's calls.
+extern "C" __attribute__((visibility("default"))) void _papplJobSubmitFile(pappl_job_t *job, const char *filename) {
+    using Submit = void (*)(pappl_job_t *, const char *);
+    static const auto real = reinterpret_cast<Submit>(::dlsym(RTLD_NEXT, "_papplJobSubmitFile"));
+    const int printerId = papplPrinterGetID(papplJobGetPrinter(job)), jobId = papplJobGetID(job);
+    real(job, filename);
+    vdlapp::markDocumentIn(printerId, jobId);
+}
