@@ -9,6 +9,7 @@ import pathlib
 import random
 import re
 import signal
+import socket
 import struct
 import subprocess
 import tempfile
@@ -93,6 +94,28 @@ class FaultTest(ServerTestCase):
             test.flush()
             return subprocess.run(["ipptool", "-tv", f"{server.uri}/ipp/print/{printer}", test.name],
                                   capture_output=True, text=True, timeout=60).stdout
+
+    @staticmethod
+    def send_document_slowly(server, printer, job_id, parts, pause):
+        """Send-Document of the printer's commands, its parts pause seconds apart (as CUPS streams a document
+        while its filters make it); the answer's status line."""
+        def attribute(tag, name, value):
+            return struct.pack(">BH", tag, len(name)) + name.encode() + struct.pack(">H", len(value)) + value
+        uri = f"ipp://localhost:{server.port}/ipp/print/{printer}".encode()
+        request = b"".join([b"\x02\x00\x00\x06\x00\x00\x00\x01\x01", attribute(0x47, "attributes-charset", b"utf-8"),
+                            attribute(0x48, "attributes-natural-language", b"en"), attribute(0x45, "printer-uri", uri),
+                            attribute(0x21, "job-id", struct.pack(">i", job_id)), attribute(0x22, "last-document", b"\1"),
+                            attribute(0x49, "document-format", b"application/vnd.veldrin-commands"), b"\x03"])
+        chunk = lambda data: b"%x\r\n%s\r\n" % (len(data), data)
+        with socket.create_connection(("127.0.0.1", server.port), timeout=30) as http:
+            http.sendall(f"POST /ipp/print/{printer} HTTP/1.1\r\nHost: localhost:{server.port}\r\n"
+                         "Content-Type: application/ipp\r\nTransfer-Encoding: chunked\r\n\r\n".encode()
+                         + chunk(request + parts[0]))
+            for part in parts[1:]:
+                time.sleep(pause)
+                http.sendall(chunk(part))
+            http.sendall(b"0\r\n\r\n")
+            return http.recv(65536).split(b"\r\n")[0].decode()
 
     def reasons(self, printer):
         return self.server.ipp(printer, "Get-Printer-Attributes").get("printer-state-reasons", "")
@@ -452,7 +475,8 @@ class FaultTest(ServerTestCase):
     def document_never_sent(self):
         """A Create-Job whose document never comes holds up no job behind it, PWG
         raster included (PAPPL refuses a stream while it holds new jobs), and
-        ends once its time is up (-o document-timeout, 2 s here)."""
+        ends once its time is up (-o document-timeout, 2 s here); one whose
+        document comes slower than that prints."""
         with tempfile.TemporaryDirectory() as state:
             server = Server(state, options=("-o", "document-timeout=2"))
             self.addCleanup(lambda: server.process.poll() is None and server.stop())
@@ -469,7 +493,11 @@ class FaultTest(ServerTestCase):
             expired = self.ended("awaiting", created, 30, server)
             self.assertGreaterEqual(time.monotonic() - start, 2)
             self.assertEqual(expired["job-state"], "canceled", expired)
-            self.assertEqual(self.printed(emulator), [61, 1])
+            # A document that takes longer to come than the timeout is on its way, not missing: it prints.
+            slow = server.ipp("awaiting", "Create-Job")["job-id"]
+            self.assertIn("200", self.send_document_slowly(server, "awaiting", int(slow), (b"CB\r", b"P62,", b"1\r"), 1.5))
+            self.assertEqual(self.ended("awaiting", slow, 30, server)["job-state"], "completed")
+            self.assertEqual(self.printed(emulator), [61, 1, 62])
             server.stop()
 
     def held_by_the_administrator(self):
@@ -655,7 +683,7 @@ class FaultTest(ServerTestCase):
         ("printer that closes the connection after every command",
          partial(waits_unprinted, name="closing", mode="close"), 60),
         ("queued jobs", queued_jobs_in_order, 90),
-        ("Create-Job whose document never comes", document_never_sent, 60),
+        ("Create-Job whose document never comes, or comes slowly", document_never_sent, 60),
         ("administrator's Hold-New-Jobs while jobs flow, stop and kill -9", held_by_the_administrator, 90),
         ("bursts of status requests", busy_is_not_offline, 60),
         ("printer out of reach", partial(waits_unprinted, name="unreachable", mode="gone"), 60),

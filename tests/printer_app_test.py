@@ -609,6 +609,14 @@ class ZplTest(ServerTestCase):
             time.sleep(2.5)
             raw.sendall(whole[len(whole) // 2:])
         eventually(lambda: server.job_state("zpl", 3, "job-state").get("job-state") == "completed", "the raw job")
+        # A raw label that comes while an administrator holds new jobs waits for the release.
+        self.assertIn("successful-ok", server.ipp("zpl", "Hold-New-Jobs").get("status-code"))
+        with socket.create_connection(("127.0.0.1", 9100), timeout=10) as raw:
+            raw.sendall(whole)
+        time.sleep(1.5)  # a job let through would have printed by now
+        self.assertEqual(server.job_state("zpl", 4, "job-state").get("job-state"), "pending-held")
+        server.ipp("zpl", "Release-Held-New-Jobs")
+        eventually(lambda: server.job_state("zpl", 4, "job-state").get("job-state") == "completed", "the held raw job")
         # Bytes that are neither ZPL nor the printer's commands reach no printer, from the socket or over IPP
         # as ZPL that cannot be translated; the job says why, and where.
         garbage = os.path.join(state, "garbage.zpl")
@@ -616,8 +624,8 @@ class ZplTest(ServerTestCase):
         with socket.create_connection(("127.0.0.1", 9100), timeout=10) as raw:
             raw.sendall(bytes(random.Random(5).randrange(256) for _ in range(4096)))
         server.ipp("zpl", "Print-Job", (garbage, "application/vnd.zebra-zpl"))
-        for job, why in [(4, "not PWG or Apple raster, PNG, JPEG, ZPL or the printer's commands"),
-                         (5, "1:1: the label begun here has no ^XZ")]:
+        for job, why in [(5, "not PWG or Apple raster, PNG, JPEG, ZPL or the printer's commands"),
+                         (6, "1:1: the label begun here has no ^XZ")]:
             ended = eventually(lambda: (lambda s: s.get("job-state") == "aborted" and s)(server.job_state("zpl", job)),
                                f"job {job} refused")
             self.assertIn("document-format-error", ended["job-state-reasons"])
@@ -625,7 +633,7 @@ class ZplTest(ServerTestCase):
         sent = subprocess.run([cli, "--port", emulator.port_name, "print", label], capture_output=True, timeout=60)
         self.assertEqual((sent.returncode, sent.stdout), (0, b"printed 1 label\n"), sent.stderr)
         received = b"".join(pathlib.Path(f).read_bytes() for f in sorted(pathlib.Path(captured).glob("*.prn")))
-        self.assertEqual(received.count(translation), 4)
+        self.assertEqual(received.count(translation), 5)
 
 
 class AutoAddTest(ServerTestCase):

@@ -69,6 +69,33 @@ bool documentIsIn(int jobId) {
     return d.printerOfJob.count(jobId) > 0;
 }
 
+// The jobs (by ID) whose IPP document PAPPL is reading from its client now
+// (Print-Job, Send-Document): a document that takes longer to come than the
+// document timeout (a large one over a slow link, or one CUPS streams while
+// its filters make it) is on its way, not missing. The mutex is held while
+// the document timeout checks a job and cancels it, so that a document that
+// begins to come meanwhile either finds its job cancelled or keeps it.
+struct DocumentsComing {
+    std::mutex mutex;
+    std::set<int> jobs;
+};
+DocumentsComing &documentsComing() {
+    static DocumentsComing coming;
+    return coming;
+}
+
+void setDocumentComing(int jobId, bool coming) {
+    DocumentsComing &c = documentsComing();
+    const std::lock_guard<std::mutex> lock(c.mutex);
+    if (coming)
+        c.jobs.insert(jobId);
+    else
+        c.jobs.erase(jobId);
+}
+
+// The job whose document PAPPL is taking in on this thread (0 for none).
+thread_local int jobSubmitted = 0;
+
 // Ended jobs are forgotten: only the printer's active ones are kept.
 template <typename Jobs> void forgetEndedJobs(int printerId, const Jobs &active) {
     DocumentsIn &d = documentsIn();
@@ -167,17 +194,20 @@ void putInLine(pappl_printer_t *printer, const std::vector<QueuedJob> &jobs, int
 // Waiting its turn in line (held by the queue, not by its client).
 bool waiting(const QueuedJob &j, int except) { return j.inLine && !j.heldByClient && j.id != except; }
 
-// A job whose document has not come within the timeout is cancelled: its
-// client is gone, or failed to send it. A document on its way from the raw
-// socket is left to PAPPL, which gives up on a silent one itself.
+// A job whose document has not begun to come within the timeout is
+// cancelled: its client is gone, or failed to send it. A document on its way
+// is left to PAPPL: an IPP client's is read until it ends or its connection
+// times out, and the raw socket's until its client closes.
 void expireAwaitingDocuments(pappl_printer_t *printer, const std::vector<QueuedJob> &jobs) {
     const std::time_t now = std::time(nullptr);
     const int timeout = documentTimeout;
+    DocumentsComing &coming = documentsComing();
     for (const QueuedJob &j : jobs) {
         // Whole seconds on both sides: more than the timeout is sure to have passed.
         if (j.state != IPP_JSTATE_HELD || j.hasFile || now - j.created <= timeout) continue;
+        const std::lock_guard<std::mutex> lock(coming.mutex);
         pappl_job_t *job = papplPrinterFindJob(printer, j.id);
-        if (!job) continue;
+        if (!job || coming.jobs.count(j.id)) continue;
         papplJobCancel(job);
         papplJobSetMessage(job, "Canceled: its document did not come within %d s.", timeout);
         papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Canceled: its document did not come within %d s.", timeout);
@@ -230,6 +260,33 @@ void lineUpNewJob(pappl_system_t *system, pappl_printer_t *printer, pappl_job_t 
     }).detach();
 }
 
+// PAPPL makes a job pending once its document is whole, whatever the queue:
+// the raw socket's even while an administrator holds new jobs, an IPP one
+// whenever it is not in line yet (its thread from lineUpNewJob not yet run).
+// As soon as the printer has no job, PAPPL then starts the newest pending
+// one: such a job would print during the hold, or before older ones. So just
+// before PAPPL looks for a job to start, a job whose document has just come
+// goes in line while the printer is busy or held: the raw socket's, pending
+// with its file and not yet counted in, or the one submitted on this thread.
+void lineUpDocumentsJustIn(pappl_printer_t *printer) {
+    if (!papplSystemIsRunning(papplPrinterGetSystem(printer))) return;  // resumeQueue sees to restored jobs
+    std::vector<int> justIn;
+    papplPrinterIterateActiveJobs(
+        printer,
+        [](pappl_job_t *job, void *data) {
+            const int id = papplJobGetID(job);
+            if (papplJobGetState(job) == IPP_JSTATE_PENDING && papplJobGetFilename(job) &&
+                (id == jobSubmitted || !documentIsIn(id)))
+                static_cast<std::vector<int> *>(data)->push_back(id);
+        },
+        &justIn, 1, 0);
+    const bool mustWait = isBusy(printer) || papplPrinterIsHoldingNewJobs(printer);
+    for (const int id : justIn) {
+        markDocumentIn(papplPrinterGetID(printer), id);
+        if (mustWait) holdInLine(printer, id);
+    }
+}
+
 }  // namespace
 
 void watchNewJobs(pappl_system_t *system) { papplSystemSetEventCallback(system, lineUpNewJob, nullptr); }
@@ -273,14 +330,38 @@ void resumeQueue(pappl_printer_t *printer) {
 
 }  // namespace vdlapp
 
-// PAPPL 1.3 takes every job's document through this call of its own (from
-// Print-Job, Send-Document, the raw socket and its web pages), and makes it
-// through the dynamic linker, so the program's definition stands in for it
-// here, the way request_gate stands in for libcups's calls.
+// PAPPL 1.3 makes these calls of its own through the dynamic linker, so the
+// program's definitions stand in for them here (the way request_gate stands
+// in for libcups's calls), and pass them on.
+template <typename Function> Function papplsOwn(const char *name) {
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
+// Every job's document is taken through this call (from Print-Job,
+// Send-Document and PAPPL's web pages; the raw socket's is not).
 extern "C" __attribute__((visibility("default"))) void _papplJobSubmitFile(pappl_job_t *job, const char *filename) {
-    using Submit = void (*)(pappl_job_t *, const char *);
-    static const auto real = reinterpret_cast<Submit>(::dlsym(RTLD_NEXT, "_papplJobSubmitFile"));
+    static const auto real = papplsOwn<void (*)(pappl_job_t *, const char *)>("_papplJobSubmitFile");
     const int printerId = papplPrinterGetID(papplJobGetPrinter(job)), jobId = papplJobGetID(job);
+    vdlapp::jobSubmitted = jobId;
     real(job, filename);
+    vdlapp::jobSubmitted = 0;
     vdlapp::markDocumentIn(printerId, jobId);
+}
+
+// An IPP client's document is read through this call, from its first byte to its last.
+extern "C" __attribute__((visibility("default"))) void _papplJobCopyDocumentData(pappl_client_t *client,
+                                                                                pappl_job_t *job) {
+    static const auto real = papplsOwn<void (*)(pappl_client_t *, pappl_job_t *)>("_papplJobCopyDocumentData");
+    const int jobId = papplJobGetID(job);
+    vdlapp::setDocumentComing(jobId, true);
+    real(client, job);
+    vdlapp::setDocumentComing(jobId, false);
+}
+
+// PAPPL looks for a pending job to start: after a document came whole, a
+// job was released, or the printer closed its device at a job's end.
+extern "C" __attribute__((visibility("default"))) void _papplPrinterCheckJobs(pappl_printer_t *printer) {
+    static const auto real = papplsOwn<void (*)(pappl_printer_t *)>("_papplPrinterCheckJobs");
+    if (printer) vdlapp::lineUpDocumentsJustIn(printer);
+    real(printer);
 }

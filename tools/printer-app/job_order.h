@@ -8,7 +8,7 @@
 // itself (job-hold-until) are left to that client; a job still waiting for
 // its document (Create-Job, then Send-Document) starts once the document is
 // in, holds up no job behind it meanwhile, and is cancelled when its document
-// has not come within the document timeout.
+// has not begun to come within the document timeout.
 #ifndef VDL_PRINTER_APP_JOB_ORDER_H
 #define VDL_PRINTER_APP_JOB_ORDER_H
 
@@ -33,7 +33,7 @@ void holdJobsBehind(pappl_printer_t *printer, int startingJobId);
 // idle printer's client goes straight through).
 void releaseNextJob(pappl_printer_t *printer, int endingJobId);
 
-// Once a second: jobs whose documents did not come in time are cancelled,
+// Once a second: jobs whose documents did not begin to come in time are cancelled,
 // and a printer with none printing starts the oldest waiting job whose
 // document is in (one whose document came since, or all of them after an
 // administrator's Release-Held-New-Jobs).
