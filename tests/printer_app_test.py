@@ -630,10 +630,23 @@ class ZplTest(ServerTestCase):
                                f"job {job} refused")
             self.assertIn("document-format-error", ended["job-state-reasons"])
             self.assertIn(why, ended["job-state-message"])
+        # A raw document cut short by a stop (SIGTERM, then kill -9 once its job is saved) does not print after
+        # the restart as if the part that came were all of it: its job is aborted.
+        saved = os.path.join(state, "vdl-printer-app.state")
+        for job, stop in ((7, "terminate"), (8, "kill")):
+            eventually(lambda: listening(9100), "the raw socket")
+            self.enterContext(socket.create_connection(("127.0.0.1", 9100), timeout=10)).sendall(b"CB\rP7,1\r")
+            eventually(lambda: re.search(rf'^Job .*\bid="{job}"', pathlib.Path(saved).read_text(), re.M), "the job saved")
+            getattr(server.process, stop)()
+            server.process.wait(timeout=30)
+            server = Server(state, options=("-o", "raw-socket=on"))
+            time.sleep(1.5)  # a job let through would have printed by now
+            self.assertEqual(server.job_state("zpl", job, "job-state").get("job-state"), "aborted")
         sent = subprocess.run([cli, "--port", emulator.port_name, "print", label], capture_output=True, timeout=60)
         self.assertEqual((sent.returncode, sent.stdout), (0, b"printed 1 label\n"), sent.stderr)
         received = b"".join(pathlib.Path(f).read_bytes() for f in sorted(pathlib.Path(captured).glob("*.prn")))
         self.assertEqual(received.count(translation), 5)
+        self.assertNotIn(b"P7,1", received)
 
 
 class AutoAddTest(ServerTestCase):

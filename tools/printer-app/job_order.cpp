@@ -1,5 +1,7 @@
 #include "job_order.h"
 
+#include "server_lifecycle.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -284,6 +286,9 @@ void lineUpDocumentsJustIn(pappl_printer_t *printer) {
     for (const int id : justIn) {
         markDocumentIn(papplPrinterGetID(printer), id);
         if (mustWait) holdInLine(printer, id);
+        // A state saved while the raw socket's document came has the job
+        // aborted: the next save, within a second, has it whole.
+        if (id != jobSubmitted) markConfigurationChanged(papplPrinterGetSystem(printer));
     }
 }
 
@@ -302,6 +307,25 @@ void releaseNextJob(pappl_printer_t *printer, int endingJobId) {
     // A job a client released waits behind the older ones too.
     putInLine(printer, activeJobs(printer), endingJobId);
     startNext(printer, endingJobId);
+}
+
+std::set<std::pair<int, int>> documentsStillComing(pappl_system_t *system) {
+    std::set<std::pair<int, int>> coming;
+    papplSystemIteratePrinters(
+        system,
+        [](pappl_printer_t *printer, void *data) {
+            papplPrinterIterateActiveJobs(
+                printer,
+                [](pappl_job_t *job, void *set) {
+                    // The raw socket's job is held with its file named until PAPPL has its document whole.
+                    const int printerId = papplPrinterGetID(papplJobGetPrinter(job)), id = papplJobGetID(job);
+                    if (papplJobGetState(job) == IPP_JSTATE_HELD && papplJobGetFilename(job) && !documentIsIn(id))
+                        static_cast<std::set<std::pair<int, int>> *>(set)->insert({printerId, id});
+                },
+                data, 1, 0);
+        },
+        &coming);
+    return coming;
 }
 
 void setDocumentTimeout(int seconds) { documentTimeout = std::clamp(seconds, 1, kMaxDocumentTimeout); }

@@ -13,6 +13,8 @@
 #define VDL_PRINTER_APP_JOB_ORDER_H
 
 #include <pappl/pappl.h>
+#include <set>
+#include <utility>
 
 namespace vdlapp {
 
@@ -38,6 +40,10 @@ void releaseNextJob(pappl_printer_t *printer, int endingJobId);
 // document is in (one whose document came since, or all of them after an
 // administrator's Release-Held-New-Jobs).
 void checkQueue(pappl_printer_t *printer);
+
+// The jobs (printer ID, job ID) whose document is still coming from the raw
+// socket: a state saved now holds only part of it.
+std::set<std::pair<int, int>> documentsStillComing(pappl_system_t *system);
 
 // At start-up: the jobs the last run left wait in line and the oldest is
 // released (unless an administrator's hold, saved with the printer, is on).

@@ -8,10 +8,12 @@
 #include <vector>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <mutex>
 #include <pthread.h>
+#include <set>
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
@@ -33,9 +35,12 @@ bool saveOwed = false;  // the last save failed: under saveMutex
 time_t lastSaveTry = 0;
 int idleSeconds = 0;  // 0: the server runs until stopped
 
-// PAPPL writes a job's state as state="N"; 5 is processing, 3 pending.
+// PAPPL writes a job's state as state="N"; 5 is processing, 3 pending, 4
+// held, 8 aborted.
 constexpr const char *kProcessing = " state=\"5\"";
 constexpr const char *kPending = " state=\"3\"";
+constexpr const char *kHeld = " state=\"4\"";
+constexpr const char *kAborted = " state=\"8\"";
 constexpr useconds_t kAnswerGraceMicroseconds = 300000;
 // How long shutdown looks for a server that ended without answering: a stop
 // takes well under a second.
@@ -72,13 +77,40 @@ int printersIn(const std::string &state) {
     return count;
 }
 
+// The number in a state line's NAME="N" (0 when there is none). Values are
+// quoted with their quotes escaped, so the field cannot appear inside another one.
+int numberIn(const std::string &line, const char *name) {
+    const std::string field = std::string(" ") + name + "=\"";
+    const std::size_t at = line.find(field);
+    return at == std::string::npos ? 0 : std::atoi(line.c_str() + at + field.size());
+}
+
+// A job whose document was still coming from the raw socket is saved
+// aborted: its connection ends with this process, and the part that came
+// would print after the next start as if it were all of it.
+std::string withJobsCutShortAborted(const std::string &stateText, const std::set<std::pair<int, int>> &cutShort) {
+    if (cutShort.empty()) return stateText;
+    std::istringstream in(stateText);
+    std::string out, line;
+    int printerId = 0;  // a printer's jobs are lines of its block
+    while (std::getline(in, line)) {
+        if (line.compare(0, 9, "<Printer ") == 0) printerId = numberIn(line, "id");
+        const std::size_t at = line.rfind(kHeld);
+        if (line.compare(0, 4, "Job ") == 0 && at != std::string::npos && cutShort.count({printerId, numberIn(line, "id")}))
+            line.replace(at, std::string(kHeld).size(), kAborted);
+        out += line + "\n";
+    }
+    return out;
+}
+
 // The state written whole, or the last good file left as it is: PAPPL's save
 // reports success though its writes failed, and would replace it with an
 // empty file on a full disk. A failure is said, and tried again later.
 bool saveTo(pappl_system_t *system, const std::string &path) {
     lastSaveTry = std::time(nullptr);
     const std::optional<std::string> text = stateText(system);
-    const std::string state = text ? withoutControlsInValues(*text) : std::string();
+    const std::string state = text ? withJobsCutShortAborted(withoutControlsInValues(*text), documentsStillComing(system))
+                                   : std::string();
     const char *failure = !text ? "PAPPL could not write it"
                           : !readsAsState(state) || printersIn(state) != printerCount(system)
                               ? "PAPPL wrote it incomplete"
@@ -135,16 +167,6 @@ StopCause waitForStop(pappl_system_t *system, const std::string &statePath) {
         if (activeJobs(system) > 0) busy = now;
         if (now - std::max(busy, lastRequestTime()) >= idleSeconds) return StopCause::idle;
     }
-}
-
-// PAPPL's main thread calls the save callback whenever the configuration
-// changed since its last save: in its loop, and once more after the loop,
-// before it deletes the printers. Setting the contact to itself marks such a
-// change; changes only count while the system runs.
-void markConfigurationChanged(pappl_system_t *system) {
-    pappl_contact_t contact{};
-    papplSystemGetContact(system, &contact);
-    papplSystemSetContact(system, &contact);
 }
 
 // The state as it is, then the workers (and their printer connections), then
@@ -253,6 +275,16 @@ std::optional<std::string> preparedState(pappl_system_t *system, const std::stri
 }
 
 }  // namespace
+
+// PAPPL's main thread calls the save callback whenever the configuration
+// changed since its last save: in its loop, and once more after the loop,
+// before it deletes the printers. Setting the contact to itself marks such a
+// change; changes only count while the system runs.
+void markConfigurationChanged(pappl_system_t *system) {
+    pappl_contact_t contact{};
+    papplSystemGetContact(system, &contact);
+    papplSystemSetContact(system, &contact);
+}
 
 // PAPPL reads the prepared state from memory, so that it loads the same state
 // whether or not the rewritten file could be written.

@@ -32,6 +32,9 @@ void loadState(pappl_system_t *system, const std::string &path, const std::strin
 // leaves the last good file, is logged and is tried again every few seconds.
 bool saveState(pappl_system_t *system, void *path);
 
+// Has PAPPL save the state within a second, as after a change of the configuration.
+void markConfigurationChanged(pappl_system_t *system);
+
 // Blocks SIGTERM and SIGINT in the calling thread and so in every thread it
 // starts after: the lifecycle thread takes them, and PAPPL's own handlers
 // (which wait up to 60 s for the queued jobs) never run, not even in the
