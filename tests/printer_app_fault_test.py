@@ -476,7 +476,8 @@ class FaultTest(ServerTestCase):
         """A Create-Job whose document never comes holds up no job behind it, PWG
         raster included (PAPPL refuses a stream while it holds new jobs), and
         ends once its time is up (-o document-timeout, 2 s here); one whose
-        document comes slower than that prints."""
+        document comes slower than that prints, and so does one released
+        before its document came, once it is in."""
         with tempfile.TemporaryDirectory() as state:
             server = Server(state, options=("-o", "document-timeout=2"))
             self.addCleanup(lambda: server.process.poll() is None and server.stop())
@@ -497,7 +498,17 @@ class FaultTest(ServerTestCase):
             slow = server.ipp("awaiting", "Create-Job")["job-id"]
             self.assertIn("200", self.send_document_slowly(server, "awaiting", int(slow), (b"CB\r", b"P62,", b"1\r"), 1.5))
             self.assertEqual(self.ended("awaiting", slow, 30, server)["job-state"], "completed")
-            self.assertEqual(self.printed(emulator), [61, 1, 62])
+            # Released before its document came, by an administrator's Release-Held-New-Jobs or by its client
+            # (PAPPL starts a job released so, and crashed on its missing document): it waits for its document.
+            released = server.ipp("awaiting", "Create-Job")["job-id"]
+            for request, attributes in (("Hold-New-Jobs", []), ("Release-Held-New-Jobs", []),
+                                        ("Release-Job", [("job-id", ("integer", released))])):
+                server.ipp("awaiting", request, operation_attributes=attributes)
+            document = write_file(state, "late.vdl", b"CB\rP63,1\r")
+            server.ipp("awaiting", "Send-Document", (document, "application/vnd.veldrin-commands"),
+                       [("job-id", ("integer", released)), ("last-document", ("boolean", "true"))])
+            self.assertEqual(self.ended("awaiting", released, 30, server)["job-state"], "completed")
+            self.assertEqual(self.printed(emulator), [61, 1, 62, 63])
             server.stop()
 
     def held_by_the_administrator(self):
@@ -683,7 +694,7 @@ class FaultTest(ServerTestCase):
         ("printer that closes the connection after every command",
          partial(waits_unprinted, name="closing", mode="close"), 60),
         ("queued jobs", queued_jobs_in_order, 90),
-        ("Create-Job whose document never comes, or comes slowly", document_never_sent, 60),
+        ("Create-Job whose document never comes, comes slowly, or is released before it comes", document_never_sent, 60),
         ("administrator's Hold-New-Jobs while jobs flow, stop and kill -9", held_by_the_administrator, 90),
         ("bursts of status requests", busy_is_not_offline, 60),
         ("printer out of reach", partial(waits_unprinted, name="unreachable", mode="gone"), 60),

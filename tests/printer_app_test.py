@@ -601,12 +601,15 @@ class ZplTest(ServerTestCase):
             self.assertEqual(job.get("job-id"), str(number), job)
             eventually(lambda: server.job_state("zpl", number, "job-state").get("job-state") == "completed",
                        f"{document_format} printed")
-        # A raw client that pauses mid-label for longer than the queue's once-a-second look at its jobs:
-        # the job waits for the rest and prints whole, once.
+        # A raw client that pauses mid-label for longer than the queue's once-a-second look at its jobs, and an
+        # administrator's Release-Held-New-Jobs meanwhile: the job waits for the rest and prints whole, once.
         with socket.create_connection(("127.0.0.1", 9100), timeout=10) as raw, open(label, "rb") as f:
             whole = f.read()
             raw.sendall(whole[:len(whole) // 2])
-            time.sleep(2.5)
+            time.sleep(1.5)
+            for request in ("Hold-New-Jobs", "Release-Held-New-Jobs"):
+                server.ipp("zpl", request)
+            time.sleep(1)
             raw.sendall(whole[len(whole) // 2:])
         eventually(lambda: server.job_state("zpl", 3, "job-state").get("job-state") == "completed", "the raw job")
         # A raw label that comes while an administrator holds new jobs waits for the release.

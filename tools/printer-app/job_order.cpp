@@ -95,8 +95,18 @@ void setDocumentComing(int jobId, bool coming) {
         c.jobs.erase(jobId);
 }
 
+bool documentIsComing(int jobId) {
+    DocumentsComing &c = documentsComing();
+    const std::lock_guard<std::mutex> lock(c.mutex);
+    return c.jobs.count(jobId) > 0;
+}
+
 // The job whose document PAPPL is taking in on this thread (0 for none).
 thread_local int jobSubmitted = 0;
+// The job whose file this thread opened last to write its document: on
+// PAPPL's raw socket thread, the job whose bytes it reads until its client
+// closes, then makes pending.
+thread_local int rawJobReceived = 0;
 
 // Ended jobs are forgotten: only the printer's active ones are kept.
 template <typename Jobs> void forgetEndedJobs(int printerId, const Jobs &active) {
@@ -262,33 +272,52 @@ void lineUpNewJob(pappl_system_t *system, pappl_printer_t *printer, pappl_job_t 
     }).detach();
 }
 
-// PAPPL makes a job pending once its document is whole, whatever the queue:
-// the raw socket's even while an administrator holds new jobs, an IPP one
-// whenever it is not in line yet (its thread from lineUpNewJob not yet run).
-// As soon as the printer has no job, PAPPL then starts the newest pending
-// one: such a job would print during the hold, or before older ones. So just
-// before PAPPL looks for a job to start, a job whose document has just come
-// goes in line while the printer is busy or held: the raw socket's, pending
-// with its file and not yet counted in, or the one submitted on this thread.
-void lineUpDocumentsJustIn(pappl_printer_t *printer) {
+// Why a pending job is pending, as PAPPL is about to look for one to start.
+enum class Pending {
+    released,         // released in its turn (or by its client) with its document in
+    documentJustIn,   // by PAPPL, its document just whole (the raw socket's, or submitted on this thread)
+    withoutDocument,  // released before its document came, or while the raw socket's still comes
+};
+
+Pending whyPending(pappl_job_t *job) {
+    const int id = papplJobGetID(job);
+    if (documentIsIn(id)) return Pending::released;
+    if (!papplJobGetFilename(job)) return Pending::withoutDocument;
+    return id == jobSubmitted || id == rawJobReceived ? Pending::documentJustIn : Pending::withoutDocument;
+}
+
+// PAPPL starts the newest pending job as soon as the printer has none, and
+// jobs become pending in ways of their own:
+// - PAPPL makes a job pending once its document is whole, whatever the
+//   queue: the raw socket's even while an administrator holds new jobs, an
+//   IPP one whenever it is not in line yet (its thread from lineUpNewJob not
+//   yet run). It would print during the hold, or before older jobs: it goes
+//   in line while the printer is busy or held.
+// - A release (Release-Job, Release-Held-New-Jobs) makes a job pending
+//   whatever its document: PAPPL would start one whose document has not come
+//   (and crash on its missing format), or print the part of the raw socket's
+//   that came so far. Such a job waits in line until its document is in.
+// A document PAPPL is reading from an IPP client is left alone (a PWG or
+// Apple raster stream is pending and printed while it comes).
+void lineUpBeforeAStart(pappl_printer_t *printer) {
     if (!papplSystemIsRunning(papplPrinterGetSystem(printer))) return;  // resumeQueue sees to restored jobs
-    std::vector<int> justIn;
+    std::vector<std::pair<int, Pending>> pending;
     papplPrinterIterateActiveJobs(
         printer,
         [](pappl_job_t *job, void *data) {
-            const int id = papplJobGetID(job);
-            if (papplJobGetState(job) == IPP_JSTATE_PENDING && papplJobGetFilename(job) &&
-                (id == jobSubmitted || !documentIsIn(id)))
-                static_cast<std::vector<int> *>(data)->push_back(id);
+            if (papplJobGetState(job) == IPP_JSTATE_PENDING)
+                static_cast<std::vector<std::pair<int, Pending>> *>(data)->push_back({papplJobGetID(job), whyPending(job)});
         },
-        &justIn, 1, 0);
+        &pending, 1, 0);
     const bool mustWait = isBusy(printer) || papplPrinterIsHoldingNewJobs(printer);
-    for (const int id : justIn) {
-        markDocumentIn(papplPrinterGetID(printer), id);
-        if (mustWait) holdInLine(printer, id);
+    for (const auto &[id, why] : pending) {
+        if (why == Pending::released || (why == Pending::withoutDocument && documentIsComing(id))) continue;
+        if (why == Pending::documentJustIn) markDocumentIn(papplPrinterGetID(printer), id);
+        if (why == Pending::withoutDocument || mustWait) holdInLine(printer, id);
         // A state saved while the raw socket's document came has the job
         // aborted: the next save, within a second, has it whole.
-        if (id != jobSubmitted) markConfigurationChanged(papplPrinterGetSystem(printer));
+        if (why == Pending::documentJustIn && id != jobSubmitted)
+            markConfigurationChanged(papplPrinterGetSystem(printer));
     }
 }
 
@@ -382,10 +411,21 @@ extern "C" __attribute__((visibility("default"))) void _papplJobCopyDocumentData
     vdlapp::setDocumentComing(jobId, false);
 }
 
+// A job's document file is opened to be written: by the raw socket's thread
+// as its client connects, and for an IPP document as it begins to come.
+extern "C" __attribute__((visibility("default"))) int papplJobOpenFile(pappl_job_t *job, char *name, size_t size,
+                                                                       const char *directory, const char *extension,
+                                                                       const char *mode) {
+    static const auto real =
+        papplsOwn<int (*)(pappl_job_t *, char *, size_t, const char *, const char *, const char *)>("papplJobOpenFile");
+    if (job && mode && mode[0] == 'w') vdlapp::rawJobReceived = papplJobGetID(job);
+    return real(job, name, size, directory, extension, mode);
+}
+
 // PAPPL looks for a pending job to start: after a document came whole, a
 // job was released, or the printer closed its device at a job's end.
 extern "C" __attribute__((visibility("default"))) void _papplPrinterCheckJobs(pappl_printer_t *printer) {
     static const auto real = papplsOwn<void (*)(pappl_printer_t *)>("_papplPrinterCheckJobs");
-    if (printer) vdlapp::lineUpDocumentsJustIn(printer);
+    if (printer) vdlapp::lineUpBeforeAStart(printer);
     real(printer);
 }
