@@ -603,6 +603,11 @@ class ZplTest(ServerTestCase):
                        f"{document_format} printed")
         # A raw client that pauses mid-label for longer than the queue's once-a-second look at its jobs, and an
         # administrator's Release-Held-New-Jobs meanwhile: the job waits for the rest and prints whole, once.
+        # Another printer's jobs (each printer numbers its own), waiting for a printer out of reach, have their
+        # documents in: this job is not taken for theirs.
+        server.app("add", "-d", "unreachable", "-m", "veldrin_203dpi", "-v", "vdl://127.0.0.1:9")
+        for _ in range(3):
+            server.ipp("unreachable", "Print-Job", (label, "application/vnd.zebra-zpl"))
         with socket.create_connection(("127.0.0.1", 9100), timeout=10) as raw, open(label, "rb") as f:
             whole = f.read()
             raw.sendall(whole[:len(whole) // 2])

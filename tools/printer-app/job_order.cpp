@@ -7,7 +7,6 @@
 #include <cstring>
 #include <ctime>
 #include <dlfcn.h>
-#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -44,31 +43,34 @@ bool isBusy(pappl_printer_t *printer) {
     return q.printers.count(papplPrinterGetID(printer)) > 0;
 }
 
-// The jobs (by ID, with their printer's ID) whose document PAPPL has taken
-// in whole. PAPPL names a job's file before it decides, reading the job's
+// The jobs (by their printer's ID and their own: each printer numbers its
+// jobs) whose document PAPPL has taken in whole. PAPPL names a job's file before it decides, reading the job's
 // reasons without its lock, whether the job is pending or stays held: a job
 // released from line in between could print and end, and that late decision
 // would then make the ended job pending again, where it stays for good. So a
 // document counts as in only once PAPPL's call that takes it has returned.
+using JobKey = std::pair<int, int>;  // a job's printer's ID, the job's ID
+JobKey keyOf(pappl_job_t *job) { return {papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job)}; }
+
 struct DocumentsIn {
     std::mutex mutex;
-    std::map<int, int> printerOfJob;
+    std::set<JobKey> jobs;
 };
 DocumentsIn &documentsIn() {
     static DocumentsIn documents;
     return documents;
 }
 
-void markDocumentIn(int printerId, int jobId) {
+void markDocumentIn(const JobKey &job) {
     DocumentsIn &d = documentsIn();
     const std::lock_guard<std::mutex> lock(d.mutex);
-    d.printerOfJob[jobId] = printerId;
+    d.jobs.insert(job);
 }
 
-bool documentIsIn(int jobId) {
+bool documentIsIn(const JobKey &job) {
     DocumentsIn &d = documentsIn();
     const std::lock_guard<std::mutex> lock(d.mutex);
-    return d.printerOfJob.count(jobId) > 0;
+    return d.jobs.count(job) > 0;
 }
 
 // The jobs (by ID) whose IPP document PAPPL is reading from its client now
@@ -79,43 +81,43 @@ bool documentIsIn(int jobId) {
 // begins to come meanwhile either finds its job cancelled or keeps it.
 struct DocumentsComing {
     std::mutex mutex;
-    std::set<int> jobs;
+    std::set<JobKey> jobs;
 };
 DocumentsComing &documentsComing() {
     static DocumentsComing coming;
     return coming;
 }
 
-void setDocumentComing(int jobId, bool coming) {
+void setDocumentComing(const JobKey &job, bool coming) {
     DocumentsComing &c = documentsComing();
     const std::lock_guard<std::mutex> lock(c.mutex);
     if (coming)
-        c.jobs.insert(jobId);
+        c.jobs.insert(job);
     else
-        c.jobs.erase(jobId);
+        c.jobs.erase(job);
 }
 
-bool documentIsComing(int jobId) {
+bool documentIsComing(const JobKey &job) {
     DocumentsComing &c = documentsComing();
     const std::lock_guard<std::mutex> lock(c.mutex);
-    return c.jobs.count(jobId) > 0;
+    return c.jobs.count(job) > 0;
 }
 
 // The job whose document PAPPL is taking in on this thread (0 for none).
-thread_local int jobSubmitted = 0;
+thread_local pappl_job_t *jobSubmitted = nullptr;
 // The job whose file this thread opened last to write its document: on
 // PAPPL's raw socket thread, the job whose bytes it reads until its client
 // closes, then makes pending.
-thread_local int rawJobReceived = 0;
+thread_local pappl_job_t *rawJobReceived = nullptr;
 
 // Ended jobs are forgotten: only the printer's active ones are kept.
 template <typename Jobs> void forgetEndedJobs(int printerId, const Jobs &active) {
     DocumentsIn &d = documentsIn();
     const std::lock_guard<std::mutex> lock(d.mutex);
-    for (auto i = d.printerOfJob.begin(); i != d.printerOfJob.end();) {
-        const bool ended = i->second == printerId &&
-                           std::none_of(active.begin(), active.end(), [&](const auto &j) { return j.id == i->first; });
-        i = ended ? d.printerOfJob.erase(i) : std::next(i);
+    for (auto i = d.jobs.begin(); i != d.jobs.end();) {
+        const bool ended = i->first == printerId &&
+                           std::none_of(active.begin(), active.end(), [&](const auto &j) { return j.id == i->second; });
+        i = ended ? d.jobs.erase(i) : std::next(i);
     }
 }
 
@@ -154,9 +156,8 @@ struct QueuedJob {
 // on it is known to be in, and stays so while the job waits in line again.
 bool documentIsWhole(pappl_job_t *job, ipp_jstate_t state) {
     if (!papplJobGetFilename(job)) return false;
-    const int printerId = papplPrinterGetID(papplJobGetPrinter(job));
-    if (state == IPP_JSTATE_PENDING || state == IPP_JSTATE_PROCESSING) markDocumentIn(printerId, papplJobGetID(job));
-    return documentIsIn(papplJobGetID(job));
+    if (state == IPP_JSTATE_PENDING || state == IPP_JSTATE_PROCESSING) markDocumentIn(keyOf(job));
+    return documentIsIn(keyOf(job));
 }
 
 // The printer's active jobs, oldest first. Collected under PAPPL's lock and
@@ -219,7 +220,7 @@ void expireAwaitingDocuments(pappl_printer_t *printer, const std::vector<QueuedJ
         if (j.state != IPP_JSTATE_HELD || j.hasFile || now - j.created <= timeout) continue;
         const std::lock_guard<std::mutex> lock(coming.mutex);
         pappl_job_t *job = papplPrinterFindJob(printer, j.id);
-        if (!job || coming.jobs.count(j.id)) continue;
+        if (!job || coming.jobs.count(keyOf(job))) continue;
         papplJobCancel(job);
         papplJobSetMessage(job, "Canceled: its document did not come within %d s.", timeout);
         papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Canceled: its document did not come within %d s.", timeout);
@@ -274,16 +275,19 @@ void lineUpNewJob(pappl_system_t *system, pappl_printer_t *printer, pappl_job_t 
 
 // Why a pending job is pending, as PAPPL is about to look for one to start.
 enum class Pending {
-    released,         // released in its turn (or by its client) with its document in
-    documentJustIn,   // by PAPPL, its document just whole (the raw socket's, or submitted on this thread)
-    withoutDocument,  // released before its document came, or while the raw socket's still comes
+    released,          // released in its turn (or by its client) with its document in
+    rawDocumentJustIn, // by PAPPL, the raw socket's document just whole
+    submittedHere,     // by PAPPL, the IPP document it takes in on this thread just whole
+    withoutDocument,   // released before its document came, or while the raw socket's still comes
+    documentComing,    // an IPP document PAPPL is reading (a raster stream is pending and printed as it comes)
 };
 
 Pending whyPending(pappl_job_t *job) {
-    const int id = papplJobGetID(job);
-    if (documentIsIn(id)) return Pending::released;
-    if (!papplJobGetFilename(job)) return Pending::withoutDocument;
-    return id == jobSubmitted || id == rawJobReceived ? Pending::documentJustIn : Pending::withoutDocument;
+    if (documentIsIn(keyOf(job))) return Pending::released;
+    if (job == jobSubmitted) return Pending::submittedHere;
+    if (documentIsComing(keyOf(job))) return Pending::documentComing;
+    if (papplJobGetFilename(job) && job == rawJobReceived) return Pending::rawDocumentJustIn;
+    return Pending::withoutDocument;
 }
 
 // PAPPL starts the newest pending job as soon as the printer has none, and
@@ -297,8 +301,6 @@ Pending whyPending(pappl_job_t *job) {
 //   whatever its document: PAPPL would start one whose document has not come
 //   (and crash on its missing format), or print the part of the raw socket's
 //   that came so far. Such a job waits in line until its document is in.
-// A document PAPPL is reading from an IPP client is left alone (a PWG or
-// Apple raster stream is pending and printed while it comes).
 void lineUpBeforeAStart(pappl_printer_t *printer) {
     if (!papplSystemIsRunning(papplPrinterGetSystem(printer))) return;  // resumeQueue sees to restored jobs
     std::vector<std::pair<int, Pending>> pending;
@@ -311,13 +313,13 @@ void lineUpBeforeAStart(pappl_printer_t *printer) {
         &pending, 1, 0);
     const bool mustWait = isBusy(printer) || papplPrinterIsHoldingNewJobs(printer);
     for (const auto &[id, why] : pending) {
-        if (why == Pending::released || (why == Pending::withoutDocument && documentIsComing(id))) continue;
-        if (why == Pending::documentJustIn) markDocumentIn(papplPrinterGetID(printer), id);
-        if (why == Pending::withoutDocument || mustWait) holdInLine(printer, id);
+        if (why == Pending::released || why == Pending::documentComing) continue;
+        const bool justIn = why == Pending::rawDocumentJustIn || why == Pending::submittedHere;
+        if (justIn) markDocumentIn({papplPrinterGetID(printer), id});
+        if (!justIn || mustWait) holdInLine(printer, id);
         // A state saved while the raw socket's document came has the job
         // aborted: the next save, within a second, has it whole.
-        if (why == Pending::documentJustIn && id != jobSubmitted)
-            markConfigurationChanged(papplPrinterGetSystem(printer));
+        if (why == Pending::rawDocumentJustIn) markConfigurationChanged(papplPrinterGetSystem(printer));
     }
 }
 
@@ -347,9 +349,8 @@ std::set<std::pair<int, int>> documentsStillComing(pappl_system_t *system) {
                 printer,
                 [](pappl_job_t *job, void *set) {
                     // The raw socket's job is held with its file named until PAPPL has its document whole.
-                    const int printerId = papplPrinterGetID(papplJobGetPrinter(job)), id = papplJobGetID(job);
-                    if (papplJobGetState(job) == IPP_JSTATE_HELD && papplJobGetFilename(job) && !documentIsIn(id))
-                        static_cast<std::set<std::pair<int, int>> *>(set)->insert({printerId, id});
+                    if (papplJobGetState(job) == IPP_JSTATE_HELD && papplJobGetFilename(job) && !documentIsIn(keyOf(job)))
+                        static_cast<std::set<std::pair<int, int>> *>(set)->insert(keyOf(job));
                 },
                 data, 1, 0);
         },
@@ -373,7 +374,7 @@ void resumeQueue(pappl_printer_t *printer) {
     papplPrinterIterateActiveJobs(
         printer,
         [](pappl_job_t *job, void *) {
-            if (papplJobGetFilename(job)) markDocumentIn(papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job));
+            if (papplJobGetFilename(job)) markDocumentIn(keyOf(job));
         },
         nullptr, 1, 0);
     setBusy(printer, true);
@@ -394,21 +395,21 @@ template <typename Function> Function papplsOwn(const char *name) {
 // Send-Document and PAPPL's web pages; the raw socket's is not).
 extern "C" __attribute__((visibility("default"))) void _papplJobSubmitFile(pappl_job_t *job, const char *filename) {
     static const auto real = papplsOwn<void (*)(pappl_job_t *, const char *)>("_papplJobSubmitFile");
-    const int printerId = papplPrinterGetID(papplJobGetPrinter(job)), jobId = papplJobGetID(job);
-    vdlapp::jobSubmitted = jobId;
+    const vdlapp::JobKey key = vdlapp::keyOf(job);
+    vdlapp::jobSubmitted = job;
     real(job, filename);
-    vdlapp::jobSubmitted = 0;
-    vdlapp::markDocumentIn(printerId, jobId);
+    vdlapp::jobSubmitted = nullptr;
+    vdlapp::markDocumentIn(key);
 }
 
 // An IPP client's document is read through this call, from its first byte to its last.
 extern "C" __attribute__((visibility("default"))) void _papplJobCopyDocumentData(pappl_client_t *client,
                                                                                 pappl_job_t *job) {
     static const auto real = papplsOwn<void (*)(pappl_client_t *, pappl_job_t *)>("_papplJobCopyDocumentData");
-    const int jobId = papplJobGetID(job);
-    vdlapp::setDocumentComing(jobId, true);
+    const vdlapp::JobKey key = vdlapp::keyOf(job);
+    vdlapp::setDocumentComing(key, true);
     real(client, job);
-    vdlapp::setDocumentComing(jobId, false);
+    vdlapp::setDocumentComing(key, false);
 }
 
 // A job's document file is opened to be written: by the raw socket's thread
@@ -418,7 +419,7 @@ extern "C" __attribute__((visibility("default"))) int papplJobOpenFile(pappl_job
                                                                        const char *mode) {
     static const auto real =
         papplsOwn<int (*)(pappl_job_t *, char *, size_t, const char *, const char *, const char *)>("papplJobOpenFile");
-    if (job && mode && mode[0] == 'w') vdlapp::rawJobReceived = papplJobGetID(job);
+    if (job && mode && mode[0] == 'w') vdlapp::rawJobReceived = job;
     return real(job, name, size, directory, extension, mode);
 }
 
