@@ -477,7 +477,7 @@ class FaultTest(ServerTestCase):
         raster included (PAPPL refuses a stream while it holds new jobs), and
         ends once its time is up (-o document-timeout, 2 s here); one whose
         document comes slower than that prints, and so does one released
-        before its document came, once it is in."""
+        before its document came, or while it came, once it is in."""
         with tempfile.TemporaryDirectory() as state:
             server = Server(state, options=("-o", "document-timeout=2"))
             self.addCleanup(lambda: server.process.poll() is None and server.stop())
@@ -508,7 +508,17 @@ class FaultTest(ServerTestCase):
             server.ipp("awaiting", "Send-Document", (document, "application/vnd.veldrin-commands"),
                        [("job-id", ("integer", released)), ("last-document", ("boolean", "true"))])
             self.assertEqual(self.ended("awaiting", released, 30, server)["job-state"], "completed")
-            self.assertEqual(self.printed(emulator), [61, 1, 62, 63])
+            # Released by its client while its document comes (PAPPL started it empty, and made the failed job
+            # pending again for good once the document was in): it prints once its document is in.
+            coming = server.ipp("awaiting", "Create-Job")["job-id"]
+            with ThreadPoolExecutor(1) as pool:
+                sent = pool.submit(self.send_document_slowly, server, "awaiting", int(coming), (b"CB\r", b"P64,", b"1\r"), 1)
+                eventually(lambda: "job-incoming" in self.job("awaiting", coming, server, "job-state-reasons").get(
+                    "job-state-reasons", ""), "the document to be on its way")
+                server.ipp("awaiting", "Release-Job", operation_attributes=[("job-id", ("integer", coming))])
+                self.assertIn("200", sent.result())
+            self.assertEqual(self.ended("awaiting", coming, 30, server)["job-state"], "completed")
+            self.assertEqual(self.printed(emulator), [61, 1, 62, 63, 64])
             server.stop()
 
     def held_by_the_administrator(self):

@@ -278,14 +278,20 @@ enum class Pending {
     released,          // released in its turn (or by its client) with its document in
     rawDocumentJustIn, // by PAPPL, the raw socket's document just whole
     submittedHere,     // by PAPPL, the IPP document it takes in on this thread just whole
-    withoutDocument,   // released before its document came, or while the raw socket's still comes
-    documentComing,    // an IPP document PAPPL is reading (a raster stream is pending and printed as it comes)
+    withoutDocument,   // released before its document came, or while it still comes
+    streamed,          // by PAPPL, a raster stream it prints as it comes
 };
+
+// PAPPL prints PWG and Apple raster as it comes from an IPP client.
+bool streamed(pappl_job_t *job) {
+    const char *format = papplJobGetFormat(job);
+    return format && (std::strcmp(format, "image/pwg-raster") == 0 || std::strcmp(format, "image/urf") == 0);
+}
 
 Pending whyPending(pappl_job_t *job) {
     if (documentIsIn(keyOf(job))) return Pending::released;
     if (job == jobSubmitted) return Pending::submittedHere;
-    if (documentIsComing(keyOf(job))) return Pending::documentComing;
+    if (documentIsComing(keyOf(job)) && streamed(job)) return Pending::streamed;
     if (papplJobGetFilename(job) && job == rawJobReceived) return Pending::rawDocumentJustIn;
     return Pending::withoutDocument;
 }
@@ -299,8 +305,10 @@ Pending whyPending(pappl_job_t *job) {
 //   in line while the printer is busy or held.
 // - A release (Release-Job, Release-Held-New-Jobs) makes a job pending
 //   whatever its document: PAPPL would start one whose document has not come
-//   (and crash on its missing format), or print the part of the raw socket's
-//   that came so far. Such a job waits in line until its document is in.
+//   (and crash on its missing format), or one whose document is on its way
+//   (it fails, and PAPPL makes the ended job pending again once the document
+//   is in), or print the part of the raw socket's that came so far. Such a
+//   job waits in line until its document is in.
 void lineUpBeforeAStart(pappl_printer_t *printer) {
     if (!papplSystemIsRunning(papplPrinterGetSystem(printer))) return;  // resumeQueue sees to restored jobs
     std::vector<std::pair<int, Pending>> pending;
@@ -313,7 +321,7 @@ void lineUpBeforeAStart(pappl_printer_t *printer) {
         &pending, 1, 0);
     const bool mustWait = isBusy(printer) || papplPrinterIsHoldingNewJobs(printer);
     for (const auto &[id, why] : pending) {
-        if (why == Pending::released || why == Pending::documentComing) continue;
+        if (why == Pending::released || why == Pending::streamed) continue;
         const bool justIn = why == Pending::rawDocumentJustIn || why == Pending::submittedHere;
         if (justIn) markDocumentIn({papplPrinterGetID(printer), id});
         if (!justIn || mustWait) holdInLine(printer, id);
