@@ -311,12 +311,13 @@ Pending whyPending(pappl_job_t *job) {
 //   job waits in line until its document is in.
 void lineUpBeforeAStart(pappl_printer_t *printer) {
     if (!papplSystemIsRunning(papplPrinterGetSystem(printer))) return;  // resumeQueue sees to restored jobs
-    std::vector<std::pair<int, Pending>> pending;
+    using PendingJobs = std::vector<std::pair<int, Pending>>;
+    PendingJobs pending;
     papplPrinterIterateActiveJobs(
         printer,
         [](pappl_job_t *job, void *data) {
             if (papplJobGetState(job) == IPP_JSTATE_PENDING)
-                static_cast<std::vector<std::pair<int, Pending>> *>(data)->push_back({papplJobGetID(job), whyPending(job)});
+                static_cast<PendingJobs *>(data)->push_back({papplJobGetID(job), whyPending(job)});
         },
         &pending, 1, 0);
     const bool mustWait = isBusy(printer) || papplPrinterIsHoldingNewJobs(printer);
@@ -357,8 +358,9 @@ std::set<std::pair<int, int>> documentsStillComing(pappl_system_t *system) {
                 printer,
                 [](pappl_job_t *job, void *set) {
                     // The raw socket's job is held with its file named until PAPPL has its document whole.
-                    if (papplJobGetState(job) == IPP_JSTATE_HELD && papplJobGetFilename(job) && !documentIsIn(keyOf(job)))
-                        static_cast<std::set<std::pair<int, int>> *>(set)->insert(keyOf(job));
+                    const bool held = papplJobGetState(job) == IPP_JSTATE_HELD;
+                    if (held && papplJobGetFilename(job) && !documentIsIn(keyOf(job)))
+                        static_cast<std::set<JobKey> *>(set)->insert(keyOf(job));
                 },
                 data, 1, 0);
         },
@@ -377,14 +379,21 @@ void checkQueue(pappl_printer_t *printer) {
     startNext(printer, 0);
 }
 
-void resumeQueue(pappl_printer_t *printer) {
-    // The documents of the jobs the last run left are in their files.
-    papplPrinterIterateActiveJobs(
-        printer,
-        [](pappl_job_t *job, void *) {
-            if (papplJobGetFilename(job)) markDocumentIn(keyOf(job));
+void markRestoredDocumentsIn(pappl_system_t *system) {
+    papplSystemIteratePrinters(
+        system,
+        [](pappl_printer_t *printer, void *) {
+            papplPrinterIterateActiveJobs(
+                printer,
+                [](pappl_job_t *job, void *) {
+                    if (papplJobGetFilename(job)) markDocumentIn(keyOf(job));
+                },
+                nullptr, 1, 0);
         },
-        nullptr, 1, 0);
+        nullptr);
+}
+
+void resumeQueue(pappl_printer_t *printer) {
     setBusy(printer, true);
     putInLine(printer, activeJobs(printer), 0);
     startNext(printer, 0);

@@ -45,6 +45,10 @@ void checkQueue(pappl_printer_t *printer);
 // socket: a state saved now holds only part of it.
 std::set<std::pair<int, int>> documentsStillComing(pappl_system_t *system);
 
+// As the state is loaded: the documents of the jobs the last run left are in
+// their files (a raw one cut short by the stop was saved aborted).
+void markRestoredDocumentsIn(pappl_system_t *system);
+
 // At start-up: the jobs the last run left wait in line and the oldest is
 // released (unless an administrator's hold, saved with the printer, is on).
 void resumeQueue(pappl_printer_t *printer);

@@ -96,8 +96,8 @@ std::string withJobsCutShortAborted(const std::string &stateText, const std::set
     while (std::getline(in, line)) {
         if (line.compare(0, 9, "<Printer ") == 0) printerId = numberIn(line, "id");
         const std::size_t at = line.rfind(kHeld);
-        if (line.compare(0, 4, "Job ") == 0 && at != std::string::npos && cutShort.count({printerId, numberIn(line, "id")}))
-            line.replace(at, std::string(kHeld).size(), kAborted);
+        const bool cut = line.compare(0, 4, "Job ") == 0 && cutShort.count({printerId, numberIn(line, "id")});
+        if (cut && at != std::string::npos) line.replace(at, std::string(kHeld).size(), kAborted);
         out += line + "\n";
     }
     return out;
@@ -109,8 +109,8 @@ std::string withJobsCutShortAborted(const std::string &stateText, const std::set
 bool saveTo(pappl_system_t *system, const std::string &path) {
     lastSaveTry = std::time(nullptr);
     const std::optional<std::string> text = stateText(system);
-    const std::string state = text ? withJobsCutShortAborted(withoutControlsInValues(*text), documentsStillComing(system))
-                                   : std::string();
+    const std::string state =
+        text ? withJobsCutShortAborted(withoutControlsInValues(*text), documentsStillComing(system)) : std::string();
     const char *failure = !text ? "PAPPL could not write it"
                           : !readsAsState(state) || printersIn(state) != printerCount(system)
                               ? "PAPPL wrote it incomplete"
@@ -295,6 +295,7 @@ void loadState(pappl_system_t *system, const std::string &path, const std::strin
     if (!loadStateText(system, *state))
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot load the state of '%s'.", path.c_str());
     correctRestoredJobUris(system);
+    markRestoredDocumentsIn(system);
     awaitUpTime(system);
 }
 
