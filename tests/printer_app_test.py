@@ -625,6 +625,16 @@ class ZplTest(ServerTestCase):
         self.assertEqual(server.job_state("zpl", 4, "job-state").get("job-state"), "pending-held")
         server.ipp("zpl", "Release-Held-New-Jobs")
         eventually(lambda: server.job_state("zpl", 4, "job-state").get("job-state") == "completed", "the held raw job")
+        # A raw label its client holds (Hold-Job) while it comes waits for the client's Release-Job.
+        with socket.create_connection(("127.0.0.1", 9100), timeout=10) as raw:
+            raw.sendall(whole[:len(whole) // 2])
+            eventually(lambda: server.job_state("zpl", 5, "job-state").get("job-state") == "pending-held", "job 5")
+            server.ipp("zpl", "Hold-Job", operation_attributes=[("job-id", ("integer", 5))])
+            raw.sendall(whole[len(whole) // 2:])
+        time.sleep(1.5)  # a job let through would have printed by now
+        self.assertEqual(server.job_state("zpl", 5, "job-state").get("job-state"), "pending-held")
+        server.ipp("zpl", "Release-Job", operation_attributes=[("job-id", ("integer", 5))])
+        eventually(lambda: server.job_state("zpl", 5, "job-state").get("job-state") == "completed", "the released job")
         # Bytes that are neither ZPL nor the printer's commands reach no printer, from the socket or over IPP
         # as ZPL that cannot be translated; the job says why, and where.
         garbage = os.path.join(state, "garbage.zpl")
@@ -632,8 +642,8 @@ class ZplTest(ServerTestCase):
         with socket.create_connection(("127.0.0.1", 9100), timeout=10) as raw:
             raw.sendall(bytes(random.Random(5).randrange(256) for _ in range(4096)))
         server.ipp("zpl", "Print-Job", (garbage, "application/vnd.zebra-zpl"))
-        for job, why in [(5, "not PWG or Apple raster, PNG, JPEG, ZPL or the printer's commands"),
-                         (6, "1:1: the label begun here has no ^XZ")]:
+        for job, why in [(6, "not PWG or Apple raster, PNG, JPEG, ZPL or the printer's commands"),
+                         (7, "1:1: the label begun here has no ^XZ")]:
             ended = eventually(lambda: (lambda s: s.get("job-state") == "aborted" and s)(server.job_state("zpl", job)),
                                f"job {job} refused")
             self.assertIn("document-format-error", ended["job-state-reasons"])
@@ -641,7 +651,7 @@ class ZplTest(ServerTestCase):
         # A raw document cut short by a stop (SIGTERM, then kill -9 once its job is saved) does not print after
         # the restart as if the part that came were all of it: its job is aborted.
         saved = os.path.join(state, "vdl-printer-app.state")
-        for job, stop in ((7, "terminate"), (8, "kill")):
+        for job, stop in ((8, "terminate"), (9, "kill")):
             eventually(lambda: listening(9100), "the raw socket")
             self.enterContext(socket.create_connection(("127.0.0.1", 9100), timeout=10)).sendall(b"CB\rP7,1\r")
             eventually(lambda: re.search(rf'^Job .*\bid="{job}"', pathlib.Path(saved).read_text(), re.M), "the job saved")
@@ -653,7 +663,7 @@ class ZplTest(ServerTestCase):
         sent = subprocess.run([cli, "--port", emulator.port_name, "print", label], capture_output=True, timeout=60)
         self.assertEqual((sent.returncode, sent.stdout), (0, b"printed 1 label\n"), sent.stderr)
         received = b"".join(pathlib.Path(f).read_bytes() for f in sorted(pathlib.Path(captured).glob("*.prn")))
-        self.assertEqual(received.count(translation), 5)
+        self.assertEqual(received.count(translation), 6)
         self.assertNotIn(b"P7,1", received)
 
 

@@ -137,6 +137,14 @@ bool clientHoldsIt(pappl_job_t *job) {
     return until && std::strcmp(until, "no-hold") != 0;
 }
 
+// A client's hold put back: PAPPL's raw socket thread makes its job pending
+// once the bytes are in, whatever Hold-Job said meanwhile.
+void holdAsItsClientDid(pappl_job_t *job) {
+    const char *until = ippGetString(papplJobGetAttribute(job, "job-hold-until"), 0, nullptr);
+    ipp_attribute_t *untilTime = papplJobGetAttribute(job, "job-hold-until-time");
+    papplJobHold(job, nullptr, until, untilTime ? ippDateToTime(ippGetDate(untilTime, 0)) : 0);
+}
+
 struct QueuedJob {
     int id;
     ipp_jstate_t state;
@@ -325,10 +333,14 @@ void lineUpBeforeAStart(pappl_printer_t *printer) {
         if (why == Pending::released || why == Pending::streamed) continue;
         const bool justIn = why == Pending::rawDocumentJustIn || why == Pending::submittedHere;
         if (justIn) markDocumentIn({papplPrinterGetID(printer), id});
-        if (!justIn || mustWait) holdInLine(printer, id);
         // A state saved while the raw socket's document came has the job
         // aborted: the next save, within a second, has it whole.
         if (why == Pending::rawDocumentJustIn) markConfigurationChanged(papplPrinterGetSystem(printer));
+        pappl_job_t *job = papplPrinterFindJob(printer, id);
+        if (job && why == Pending::rawDocumentJustIn && clientHoldsIt(job))
+            holdAsItsClientDid(job);  // PAPPL made it pending over its client's Hold-Job
+        else if (!justIn || mustWait)
+            holdInLine(printer, id);
     }
 }
 
