@@ -44,11 +44,12 @@ bool isBusy(pappl_printer_t *printer) {
 }
 
 // The jobs (by their printer's ID and their own: each printer numbers its
-// jobs) whose document PAPPL has taken in whole. PAPPL names a job's file before it decides, reading the job's
-// reasons without its lock, whether the job is pending or stays held: a job
-// released from line in between could print and end, and that late decision
-// would then make the ended job pending again, where it stays for good. So a
-// document counts as in only once PAPPL's call that takes it has returned.
+// jobs) whose document PAPPL has taken in whole. PAPPL names a job's file
+// before it decides, reading the job's reasons without its lock, whether the
+// job is pending or stays held: a job released from line in between could
+// print and end, and that late decision would then make the ended job
+// pending again, where it stays for good. So a document counts as in only
+// once PAPPL's call that takes it has returned.
 using JobKey = std::pair<int, int>;  // a job's printer's ID, the job's ID
 JobKey keyOf(pappl_job_t *job) { return {papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job)}; }
 
@@ -73,7 +74,7 @@ bool documentIsIn(const JobKey &job) {
     return d.jobs.count(job) > 0;
 }
 
-// The jobs (by ID) whose IPP document PAPPL is reading from its client now
+// The jobs whose IPP document PAPPL is reading from its client now
 // (Print-Job, Send-Document): a document that takes longer to come than the
 // document timeout (a large one over a slow link, or one CUPS streams while
 // its filters make it) is on its way, not missing. The mutex is held while
@@ -103,7 +104,7 @@ bool documentIsComing(const JobKey &job) {
     return c.jobs.count(job) > 0;
 }
 
-// The job whose document PAPPL is taking in on this thread (0 for none).
+// The job whose document PAPPL is taking in on this thread (null for none).
 thread_local pappl_job_t *jobSubmitted = nullptr;
 // The job whose file this thread opened last to write its document: on
 // PAPPL's raw socket thread, the job whose bytes it reads until its client
@@ -159,14 +160,11 @@ struct QueuedJob {
     std::time_t created;
 };
 
-// PAPPL makes a job pending itself once its document is whole (from the raw
-// socket, or a document that came while the job was not in line): from then
-// on it is known to be in, and stays so while the job waits in line again.
-bool documentIsWhole(pappl_job_t *job, ipp_jstate_t state) {
-    if (!papplJobGetFilename(job)) return false;
-    if (state == IPP_JSTATE_PENDING || state == IPP_JSTATE_PROCESSING) markDocumentIn(keyOf(job));
-    return documentIsIn(keyOf(job));
-}
+// A job's document is known to be in from the moment PAPPL has taken it
+// whole (see lineUpBeforeAStart and _papplJobSubmitFile), and stays so while
+// the job waits in line again. A job's state is no sign of it: a release
+// makes a job pending whatever its document.
+bool documentIsWhole(pappl_job_t *job) { return papplJobGetFilename(job) && documentIsIn(keyOf(job)); }
 
 // The printer's active jobs, oldest first. Collected under PAPPL's lock and
 // acted on after it, since holding and releasing take that lock themselves.
@@ -180,7 +178,7 @@ std::vector<QueuedJob> activeJobs(pappl_printer_t *printer) {
             static_cast<std::vector<QueuedJob> *>(data)->push_back(
                 {papplJobGetID(job), state, held && clientHoldsIt(job),
                  held && (papplJobGetReasons(job) & kInLine) == kInLine, papplJobGetFilename(job) != nullptr,
-                 documentIsWhole(job, state), papplJobGetTimeCreated(job)});
+                 documentIsWhole(job), papplJobGetTimeCreated(job)});
         },
         &jobs, 1, 0);
     std::sort(jobs.begin(), jobs.end(), [](const QueuedJob &a, const QueuedJob &b) { return a.id < b.id; });
