@@ -17,92 +17,60 @@ namespace {
 
 std::atomic<int> documentTimeout{kMaxDocumentTimeout};
 
+// A set shared by PAPPL's threads and the queue's.
+template <typename Key> class SharedSet {
+  public:
+    void put(const Key &key, bool in) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (in)
+            keys_.insert(key);
+        else
+            keys_.erase(key);
+    }
+    bool has(const Key &key) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return keys_.count(key) > 0;
+    }
+    // Runs f(keys) under the set's lock.
+    template <typename F> auto locked(F f) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return f(keys_);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::set<Key> keys_;
+};
+
 // The printers whose queue has a job starting or printing (by ID): a job
 // created meanwhile waits in line from its creation on.
-struct BusyQueues {
-    std::mutex mutex;
-    std::set<int> printers;
-};
-BusyQueues &busyQueues() {
-    static BusyQueues queues;
-    return queues;
-}
+SharedSet<int> busyQueues;
 
-void setBusy(pappl_printer_t *printer, bool busy) {
-    BusyQueues &q = busyQueues();
-    const std::lock_guard<std::mutex> lock(q.mutex);
-    if (busy)
-        q.printers.insert(papplPrinterGetID(printer));
-    else
-        q.printers.erase(papplPrinterGetID(printer));
-}
+void setBusy(pappl_printer_t *printer, bool busy) { busyQueues.put(papplPrinterGetID(printer), busy); }
+bool isBusy(pappl_printer_t *printer) { return busyQueues.has(papplPrinterGetID(printer)); }
 
-bool isBusy(pappl_printer_t *printer) {
-    BusyQueues &q = busyQueues();
-    const std::lock_guard<std::mutex> lock(q.mutex);
-    return q.printers.count(papplPrinterGetID(printer)) > 0;
-}
+// A job by its printer's ID and its own: each printer numbers its jobs.
+using JobKey = std::pair<int, int>;
+JobKey keyOf(pappl_job_t *job) { return {papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job)}; }
 
-// The jobs (by their printer's ID and their own: each printer numbers its
-// jobs) whose document PAPPL has taken in whole. PAPPL names a job's file
+// The jobs whose document PAPPL has taken in whole. PAPPL names a job's file
 // before it decides, reading the job's reasons without its lock, whether the
 // job is pending or stays held: a job released from line in between could
 // print and end, and that late decision would then make the ended job
 // pending again, where it stays for good. So a document counts as in only
 // once PAPPL's call that takes it has returned.
-using JobKey = std::pair<int, int>;  // a job's printer's ID, the job's ID
-JobKey keyOf(pappl_job_t *job) { return {papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job)}; }
+SharedSet<JobKey> documentsIn;
 
-struct DocumentsIn {
-    std::mutex mutex;
-    std::set<JobKey> jobs;
-};
-DocumentsIn &documentsIn() {
-    static DocumentsIn documents;
-    return documents;
-}
-
-void markDocumentIn(const JobKey &job) {
-    DocumentsIn &d = documentsIn();
-    const std::lock_guard<std::mutex> lock(d.mutex);
-    d.jobs.insert(job);
-}
-
-bool documentIsIn(const JobKey &job) {
-    DocumentsIn &d = documentsIn();
-    const std::lock_guard<std::mutex> lock(d.mutex);
-    return d.jobs.count(job) > 0;
-}
+void markDocumentIn(const JobKey &job) { documentsIn.put(job, true); }
+bool documentIsIn(const JobKey &job) { return documentsIn.has(job); }
 
 // The jobs whose IPP document PAPPL is reading from its client now
 // (Print-Job, Send-Document): a document that takes longer to come than the
 // document timeout (a large one over a slow link, or one CUPS streams while
-// its filters make it) is on its way, not missing. The mutex is held while
-// the document timeout checks a job and cancels it, so that a document that
-// begins to come meanwhile either finds its job cancelled or keeps it.
-struct DocumentsComing {
-    std::mutex mutex;
-    std::set<JobKey> jobs;
-};
-DocumentsComing &documentsComing() {
-    static DocumentsComing coming;
-    return coming;
-}
-
-void setDocumentComing(const JobKey &job, bool coming) {
-    DocumentsComing &c = documentsComing();
-    const std::lock_guard<std::mutex> lock(c.mutex);
-    if (coming)
-        c.jobs.insert(job);
-    else
-        c.jobs.erase(job);
-}
-
-bool documentIsComing(const JobKey &job) {
-    DocumentsComing &c = documentsComing();
-    const std::lock_guard<std::mutex> lock(c.mutex);
-    return c.jobs.count(job) > 0;
-}
+// its filters make it) is on its way, not missing. The set's lock is held
+// while the document timeout checks a job and cancels it, so that a document
+// that begins to come meanwhile either finds its job cancelled or keeps it.
+SharedSet<JobKey> documentsComing;
 
 // The job whose document PAPPL is taking in on this thread (null for none).
 thread_local pappl_job_t *jobSubmitted = nullptr;
@@ -113,13 +81,13 @@ thread_local pappl_job_t *rawJobReceived = nullptr;
 
 // Ended jobs are forgotten: only the printer's active ones are kept.
 template <typename Jobs> void forgetEndedJobs(int printerId, const Jobs &active) {
-    DocumentsIn &d = documentsIn();
-    const std::lock_guard<std::mutex> lock(d.mutex);
-    for (auto i = d.jobs.begin(); i != d.jobs.end();) {
-        const bool ended = i->first == printerId &&
-                           std::none_of(active.begin(), active.end(), [&](const auto &j) { return j.id == i->second; });
-        i = ended ? d.jobs.erase(i) : std::next(i);
-    }
+    documentsIn.locked([&](std::set<JobKey> &jobs) {
+        for (auto i = jobs.begin(); i != jobs.end();) {
+            const bool ended = i->first == printerId &&
+                               std::none_of(active.begin(), active.end(), [&](const auto &j) { return j.id == i->second; });
+            i = ended ? jobs.erase(i) : std::next(i);
+        }
+    });
 }
 
 // A job waiting in line is held with job-hold-until-specified, which keeps
@@ -220,16 +188,16 @@ bool waiting(const QueuedJob &j, int except) { return j.inLine && !j.heldByClien
 void expireAwaitingDocuments(pappl_printer_t *printer, const std::vector<QueuedJob> &jobs) {
     const std::time_t now = std::time(nullptr);
     const int timeout = documentTimeout;
-    DocumentsComing &coming = documentsComing();
     for (const QueuedJob &j : jobs) {
         // Whole seconds on both sides: more than the timeout is sure to have passed.
         if (j.state != IPP_JSTATE_HELD || j.hasFile || now - j.created <= timeout) continue;
-        const std::lock_guard<std::mutex> lock(coming.mutex);
-        pappl_job_t *job = papplPrinterFindJob(printer, j.id);
-        if (!job || coming.jobs.count(keyOf(job))) continue;
-        papplJobCancel(job);
-        papplJobSetMessage(job, "Canceled: its document did not come within %d s.", timeout);
-        papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Canceled: its document did not come within %d s.", timeout);
+        documentsComing.locked([&](const std::set<JobKey> &coming) {
+            pappl_job_t *job = papplPrinterFindJob(printer, j.id);
+            if (!job || coming.count(keyOf(job))) return;
+            papplJobCancel(job);
+            papplJobSetMessage(job, "Canceled: its document did not come within %d s.", timeout);
+            papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Canceled: its document did not come within %d s.", timeout);
+        });
     }
 }
 
@@ -297,7 +265,7 @@ bool streamed(pappl_job_t *job) {
 Pending whyPending(pappl_job_t *job) {
     if (documentIsIn(keyOf(job))) return Pending::released;
     if (job == jobSubmitted) return Pending::submittedHere;
-    if (documentIsComing(keyOf(job)) && streamed(job)) return Pending::streamed;
+    if (documentsComing.has(keyOf(job)) && streamed(job)) return Pending::streamed;
     if (papplJobGetFilename(job) && job == rawJobReceived) return Pending::rawDocumentJustIn;
     return Pending::withoutDocument;
 }
@@ -434,9 +402,9 @@ extern "C" __attribute__((visibility("default"))) void _papplJobCopyDocumentData
                                                                                 pappl_job_t *job) {
     static const auto real = papplsOwn<void (*)(pappl_client_t *, pappl_job_t *)>("_papplJobCopyDocumentData");
     const vdlapp::JobKey key = vdlapp::keyOf(job);
-    vdlapp::setDocumentComing(key, true);
+    vdlapp::documentsComing.put(key, true);
     real(client, job);
-    vdlapp::setDocumentComing(key, false);
+    vdlapp::documentsComing.put(key, false);
 }
 
 // A job's document file is opened to be written: by the raw socket's thread
