@@ -637,6 +637,7 @@ bool printerStatus(pappl_printer_t *printer) {
 // A deleted printer's worker ends, and with it its printer connection.
 void printerDeleted(pappl_printer_t *printer, pappl_pr_driver_data_t *) {
     retireWorker(papplPrinterGetID(printer));
+    queueDeleted(printer);
 }
 
 // Identify-Printer. The printer has no light or speaker the library drives,
@@ -786,6 +787,7 @@ bool driverCallback(pappl_system_t *system, const char *driverName, const char *
 constexpr int kMostActiveJobs = 1000;
 
 void printerCreated(pappl_printer_t *printer, void *) {
+    queueCreated(printer);
     showSupplies(printer, std::nullopt);
     if (papplSystemGetOptions(papplPrinterGetSystem(printer)) & PAPPL_SOPTIONS_RAW_SOCKET)
         papplPrinterSetMaxActiveJobs(printer, kMostActiveJobs);

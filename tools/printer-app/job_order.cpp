@@ -49,6 +49,10 @@ SharedSet<int> busyQueues;
 void setBusy(pappl_printer_t *printer, bool busy) { busyQueues.put(papplPrinterGetID(printer), busy); }
 bool isBusy(pappl_printer_t *printer) { return busyQueues.has(papplPrinterGetID(printer)); }
 
+// The printers PAPPL has deleted, by address, until a printer is created
+// there again: PAPPL looks for the next job of a printer it just freed.
+SharedSet<pappl_printer_t *> deletedPrinters;
+
 // A job by its printer's ID and its own: each printer numbers its jobs.
 using JobKey = std::pair<int, int>;
 JobKey keyOf(pappl_job_t *job) { return {papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job)}; }
@@ -371,6 +375,13 @@ void markRestoredDocumentsIn(pappl_system_t *system) {
         nullptr);
 }
 
+void queueCreated(pappl_printer_t *printer) { deletedPrinters.put(printer, false); }
+void queueDeleted(pappl_printer_t *printer) {
+    deletedPrinters.put(printer, true);
+    setBusy(printer, false);
+    forgetEndedJobs(papplPrinterGetID(printer), std::vector<QueuedJob>{});
+}
+
 void resumeQueue(pappl_printer_t *printer) {
     setBusy(printer, true);
     putInLine(printer, activeJobs(printer), 0);
@@ -422,6 +433,9 @@ extern "C" __attribute__((visibility("default"))) int papplJobOpenFile(pappl_job
 // job was released, or the printer closed its device at a job's end.
 extern "C" __attribute__((visibility("default"))) void _papplPrinterCheckJobs(pappl_printer_t *printer) {
     static const auto real = papplsOwn<void (*)(pappl_printer_t *)>("_papplPrinterCheckJobs");
-    if (printer) vdlapp::lineUpBeforeAStart(printer);
+    // A printer deleted while it printed is freed as that job ends, and PAPPL
+    // then looks for its next job: there is none, nor a printer to look at.
+    if (!printer || vdlapp::deletedPrinters.has(printer)) return;
+    vdlapp::lineUpBeforeAStart(printer);
     real(printer);
 }

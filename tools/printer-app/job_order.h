@@ -49,6 +49,11 @@ std::set<std::pair<int, int>> documentsStillComing(pappl_system_t *system);
 // their files (a raw one cut short by the stop was saved aborted).
 void markRestoredDocumentsIn(pappl_system_t *system);
 
+// A printer is created, or deleted: PAPPL frees a printer deleted while it
+// printed as that job ends, and then still looks for the printer's next job.
+void queueCreated(pappl_printer_t *printer);
+void queueDeleted(pappl_printer_t *printer);
+
 // At start-up: the jobs the last run left wait in line and the oldest is
 // released (unless an administrator's hold, saved with the printer, is on).
 void resumeQueue(pappl_printer_t *printer);
