@@ -96,16 +96,24 @@ class FaultTest(ServerTestCase):
                                   capture_output=True, text=True, timeout=60).stdout
 
     @staticmethod
-    def send_document_slowly(server, printer, job_id, parts, pause):
-        """Send-Document of the printer's commands, its parts pause seconds apart (as CUPS streams a document
-        while its filters make it); the answer's status line."""
+    def job_request(server, printer, operation, job_id, *more):
+        """A hand-made IPP request of a job's operation (its code); more: (value tag, name, value) triples."""
         def attribute(tag, name, value):
             return struct.pack(">BH", tag, len(name)) + name.encode() + struct.pack(">H", len(value)) + value
         uri = f"ipp://localhost:{server.port}/ipp/print/{printer}".encode()
-        request = b"".join([b"\x02\x00\x00\x06\x00\x00\x00\x01\x01", attribute(0x47, "attributes-charset", b"utf-8"),
-                            attribute(0x48, "attributes-natural-language", b"en"), attribute(0x45, "printer-uri", uri),
-                            attribute(0x21, "job-id", struct.pack(">i", job_id)), attribute(0x22, "last-document", b"\1"),
-                            attribute(0x49, "document-format", b"application/vnd.veldrin-commands"), b"\x03"])
+        return b"".join([struct.pack(">HHI", 0x200, operation, 1), b"\x01",
+                         attribute(0x47, "attributes-charset", b"utf-8"),
+                         attribute(0x48, "attributes-natural-language", b"en"), attribute(0x45, "printer-uri", uri),
+                         attribute(0x42, "requesting-user-name", b"tester"),
+                         attribute(0x21, "job-id", struct.pack(">i", job_id)),
+                         *(attribute(*a) for a in more), b"\x03"])
+
+    @classmethod
+    def send_document_slowly(cls, server, printer, job_id, parts, pause):
+        """Send-Document of the printer's commands, its parts pause seconds apart (as CUPS streams a document
+        while its filters make it); the answer's status line."""
+        request = cls.job_request(server, printer, 0x6, job_id, (0x22, "last-document", b"\1"),
+                                  (0x49, "document-format", b"application/vnd.veldrin-commands"))
         chunk = lambda data: b"%x\r\n%s\r\n" % (len(data), data)
         with socket.create_connection(("127.0.0.1", server.port), timeout=30) as http:
             http.sendall(f"POST /ipp/print/{printer} HTTP/1.1\r\nHost: localhost:{server.port}\r\n"
@@ -477,9 +485,12 @@ class FaultTest(ServerTestCase):
         raster included (PAPPL refuses a stream while it holds new jobs), and
         ends once its time is up (-o document-timeout, 2 s here); one whose
         document comes slower than that prints, and so does one released
-        before its document came, or while it came, once it is in."""
+        before its document came, or while it came, once it is in. A client's
+        release meets the timeout's cancel of another job (each cancel is slowed
+        by 1 s here) without a hang."""
         with tempfile.TemporaryDirectory() as state:
-            server = Server(state, options=("-o", "document-timeout=2"))
+            slow_cancel = dict(os.environ, LD_PRELOAD=os.environ["VDL_FAKE_USB_NODE"], VDL_SLOW_CANCEL_MS="1000")
+            server = Server(state, slow_cancel, options=("-o", "document-timeout=2"))
             self.addCleanup(lambda: server.process.poll() is None and server.stop())
             emulator, relay = self.printer("awaiting", "freeze", server=server)
             first = self.submit("awaiting", 61, server)
@@ -519,6 +530,24 @@ class FaultTest(ServerTestCase):
                 self.assertIn("200", sent.result())
             self.assertEqual(self.ended("awaiting", coming, 30, server)["job-state"], "completed")
             self.assertEqual(self.printed(emulator), [61, 1, 62, 63, 64])
+            # Released over a connection its client keeps while the timeout cancels another job (each held a lock
+            # the other waited for: the server hung). Both expire in one look, the older first.
+            expiring, waiting = (int(server.ipp("awaiting", "Create-Job")["job-id"]) for _ in range(2))
+            release = self.job_request(server, "awaiting", 0xD, waiting)
+            with socket.create_connection(("127.0.0.1", server.port), timeout=10) as http:
+                for _ in range(int(5 / 0.05)):  # past both expiries and the cancels' pauses
+                    http.sendall(f"POST /ipp/print/awaiting HTTP/1.1\r\nHost: localhost:{server.port}\r\n"
+                                 f"Content-Type: application/ipp\r\nContent-Length: {len(release)}\r\n\r\n".encode()
+                                 + release)
+                    head = b""
+                    while b"\r\n\r\n" not in head:
+                        head += http.recv(1)
+                    length = int(re.search(rb"Content-Length: (\d+)", head, re.I).group(1))
+                    while length:
+                        length -= len(http.recv(length))
+                    time.sleep(0.05)
+            for job_id in (expiring, waiting):
+                self.assertEqual(self.ended("awaiting", job_id, 30, server)["job-state"], "canceled")
             server.stop()
 
     def held_by_the_administrator(self):

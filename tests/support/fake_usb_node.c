@@ -2,7 +2,8 @@
  * (LD_PRELOAD): "/dev/usb/lp0" opens as a TCP connection to a printer on
  * 127.0.0.1:$VDL_FAKE_USB_PORT, and the printer-class driver's device-ID
  * request on it answers $VDL_FAKE_USB_ID. Every other path and request goes
- * to the C library as usual.
+ * to the C library as usual. With $VDL_SLOW_CANCEL_MS, each cancel of a job
+ * waits that long before PAPPL's own: requests that come meanwhile meet it.
  */
 #include <arpa/inet.h>
 #include <dlfcn.h>
@@ -90,4 +91,11 @@ int ioctl(int fd, unsigned long request, ...) {
     }
     int (*next)(int, unsigned long, ...) = (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl");
     return next(fd, request, area);
+}
+
+void papplJobCancel(void *job) {
+    const char *pause = getenv("VDL_SLOW_CANCEL_MS");
+    if (pause) usleep((useconds_t)atoi(pause) * 1000);
+    void (*next)(void *) = (void (*)(void *))dlsym(RTLD_NEXT, "papplJobCancel");
+    next(job);
 }

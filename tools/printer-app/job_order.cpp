@@ -287,27 +287,31 @@ Pending whyPending(pappl_job_t *job) {
 //   (it fails, and PAPPL makes the ended job pending again once the document
 //   is in), or print the part of the raw socket's that came so far. Such a
 //   job waits in line until its document is in.
+//
+// Why each job is pending is asked after PAPPL's lock of the printer is let
+// go: the document timeout holds the lock of the documents coming while it
+// cancels a job, which takes the printer's.
 void lineUpBeforeAStart(pappl_printer_t *printer) {
     if (!papplSystemIsRunning(papplPrinterGetSystem(printer))) return;  // resumeQueue sees to restored jobs
-    using PendingJobs = std::vector<std::pair<int, Pending>>;
-    PendingJobs pending;
+    std::vector<int> pending;
     papplPrinterIterateActiveJobs(
         printer,
         [](pappl_job_t *job, void *data) {
-            if (papplJobGetState(job) == IPP_JSTATE_PENDING)
-                static_cast<PendingJobs *>(data)->push_back({papplJobGetID(job), whyPending(job)});
+            if (papplJobGetState(job) == IPP_JSTATE_PENDING) static_cast<std::vector<int> *>(data)->push_back(papplJobGetID(job));
         },
         &pending, 1, 0);
     const bool mustWait = isBusy(printer) || papplPrinterIsHoldingNewJobs(printer);
-    for (const auto &[id, why] : pending) {
+    for (const int id : pending) {
+        pappl_job_t *job = papplPrinterFindJob(printer, id);
+        if (!job || papplJobGetState(job) != IPP_JSTATE_PENDING) continue;
+        const Pending why = whyPending(job);
         if (why == Pending::released || why == Pending::streamed) continue;
         const bool justIn = why == Pending::rawDocumentJustIn || why == Pending::submittedHere;
         if (justIn) markDocumentIn({papplPrinterGetID(printer), id});
         // A state saved while the raw socket's document came has the job
         // aborted: the next save, within a second, has it whole.
         if (why == Pending::rawDocumentJustIn) markConfigurationChanged(papplPrinterGetSystem(printer));
-        pappl_job_t *job = papplPrinterFindJob(printer, id);
-        if (job && why == Pending::rawDocumentJustIn && clientHoldsIt(job))
+        if (why == Pending::rawDocumentJustIn && clientHoldsIt(job))
             holdAsItsClientDid(job);  // PAPPL made it pending over its client's Hold-Job
         else if (!justIn || mustWait)
             holdInLine(printer, id);
