@@ -534,17 +534,16 @@ class FaultTest(ServerTestCase):
             # the other waited for: the server hung). Both expire in one look, the older first.
             expiring, waiting = (int(server.ipp("awaiting", "Create-Job")["job-id"]) for _ in range(2))
             release = self.job_request(server, "awaiting", 0xD, waiting)
-            with socket.create_connection(("127.0.0.1", server.port), timeout=10) as http:
+            with socket.create_connection(("127.0.0.1", server.port), timeout=10) as http, http.makefile("rb") as answer:
                 for _ in range(int(5 / 0.05)):  # past both expiries and the cancels' pauses
                     http.sendall(f"POST /ipp/print/awaiting HTTP/1.1\r\nHost: localhost:{server.port}\r\n"
                                  f"Content-Type: application/ipp\r\nContent-Length: {len(release)}\r\n\r\n".encode()
                                  + release)
-                    head = b""
-                    while b"\r\n\r\n" not in head:
-                        head += http.recv(1)
-                    length = int(re.search(rb"Content-Length: (\d+)", head, re.I).group(1))
-                    while length:
-                        length -= len(http.recv(length))
+                    head = answer.readline()
+                    self.assertIn(b" 200 ", head)
+                    while not head.endswith(b"\r\n\r\n"):
+                        head += answer.readline() or self.fail("the connection closed")
+                    answer.read(int(re.search(rb"Content-Length: (\d+)", head, re.I).group(1)))
                     time.sleep(0.05)
             for job_id in (expiring, waiting):
                 self.assertEqual(self.ended("awaiting", job_id, 30, server)["job-state"], "canceled")
