@@ -423,13 +423,15 @@ extern "C" __attribute__((visibility("default"))) void _papplJobCopyDocumentData
 }
 
 // A job's document file is opened to be written: by the raw socket's thread
-// as its client connects, and for an IPP document as it begins to come.
+// as its client connects, and for an IPP document as it begins to come. A
+// state save opens each active job's attributes file (extension "ipp") to
+// write it too, on whichever thread saves: that one is no document.
 extern "C" __attribute__((visibility("default"))) int papplJobOpenFile(pappl_job_t *job, char *name, size_t size,
                                                                        const char *directory, const char *extension,
                                                                        const char *mode) {
     static const auto real =
         papplsOwn<int (*)(pappl_job_t *, char *, size_t, const char *, const char *, const char *)>("papplJobOpenFile");
-    if (job && mode && mode[0] == 'w') vdlapp::rawJobReceived = job;
+    if (job && !extension && mode && mode[0] == 'w') vdlapp::rawJobReceived = job;
     return real(job, name, size, directory, extension, mode);
 }
 
