@@ -297,7 +297,8 @@ void lineUpBeforeAStart(pappl_printer_t *printer) {
     papplPrinterIterateActiveJobs(
         printer,
         [](pappl_job_t *job, void *data) {
-            if (papplJobGetState(job) == IPP_JSTATE_PENDING) static_cast<std::vector<int> *>(data)->push_back(papplJobGetID(job));
+            if (papplJobGetState(job) == IPP_JSTATE_PENDING)
+                static_cast<std::vector<int> *>(data)->push_back(papplJobGetID(job));
         },
         &pending, 1, 0);
     const bool mustWait = isBusy(printer) || papplPrinterIsHoldingNewJobs(printer);
