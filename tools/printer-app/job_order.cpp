@@ -246,8 +246,16 @@ void lineUpNewJob(pappl_system_t *system, pappl_printer_t *printer, pappl_job_t 
     if (event != PAPPL_EVENT_JOB_CREATED || !printer || !job || !papplSystemIsRunning(system)) return;
     if (!isBusy(printer) && !papplPrinterIsHoldingNewJobs(printer)) return;
     if (papplJobGetReasons(job) & PAPPL_JREASON_JOB_HOLD_UNTIL_SPECIFIED) return;  // its client holds it
-    std::thread([system, printerId = papplPrinterGetID(printer), jobId = papplJobGetID(job)] {
-        if (pappl_printer_t *p = papplSystemFindPrinter(system, nullptr, printerId, nullptr)) holdInLine(p, jobId);
+    // The printer is looked for among the system's, whose lock keeps a
+    // printer deleted meanwhile from being freed under the hold.
+    std::thread([system, job = JobKey{papplPrinterGetID(printer), papplJobGetID(job)}]() mutable {
+        papplSystemIteratePrinters(
+            system,
+            [](pappl_printer_t *p, void *data) {
+                const JobKey &j = *static_cast<JobKey *>(data);
+                if (papplPrinterGetID(p) == j.first) holdInLine(p, j.second);
+            },
+            &job);
     }).detach();
 }
 
