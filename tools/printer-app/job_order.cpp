@@ -94,6 +94,17 @@ template <typename Jobs> void forgetEndedJobs(int printerId, const Jobs &active)
     });
 }
 
+// Runs f(job) for every active job of every printer, under PAPPL's locks.
+template <typename F> void forEachActiveJob(pappl_system_t *system, F f) {
+    papplSystemIteratePrinters(
+        system,
+        [](pappl_printer_t *printer, void *data) {
+            papplPrinterIterateActiveJobs(
+                printer, [](pappl_job_t *job, void *g) { (*static_cast<F *>(g))(job); }, data, 1, 0);
+        },
+        &f);
+}
+
 // A job waiting in line is held with job-hold-until-specified, which keeps
 // PAPPL from starting it when its document comes and from releasing it with
 // an administrator's Release-Held-New-Jobs (which would start every waiting
@@ -345,21 +356,12 @@ void releaseNextJob(pappl_printer_t *printer, int endingJobId) {
 }
 
 std::set<std::pair<int, int>> documentsStillComing(pappl_system_t *system) {
-    std::set<std::pair<int, int>> coming;
-    papplSystemIteratePrinters(
-        system,
-        [](pappl_printer_t *printer, void *data) {
-            papplPrinterIterateActiveJobs(
-                printer,
-                [](pappl_job_t *job, void *set) {
-                    // The raw socket's job is held with its file named until PAPPL has its document whole.
-                    const bool held = papplJobGetState(job) == IPP_JSTATE_HELD;
-                    if (held && papplJobGetFilename(job) && !documentIsIn(keyOf(job)))
-                        static_cast<std::set<JobKey> *>(set)->insert(keyOf(job));
-                },
-                data, 1, 0);
-        },
-        &coming);
+    std::set<JobKey> coming;
+    forEachActiveJob(system, [&coming](pappl_job_t *job) {
+        // The raw socket's job is held with its file named until PAPPL has its document whole.
+        const bool held = papplJobGetState(job) == IPP_JSTATE_HELD;
+        if (held && papplJobGetFilename(job) && !documentIsIn(keyOf(job))) coming.insert(keyOf(job));
+    });
     return coming;
 }
 
@@ -375,17 +377,9 @@ void checkQueue(pappl_printer_t *printer) {
 }
 
 void markRestoredDocumentsIn(pappl_system_t *system) {
-    papplSystemIteratePrinters(
-        system,
-        [](pappl_printer_t *printer, void *) {
-            papplPrinterIterateActiveJobs(
-                printer,
-                [](pappl_job_t *job, void *) {
-                    if (papplJobGetFilename(job)) markDocumentIn(keyOf(job));
-                },
-                nullptr, 1, 0);
-        },
-        nullptr);
+    forEachActiveJob(system, [](pappl_job_t *job) {
+        if (papplJobGetFilename(job)) markDocumentIn(keyOf(job));
+    });
 }
 
 void queueCreated(pappl_printer_t *printer) { deletedPrinters.put(printer, false); }
